@@ -1,0 +1,151 @@
+#include "benchmark_run.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "memory.h"
+#include "methods/methods.h"
+#include "notice.h"
+#include "processor_info.h"
+#include "tick.h"
+
+namespace {
+constexpr std::size_t kMatrixAlignment = 16;
+constexpr std::size_t kLineCapacity = 256;
+
+std::size_t MatrixElements(std::int32_t n) { return static_cast<std::size_t>(n) * n + 2; }
+
+template <typename... Values>
+void AppendFormatted(ReportSink& sink, const char* format, Values... values) {
+    char line[kLineCapacity];
+    std::snprintf(line, sizeof line, format, values...);
+    sink.AppendLine(line);
+}
+
+// What the run will hold at once: A, B, C and, with the check, its reference.
+std::uint64_t RunFootprintBytes(std::int32_t n, bool check) {
+    const std::uint64_t matrix = MatrixElements(n) * sizeof(double);
+    return 3 * matrix + (check ? matrix : 0);
+}
+
+bool AllocateMatrices(std::int32_t n, bool check, RunBuffers& buffers) {
+    if (!FitsInAvailableMemory(RunFootprintBytes(n, check))) return false;
+    const std::size_t count = MatrixElements(n);
+    buffers.a = AllocateArray<double>(count, kMatrixAlignment);
+    buffers.b = AllocateArray<double>(count, kMatrixAlignment);
+    buffers.c = AllocateArray<double>(count, kMatrixAlignment);
+    if (!buffers.a || !buffers.b || !buffers.c) return false;
+    // Elements 0..n*n are zero; the last one is left as it came.
+    const std::size_t zeroed_bytes = (count - 1) * sizeof(double);
+    std::memset(buffers.a, 0, zeroed_bytes);
+    std::memset(buffers.b, 0, zeroed_bytes);
+    std::memset(buffers.c, 0, zeroed_bytes);
+    return true;
+}
+
+// Method 3's scratch rows: a table of l_block pointers, then one row of
+// l_block + 1 doubles per entry.
+bool AllocateScratchRows(std::int32_t l_block, RunBuffers& buffers) {
+    buffers.scratch_rows = AllocateArray<double*>(static_cast<std::size_t>(l_block), alignof(double*));
+    if (!buffers.scratch_rows) return false;
+    buffers.scratch_row_count = l_block;
+    for (std::int32_t i = 0; i < l_block; ++i) buffers.scratch_rows[i] = nullptr;
+    for (std::int32_t i = 0; i < l_block; ++i) {
+        buffers.scratch_rows[i] =
+            AllocateArray<double>(static_cast<std::size_t>(l_block) + 1, kMatrixAlignment);
+        if (!buffers.scratch_rows[i]) return false;
+    }
+    return true;
+}
+
+// The one place that maps a method index to its entry point.
+void DispatchMethod(const RunParameters& p, RunBuffers& buffers, std::int32_t& isa_level) {
+    (void)isa_level;
+    switch (p.method) {
+        case kMethodClassic:
+            MultClassic(p.n, buffers.a, buffers.b, buffers.c);
+            break;
+        default:
+            ShowNotice("This method is not available in this build");
+            break;
+    }
+}
+
+void AppendTimingLines(ReportSink& sink, const RunMeasurements& m) {
+    AppendFormatted(sink, "DURATION:  %g  s", m.duration_seconds);
+    AppendFormatted(sink, "OPS:  %g", m.operations);
+    AppendFormatted(sink, "Performance:  %g  Mflops", m.mflops);
+}
+}  // namespace
+
+void ReleaseMatrices(RunBuffers& buffers) {
+    ReleaseAligned(buffers.a);
+    ReleaseAligned(buffers.b);
+    ReleaseAligned(buffers.c);
+    buffers.a = buffers.b = buffers.c = nullptr;
+    if (buffers.scratch_rows) {
+        for (std::int32_t i = 0; i < buffers.scratch_row_count; ++i) {
+            ReleaseAligned(buffers.scratch_rows[i]);
+            buffers.scratch_rows[i] = nullptr;
+        }
+        ReleaseAligned(buffers.scratch_rows);
+        buffers.scratch_rows = nullptr;
+    }
+    buffers.scratch_row_count = 0;
+}
+
+RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buffers) {
+    RunResult result;
+    if (const auto problem = ParameterProblem(params)) {
+        ShowNotice(*problem);
+        return result;
+    }
+    RunParameters p = params;
+    NormaliseOrderAndBlock(p.n, p.l_block);
+    result.isa_level = kIsaSse2;
+
+    if (!AllocateMatrices(p.n, p.check, buffers)) {
+        ShowNotice("Alloc Error");
+        ReleaseMatrices(buffers);
+        result.outcome = RunOutcome::AllocError;
+        return result;
+    }
+    PrepareMatrices(p.method, p.n, buffers.a, buffers.b, result.isa_level);
+    sink.AppendLine("Matrices are prepared");
+
+    RunMeasurements& m = result.measurements;
+    m.start_tick = TickMilliseconds();
+    m.operations = 0;
+    NormaliseThreading(p.n, p.threads, p.chunk);
+    if (p.method == kMethodBlockPack2x2 && !AllocateScratchRows(p.l_block, buffers)) {
+        ShowNotice("Alloc Error");
+        ReleaseMatrices(buffers);
+        result.outcome = RunOutcome::AllocError;
+        return result;
+    }
+    DispatchMethod(p, buffers, result.isa_level);
+    if (p.method == kMethodVectorPack) {
+        AppendFormatted(sink, "vectorization: %s", IsaLevelName(result.isa_level));
+    }
+    m.operations = 2.0 * static_cast<double>(p.n) * p.n * p.n;
+    m.duration_seconds = (TickMilliseconds() - m.start_tick) * 0.001;
+
+    if (p.check) {
+        result.check = CheckResult(p.method, p.n, buffers.a, buffers.b, buffers.c, result.isa_level);
+    }
+    m.mflops = m.duration_seconds > 0 ? m.operations * 1e-6 / m.duration_seconds : -1;
+    AppendTimingLines(sink, m);
+    ReleaseMatrices(buffers);
+
+    params.n = p.n;
+    params.l_block = p.l_block;
+    params.threads = p.threads;
+    params.chunk = p.chunk;
+    result.outcome = RunOutcome::Completed;
+    return result;
+}
+
+RunResult RunBenchmark(RunParameters& params, ReportSink& sink) {
+    RunBuffers buffers;
+    return RunBenchmark(params, sink, buffers);
+}

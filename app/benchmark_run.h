@@ -1,0 +1,57 @@
+// One benchmark run: normalise the parameters, allocate and prepare A, B and
+// C, time one method, optionally check the product, report, release.
+// Needs no user interface: a report sink receives the lines and notices go
+// through ShowNotice.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "matrices.h"
+#include "run_parameters.h"
+
+class ReportSink {
+public:
+    virtual ~ReportSink() = default;
+    virtual void AppendLine(const std::string& line) = 0;
+};
+
+// The buffers of one run. A, B and C hold n*n+2 doubles, 16-byte aligned;
+// method 3 also gets a table of l_block scratch rows of l_block+1 doubles.
+// All are empty between runs.
+struct RunBuffers {
+    double* a = nullptr;
+    double* b = nullptr;
+    double* c = nullptr;
+    double** scratch_rows = nullptr;
+    std::int32_t scratch_row_count = 0;
+};
+
+// Frees every buffer that is present and marks it empty; safe on empty buffers.
+void ReleaseMatrices(RunBuffers& buffers);
+
+enum class RunOutcome {
+    Completed,   // the report lines were appended
+    AllocError,  // "Alloc Error" was shown; nothing was written back
+    Refused,     // parameters with no defined outcome; a notice said why
+};
+
+struct RunMeasurements {
+    double start_tick = 0;
+    double duration_seconds = 0;
+    double operations = 0;
+    double mflops = 0;  // -1 when the duration is not greater than 0
+};
+
+struct RunResult {
+    RunOutcome outcome = RunOutcome::Refused;
+    RunMeasurements measurements;
+    std::int32_t isa_level = 0;
+    CheckVerdict check = CheckVerdict::NotRun;
+};
+
+// Performs one run with `params`. On completion the normalised n, l_block,
+// threads and chunk are written back into `params`; otherwise `params` is left
+// as it was. `buffers` must be empty on entry and is empty again on return.
+RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buffers);
+RunResult RunBenchmark(RunParameters& params, ReportSink& sink);

@@ -1,0 +1,86 @@
+#include "matrices.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "memory.h"
+#include "methods/methods.h"
+#include "notice.h"
+#include "processor_info.h"
+#include "run_parameters.h"
+
+namespace {
+constexpr double kRelativeTolerance = 1e-10;
+constexpr double kSmallValueFloor = 1e-8;
+
+std::size_t Elements(std::int32_t n) { return static_cast<std::size_t>(n) * n; }
+
+void PrepareOffsetLayout(std::int32_t n, double* a, double* b) {
+    const std::size_t count = Elements(n);
+    for (std::size_t k = 1; k <= count; ++k) {
+        a[k] = static_cast<double>(k);
+        b[k] = 100.0 * static_cast<double>(k);
+    }
+}
+
+void PrepareVectorLayout(std::int32_t n, double* a, double* b, std::int32_t isa_level) {
+    double* b_at = isa_level == kIsaSse2 ? b + 1 : b;
+    std::size_t i = 0;
+    for (std::int32_t j = 1; j <= n; ++j) {
+        for (std::int32_t k = 1; k <= n; ++k, ++i) {
+            a[i] = std::sqrt(static_cast<double>(j * k));
+            b_at[i] = a[i] + a[i];
+        }
+    }
+}
+
+bool ElementFails(double computed, double reference) {
+    const double divisor = computed * computed >= 1e-16 ? computed : kSmallValueFloor;
+    // Written so that a NaN anywhere fails.
+    return !(std::fabs((computed - reference) / divisor) <= kRelativeTolerance);
+}
+}  // namespace
+
+void PrepareMatrices(std::int32_t method, std::int32_t n, double* a, double* b,
+                     std::int32_t& isa_level) {
+    if (method != kMethodVectorPack) {
+        PrepareOffsetLayout(n, a, b);
+        return;
+    }
+    SelectIsaLevel(isa_level);
+    PrepareVectorLayout(n, a, b, isa_level);
+}
+
+CheckVerdict CheckResult(std::int32_t method, std::int32_t n, const double* a, const double* b,
+                         const double* c, std::int32_t isa_level) {
+    const std::size_t count = Elements(n) + 1;
+    double* reference = FitsInAvailableMemory(count * sizeof(double))
+                            ? AllocateArray<double>(count)
+                            : nullptr;
+    if (reference == nullptr) {
+        ShowNotice("Memory allocation error during check");
+        return CheckVerdict::NoReference;
+    }
+    std::memset(reference, 0, count * sizeof(double));
+
+    // The reference sits in the layout of C: from index 1 for methods 0 to 3,
+    // from index 0 for method 4, which also reads A (and B on the AVX levels)
+    // from index 0.
+    const bool vector_layout = method == kMethodVectorPack;
+    const double* a_first = vector_layout ? a : a + 1;
+    const double* b_first = vector_layout && isa_level != kIsaSse2 ? b : b + 1;
+    double* r_first = vector_layout ? reference : reference + 1;
+    const double* c_first = vector_layout ? c : c + 1;
+    ClassicProduct(n, a_first, b_first, r_first);
+
+    CheckVerdict verdict = CheckVerdict::Passed;
+    for (std::size_t i = 0; i < Elements(n); ++i) {
+        if (ElementFails(c_first[i], r_first[i])) {
+            ShowNotice("Check Error");
+            verdict = CheckVerdict::Failed;
+            break;
+        }
+    }
+    ReleaseAligned(reference);
+    return verdict;
+}

@@ -1,0 +1,46 @@
+// The values of one benchmark run, their defaults and the rules the run
+// applies to them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+enum Method : std::int32_t {
+    kMethodClassic = 0,
+    kMethodHp = 1,
+    kMethodBlockCache = 2,
+    kMethodBlockPack2x2 = 3,
+    kMethodVectorPack = 4,
+};
+
+enum ParallelKind : std::int32_t { kParallelOpenMp = 0, kParallelTbb = 1 };
+
+struct RunParameters {
+    std::int32_t method = kMethodClassic;
+    std::int32_t n = 2000;
+    std::int32_t l_block = 176;
+    std::int32_t threads = 1;
+    std::uint32_t chunk = 100;
+    std::int32_t parallel_kind = kParallelOpenMp;
+    bool check = false;
+};
+
+// Accepted ranges. n*n+2 must fit a 32-bit signed count.
+constexpr std::int32_t kMinOrder = 1;
+constexpr std::int32_t kMaxOrder = 46340;
+constexpr std::int32_t kMinBlock = 4;
+constexpr std::int32_t kMinThreads = 1;
+constexpr std::int32_t kMaxThreads = 128;
+constexpr std::int32_t kMethodCount = 5;
+
+// Why the run cannot be performed with these values (n, l_block or method out
+// of range), or nothing when it can.
+std::optional<std::string> ParameterProblem(const RunParameters& params);
+
+// l_block loses its remainder modulo 4 and is lowered to n; then n loses its
+// remainder modulo l_block (n 2000, l_block 176 give n 1936).
+void NormaliseOrderAndBlock(std::int32_t& n, std::int32_t& l_block);
+
+// threads below 1 become 1; chunk is lowered to n / threads.
+void NormaliseThreading(std::int32_t n, std::int32_t& threads, std::uint32_t& chunk);

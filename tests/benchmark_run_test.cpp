@@ -1,0 +1,157 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "benchmark_run.h"
+#include "support/recorders.h"
+
+namespace {
+using Lines = std::vector<std::string>;
+
+RunParameters Params(int method, int n, int l_block = 176, int threads = 1) {
+    RunParameters params;
+    params.method = method;
+    params.n = n;
+    params.l_block = l_block;
+    params.threads = threads;
+    return params;
+}
+
+bool Empty(const RunBuffers& buffers) {
+    return !buffers.a && !buffers.b && !buffers.c && !buffers.scratch_rows &&
+           buffers.scratch_row_count == 0;
+}
+}  // namespace
+
+TEST(BenchmarkRun, ReportsTheTimedProductLineByLine) {
+    NoticeRecorder notices;
+    ScopedTicks ticks({1000, 1250});
+    RecordingSink sink;
+    RunParameters params = Params(kMethodClassic, 100);
+    const RunResult result = RunBenchmark(params, sink);
+    EXPECT_EQ(result.outcome, RunOutcome::Completed);
+    EXPECT_EQ(sink.lines, (Lines{"Matrices are prepared", "DURATION:  0.25  s", "OPS:  2e+06",
+                                 "Performance:  8  Mflops"}));
+    EXPECT_EQ(result.measurements.start_tick, 1000);
+    EXPECT_EQ(result.measurements.mflops, 8);
+    EXPECT_TRUE(notices.notices.empty());
+}
+
+TEST(BenchmarkRun, ARunShorterThanOneTickHasNoPerformance) {
+    ScopedTicks ticks({77, 77});
+    RecordingSink sink;
+    RunParameters params = Params(kMethodClassic, 8);
+    RunBenchmark(params, sink);
+    ASSERT_EQ(sink.lines.size(), 4u);
+    EXPECT_EQ(sink.lines[1], "DURATION:  0  s");
+    EXPECT_EQ(sink.lines[3], "Performance:  -1  Mflops");
+}
+
+TEST(BenchmarkRun, WritesTheNormalisedValuesBackOnCompletion) {
+    RecordingSink sink;
+    RunParameters params = Params(kMethodClassic, 10, 176, 0);
+    params.chunk = 100;
+    RunBenchmark(params, sink);
+    EXPECT_EQ(params.n, 10);
+    EXPECT_EQ(params.l_block, 10);
+    EXPECT_EQ(params.threads, 1);
+    EXPECT_EQ(params.chunk, 10u);
+
+    params = Params(kMethodClassic, 100, 7, 8);
+    RunBenchmark(params, sink);
+    EXPECT_EQ(params.l_block, 4);
+    EXPECT_EQ(params.n, 100);
+    EXPECT_EQ(params.chunk, 12u);
+    params.n = 203;
+    RunBenchmark(params, sink);  // chunk never grows back
+    EXPECT_EQ(params.n, 200);
+    EXPECT_EQ(params.chunk, 12u);
+}
+
+TEST(BenchmarkRun, TheCheckRunsAfterTimingAndPasses) {
+    NoticeRecorder notices;
+    RecordingSink sink;
+    RunParameters params = Params(kMethodClassic, 30);
+    params.check = true;
+    EXPECT_EQ(RunBenchmark(params, sink).check, CheckVerdict::Passed);
+    EXPECT_EQ(sink.lines.size(), 4u);
+    EXPECT_TRUE(notices.notices.empty());
+}
+
+TEST(BenchmarkRun, RefusesValuesWithNoDefinedOutcome) {
+    for (RunParameters params : {Params(0, 0), Params(0, 46341), Params(0, 100, 3), Params(5, 100)}) {
+        NoticeRecorder notices;
+        RecordingSink sink;
+        const RunParameters before = params;
+        EXPECT_EQ(RunBenchmark(params, sink).outcome, RunOutcome::Refused);
+        EXPECT_TRUE(sink.lines.empty());
+        EXPECT_EQ(notices.notices.size(), 1u);
+        EXPECT_EQ(params.n, before.n);
+    }
+}
+
+TEST(BenchmarkRun, EachMatrixAllocationFailureReleasesEverything) {
+    const long live_before = memory_testing::LiveAllocations();
+    for (int nth = 1; nth <= 3; ++nth) {
+        NoticeRecorder notices;
+        RecordingSink sink;
+        RunBuffers buffers;
+        RunParameters params = Params(kMethodClassic, 50, 7, 0);
+        ScopedAllocationFailure fail(nth);
+        EXPECT_EQ(RunBenchmark(params, sink, buffers).outcome, RunOutcome::AllocError);
+        EXPECT_EQ(notices.notices, Lines{"Alloc Error"});
+        EXPECT_TRUE(sink.lines.empty());
+        EXPECT_TRUE(Empty(buffers));
+        EXPECT_EQ(params.l_block, 7);  // nothing written back
+        EXPECT_EQ(params.threads, 0);
+        EXPECT_EQ(memory_testing::LiveAllocations(), live_before);
+    }
+}
+
+TEST(BenchmarkRun, MemoryTheMachineCannotBackIsAnAllocError) {
+    const long live_before = memory_testing::LiveAllocations();
+    const std::uint64_t matrices = 3 * (50 * 50 + 2) * sizeof(double);
+    {
+        NoticeRecorder notices;
+        RecordingSink sink;
+        ScopedAvailableMemory tight(matrices - 1);
+        RunParameters params = Params(kMethodClassic, 50);
+        EXPECT_EQ(RunBenchmark(params, sink).outcome, RunOutcome::AllocError);
+        EXPECT_EQ(notices.notices, Lines{"Alloc Error"});
+    }
+    {
+        // The matrices fit, but not with the check's reference beside them.
+        NoticeRecorder notices;
+        RecordingSink sink;
+        ScopedAvailableMemory tight(matrices);
+        RunParameters params = Params(kMethodClassic, 50);
+        EXPECT_EQ(RunBenchmark(params, sink).outcome, RunOutcome::Completed);
+        params.check = true;
+        EXPECT_EQ(RunBenchmark(params, sink).outcome, RunOutcome::AllocError);
+    }
+    EXPECT_EQ(memory_testing::LiveAllocations(), live_before);
+}
+
+TEST(BenchmarkRun, ScratchRowFailureComesAfterPreparation) {
+    const long live_before = memory_testing::LiveAllocations();
+    // Allocations: A, B, C, the row table, then one row per table entry.
+    for (int nth : {4, 5, 6, 4 + 8}) {
+        NoticeRecorder notices;
+        RecordingSink sink;
+        RunBuffers buffers;
+        RunParameters params = Params(kMethodBlockPack2x2, 16, 8);
+        ScopedAllocationFailure fail(nth);
+        EXPECT_EQ(RunBenchmark(params, sink, buffers).outcome, RunOutcome::AllocError) << nth;
+        EXPECT_EQ(notices.notices, Lines{"Alloc Error"});
+        EXPECT_EQ(sink.lines, Lines{"Matrices are prepared"});
+        EXPECT_TRUE(Empty(buffers));
+        EXPECT_EQ(memory_testing::LiveAllocations(), live_before);
+    }
+}
+
+TEST(BenchmarkRun, ReleaseMatricesIsSafeOnEmptyBuffers) {
+    RunBuffers buffers;
+    ReleaseMatrices(buffers);
+    ReleaseMatrices(buffers);
+    EXPECT_TRUE(Empty(buffers));
+}

@@ -1,0 +1,69 @@
+// Test doubles for the run's outputs and seams: a report sink that keeps its
+// lines, a notice recorder, and scoped overrides of the allocation seam, the
+// memory query and the clock.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "benchmark_run.h"
+#include "memory.h"
+#include "notice.h"
+#include "processor_info.h"
+#include "tick.h"
+
+class RecordingSink : public ReportSink {
+public:
+    void AppendLine(const std::string& line) override { lines.push_back(line); }
+    std::vector<std::string> lines;
+};
+
+// Records every notice instead of showing it, for the lifetime of the object.
+class NoticeRecorder {
+public:
+    NoticeRecorder()
+        : previous_(SetNoticeHandler([this](const std::string& text) { notices.push_back(text); })) {}
+    ~NoticeRecorder() { SetNoticeHandler(previous_); }
+    NoticeRecorder(const NoticeRecorder&) = delete;
+    NoticeRecorder& operator=(const NoticeRecorder&) = delete;
+    std::vector<std::string> notices;
+
+private:
+    NoticeHandler previous_;
+};
+
+// The nth allocation from now on fails while the object lives.
+struct ScopedAllocationFailure {
+    explicit ScopedAllocationFailure(int nth) { memory_testing::FailAllocationNumber(nth); }
+    ~ScopedAllocationFailure() { memory_testing::FailAllocationNumber(0); }
+};
+
+struct ScopedAvailableMemory {
+    explicit ScopedAvailableMemory(std::uint64_t bytes) {
+        memory_testing::OverrideAvailableMemory(bytes);
+    }
+    ~ScopedAvailableMemory() { memory_testing::OverrideAvailableMemory(std::nullopt); }
+};
+
+// A clock that returns the given ticks in turn (the last one repeats).
+struct ScopedTicks {
+    explicit ScopedTicks(std::vector<double> ticks) {
+        tick_testing::OverrideTickSource([ticks, next = std::size_t{0}]() mutable {
+            const double tick = ticks[next < ticks.size() ? next : ticks.size() - 1];
+            ++next;
+            return tick;
+        });
+    }
+    ~ScopedTicks() { tick_testing::OverrideTickSource({}); }
+};
+
+struct ScopedIsaCap {
+    explicit ScopedIsaCap(std::int32_t cap) : previous_(IsaLevelCap()) { SetIsaLevelCap(cap); }
+    ~ScopedIsaCap() { SetIsaLevelCap(previous_); }
+
+private:
+    std::int32_t previous_;
+};

@@ -60,23 +60,37 @@ bool AllocateScratchRows(std::int32_t l_block, RunBuffers& buffers) {
 
 // The one place that maps a method index to its entry point.
 void DispatchMethod(const RunParameters& p, RunBuffers& buffers, std::int32_t& isa_level) {
-    (void)isa_level;
     switch (p.method) {
         case kMethodClassic:
             MultClassic(p.n, buffers.a, buffers.b, buffers.c);
+            break;
+        case kMethodHp:
+            MultHP(p.n, p.threads, p.chunk, p.parallel_kind, buffers.a, buffers.b, buffers.c);
+            break;
+        case kMethodBlockCache:
+            MultBlockCache(p.n, p.l_block, p.threads, p.parallel_kind, buffers.a, buffers.b,
+                           buffers.c);
+            break;
+        case kMethodBlockPack2x2:
+            MultBlockPack_2x2(p.n, p.n, p.n, p.l_block, buffers.a + 1, buffers.b + 1,
+                              buffers.c + 1, buffers.scratch_rows);
+            break;
+        case kMethodVectorPack:
+            MultVectorPack(p.n, p.l_block, p.threads, p.parallel_kind, buffers.a, buffers.b,
+                           buffers.c, &isa_level);
             break;
         default:
             ShowNotice("This method is not available in this build");
             break;
     }
 }
+}  // namespace
 
 void AppendTimingLines(ReportSink& sink, const RunMeasurements& m) {
     AppendFormatted(sink, "DURATION:  %g  s", m.duration_seconds);
     AppendFormatted(sink, "OPS:  %g", m.operations);
     AppendFormatted(sink, "Performance:  %g  Mflops", m.mflops);
 }
-}  // namespace
 
 void ReleaseMatrices(RunBuffers& buffers) {
     ReleaseAligned(buffers.a);
@@ -95,6 +109,11 @@ void ReleaseMatrices(RunBuffers& buffers) {
 }
 
 RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buffers) {
+    return RunBenchmark(params, sink, buffers, nullptr);
+}
+
+RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buffers,
+                       const ProductOverride& product) {
     RunResult result;
     if (const auto problem = ParameterProblem(params)) {
         ShowNotice(*problem);
@@ -123,7 +142,11 @@ RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buff
         result.outcome = RunOutcome::AllocError;
         return result;
     }
-    DispatchMethod(p, buffers, result.isa_level);
+    if (product) {
+        product(p, buffers, sink);
+    } else {
+        DispatchMethod(p, buffers, result.isa_level);
+    }
     if (p.method == kMethodVectorPack) {
         AppendFormatted(sink, "vectorization: %s", IsaLevelName(result.isa_level));
     }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "matrices.h"
@@ -50,8 +51,19 @@ struct RunResult {
     CheckVerdict check = CheckVerdict::NotRun;
 };
 
+// Appends the DURATION, OPS and Performance lines of `m`.
+void AppendTimingLines(ReportSink& sink, const RunMeasurements& m);
+
 // Performs one run with `params`. On completion the normalised n, l_block,
 // threads and chunk are written back into `params`; otherwise `params` is left
 // as it was. `buffers` must be empty on entry and is empty again on return.
 RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buffers);
+
+// A product timed in place of the method, for a reference library: it gets
+// the normalised parameters and the buffers prepared for `params.method`,
+// and may append report lines; everything else of the run is unchanged.
+using ProductOverride =
+    std::function<void(const RunParameters& p, RunBuffers& buffers, ReportSink& sink)>;
+RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buffers,
+                       const ProductOverride& product);
 RunResult RunBenchmark(RunParameters& params, ReportSink& sink);

@@ -13,3 +13,47 @@ void MultClassic(std::int32_t n, const double* a, const double* b, double* c);
 // element (r, c) at index r*n + c. Every C(r, c) is overwritten with its sum
 // over increasing k from 0.0.
 void ClassicProduct(std::int32_t n, const double* a, const double* b, double* c);
+
+// Method 1, "HP": the r, k, c loop order, rows of C shared among `threads`
+// OpenMP threads under a static schedule of `chunk` rows (0 is taken as 1).
+// Row by row with a one-element offset; C is added into. parallel_kind 1
+// (TBB) shows "TBB does not support" and computes nothing.
+void MultHP(std::int32_t n, std::int32_t threads, std::uint32_t chunk, std::int32_t parallel_kind,
+            const double* a, const double* b, double* c);
+
+// Method 2, "Block_cache": blocks of order l_block, block rows shared among
+// OpenMP threads under a dynamic schedule. Row by row with a one-element
+// offset; C is added into. parallel_kind 1 shows "TBB does not support" and
+// computes all the same; n not a multiple of l_block (or l_block < 1) shows
+// "Conflict between N and lblck" and computes nothing.
+void MultBlockCache(std::int32_t n, std::int32_t l_block, std::int32_t threads,
+                    std::int32_t parallel_kind, const double* a, const double* b, double* c);
+
+// The block product of method 2: adds the L x L product of the blocks at a
+// and b into the block at c; rows of all three are n elements apart.
+void MultCacheBlock(std::int32_t l, std::int32_t n, const double* a, const double* b, double* c);
+
+// Method 3: C += A*B, column by column (A is m x k, B k x n, C m x n, each
+// with its row count as leading dimension), in blocks of nb with a packed A
+// block in `work` (nb rows of at least nb doubles) and 2 x 2 register sums.
+// k < 1 or nb < 1: nothing is read or written.
+void MultBlockPack_2x2(std::int32_t m, std::int32_t n, std::int32_t k, std::int32_t nb,
+                       const double* a, const double* b, double* c, double** work);
+
+// Method 4, the vectorised packed method: depth blocks of l_block, row blocks
+// of l_block shared among OpenMP threads, packed panels of B and the register
+// kernels of the libraries Tavrel (level 0, SSE2) and Tavrel_8x4 (levels 1 and
+// 2, AVX). Level 0: A and C row by row from index 0, B row by row from index 1;
+// l_block and n must be multiples of 4. Levels 1 and 2: A, B and C column by
+// column from index 0. C is added into. Notices: "Conflict between N and
+// lblck" (n not a multiple of l_block, or l_block < 1) and "Conflict between N
+// and lbv or lbh" compute nothing; "TBB does not support" computes all the
+// same; "Memory allocation error" computes nothing and holds nothing. A null
+// isa_level is taken as level 0.
+void MultVectorPack(std::int32_t n, std::int32_t l_block, std::int32_t threads,
+                    std::int32_t parallel_kind, const double* a, const double* b, double* c,
+                    const std::int32_t* isa_level);
+
+// The AVX path of method 4 (the processor must offer AVX).
+void MultVectorPack_AVX(std::int32_t n, std::int32_t l_block, std::int32_t threads, const double* a,
+                        const double* b, double* c);

@@ -6,6 +6,10 @@
 #include <limits>
 #include <map>
 #include <optional>
+#include <set>
+
+#include "reference_dgemm.h"
+#include "run_plan.h"
 
 namespace {
 const std::vector<std::string> kIsaNames = {"sse2", "avx", "avx2"};
@@ -104,6 +108,45 @@ std::map<std::string, OptionSpec> OptionTable(std::int32_t supported_isa) {
              o.params.check = true;
              return std::string();
          }}},
+        {"--all", {false, [](const std::string&, CliOptions& o) {
+             o.all_methods = true;
+             return std::string();
+         }}},
+        {"--repeat", {true, [](const std::string& v, CliOptions& o) {
+             return ReadNumber("--repeat", v, 1, kMaxRepeat, o.repeat);
+         }}},
+        {"--warmup", {true, [](const std::string& v, CliOptions& o) {
+             return ReadNumber("--warmup", v, 0, kMaxWarmup, o.warmup);
+         }}},
+        {"--format", {true, [](const std::string& v, CliOptions& o) -> std::string {
+             if (v == "text") o.format = OutputFormat::Text;
+             else if (v == "csv") o.format = OutputFormat::Csv;
+             else if (v == "json") o.format = OutputFormat::Json;
+             else return "--format: expected text, csv or json, got '" + v + "'";
+             return {};
+         }}},
+        {"--output", {true, [](const std::string& v, CliOptions& o) -> std::string {
+             if (v.empty()) return "--output: expected a file name";
+             o.output_path = v;
+             return {};
+         }}},
+        {"--sizes", {true, [](const std::string& v, CliOptions& o) {
+             ListParse list = ParseSizeList(v);
+             o.sizes = std::move(list.values);
+             return list.error;
+         }}},
+        {"--threads-list", {true, [](const std::string& v, CliOptions& o) {
+             ListParse list = ParseThreadList(v);
+             o.thread_counts = std::move(list.values);
+             return list.error;
+         }}},
+        {"--reference", {false, [](const std::string&, CliOptions& o) -> std::string {
+             if (!ReferenceDgemmAvailable()) {
+                 return "--reference: the system BLAS (libopenblas.so.0) could not be loaded";
+             }
+             o.reference = true;
+             return {};
+         }}},
         {"--help", {false, [](const std::string&, CliOptions& o) {
              o.show_help = true;
              return std::string();
@@ -113,6 +156,17 @@ std::map<std::string, OptionSpec> OptionTable(std::int32_t supported_isa) {
              return std::string();
          }}},
     };
+}
+// Options that say the same thing two ways cannot be combined.
+std::string ConflictBetween(const std::set<std::string>& given) {
+    const std::pair<const char*, const char*> conflicts[] = {
+        {"--all", "--method"}, {"--sizes", "-n"}, {"--threads-list", "--threads"}};
+    for (const auto& [first, second] : conflicts) {
+        if (given.count(first) && given.count(second)) {
+            return std::string(first) + " and " + second + " cannot be combined";
+        }
+    }
+    return {};
 }
 }  // namespace
 
@@ -125,6 +179,7 @@ const std::vector<std::string>& CliMethodNames() {
 CliParseResult ParseCommandLine(const std::vector<std::string>& args, std::int32_t supported_isa) {
     CliParseResult result;
     const auto table = OptionTable(supported_isa);
+    std::set<std::string> given;
     for (std::size_t i = 0; i < args.size() && result.error.empty(); ++i) {
         std::string name = args[i];
         std::optional<std::string> value;
@@ -148,8 +203,10 @@ CliParseResult ParseCommandLine(const std::vector<std::string>& args, std::int32
             result.error = name + ": takes no value";
             break;
         }
+        given.insert(name);
         result.error = option->second.handle(value.value_or(""), result.options);
     }
+    if (result.error.empty()) result.error = ConflictBetween(given);
     return result;
 }
 
@@ -170,9 +227,26 @@ std::string CliUsage() {
            "  --check               recompute with the Classic method and compare\n"
            "  --isa I               auto, sse2, avx or avx2: the widest instruction set\n"
            "                        method 4 may use (default auto)\n"
+           "\n"
+           "Several runs at once (each prints its report, then a summary table):\n"
+           "  --all                 methods 0 to 4 in turn (not with --method)\n"
+           "  --repeat R            R counted runs of each, 1 to 1000 (default 1); the\n"
+           "                        summary gives the best and the median\n"
+           "  --warmup W            W uncounted runs before them, 0 to 100 (default 0)\n"
+           "  --sizes LIST          orders to sweep: 200,400,800 or FROM:TO:STEP such as\n"
+           "                        200:1000:200 (not with -n); each is normalised\n"
+           "  --threads-list LIST   thread counts to sweep, such as 1,2 (not with --threads)\n"
+           "  --reference           add the system BLAS dgemm (OpenBLAS) as a reference row\n"
+           "  --format F            text, csv or json (default text): the reports and\n"
+           "                        summary, one CSV row per point, or a JSON document\n"
+           "                        with a context object and the results; the context\n"
+           "                        of text and csv goes to standard error\n"
+           "  --output FILE         write the results to FILE instead of standard output\n"
+           "\n"
            "  -h, --help            show this help\n"
            "  --version             show the version\n"
            "\n"
-           "Exit status: 0 run completed without notice, 1 a notice was shown or the\n"
-           "run stopped with \"Alloc Error\", 2 unusable arguments.\n";
+           "Exit status: 0 every run completed without notice, 1 a notice was shown, a\n"
+           "check failed or a run stopped with \"Alloc Error\" (the summary names the\n"
+           "runs), 2 unusable arguments (nothing is run).\n";
 }

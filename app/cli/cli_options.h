@@ -1,5 +1,6 @@
-// The command line of vorp-cli: one option per RunParameters field, plus the
-// instruction-set cap, --help and --version.
+// The command line of vorp-cli: one option per RunParameters field, the
+// instruction-set cap, and the options of multi-run work (all methods,
+// repetitions, sweeps, the reference row, output format and file).
 #pragma once
 
 #include <cstdint>
@@ -8,11 +9,22 @@
 
 #include "run_parameters.h"
 
+enum class OutputFormat { Text, Csv, Json };
+
 struct CliOptions {
     RunParameters params;
     std::int32_t isa_cap = 2;  // highest IsaLevel method 4 may use
     bool show_help = false;
     bool show_version = false;
+
+    bool all_methods = false;                 // methods 0 to 4 instead of params.method
+    std::int32_t repeat = 1;                  // counted runs per point
+    std::int32_t warmup = 0;                  // uncounted runs before them
+    OutputFormat format = OutputFormat::Text;
+    std::string output_path;                  // empty: standard output
+    std::vector<std::int32_t> sizes;          // empty: params.n only
+    std::vector<std::int32_t> thread_counts;  // empty: params.threads only
+    bool reference = false;                   // add the system BLAS dgemm row
 };
 
 struct CliParseResult {
@@ -28,3 +40,7 @@ std::string CliUsage();
 
 // Method names accepted by --method, by index.
 const std::vector<std::string>& CliMethodNames();
+
+// Limits of the multi-run options.
+constexpr std::int32_t kMaxRepeat = 1000;
+constexpr std::int32_t kMaxWarmup = 100;

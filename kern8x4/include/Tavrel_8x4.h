@@ -3,21 +3,30 @@
 //
 // All sizes, strides and offsets count doubles. The 32-bit integer parameters
 // are int. The names keep C++ linkage, so the exported symbols carry their
-// parameter lists and overloads are distinct exports.
+// parameter lists and overloads are distinct exports. The packing routines
+// and the kernels need AVX (see isAVXenable); the slot state runs anywhere.
 #pragma once
 
 #define TAVREL_8X4_API __attribute__((visibility("default")))
 
 // --- Slot state -------------------------------------------------------------
 // Init allocates `slots` AA slots of n*aa_extent doubles and `slots` BB slots
-// of n*bb_extent doubles, each 32-byte aligned and reading as zeros.
-// Returns 1 on success, 0 on an allocation failure.
+// of n*bb_extent doubles, each 32-byte aligned and reading as zeros, and
+// returns 1. It first releases the slots of an earlier Init. It returns 0,
+// leaving no slots (GET_AA and GET_BB give null), when an allocation fails,
+// when an argument is negative or when a product does not fit in an int.
+// slots 0 gives non-null tables with no slot. Free releases everything and
+// may be called at any time, also twice. GET_AA and GET_BB give the tables,
+// indexed by slot, valid until the next Free or Init. Init and Free must not
+// run concurrently with anything else of the library.
 TAVREL_8X4_API int TAVREL_AVX_8X4_Init(int n, int bb_extent, int aa_extent, int slots);
 TAVREL_8X4_API void TAVREL_AVX_8X4_Free();
 TAVREL_8X4_API double** TAVREL_AVX_8X4_GET_AA();
 TAVREL_8X4_API double** TAVREL_AVX_8X4_GET_BB();
 TAVREL_8X4_API double* TAVREL_AVX_8X4_GET_CC();
-// 1 when every |c[i] - CC[i]| / max|c| is at most 1e-9 over rows*cols values.
+// GET_CC gives the reference result, which the library never creates: null.
+// CompCwithCC: 1 when every |c[i] - CC[i]| / max|c| is at most 1e-9 over
+// rows*cols values; 0 otherwise, and 0 while there is no reference.
 TAVREL_8X4_API int TAVREL_AVX_8X4_CompCwithCC(double* c, int cols, int rows);
 // 1 when the processor has AVX and the operating system saves its registers.
 TAVREL_8X4_API int isAVXenable();
@@ -40,3 +49,28 @@ TAVREL_8X4_API void Pack_BB(int M, int K, double* src, double* dst);
 TAVREL_8X4_API void tavrel_AVX_8x4x16_AMD(int M, int N, int K, double alpha, double* A, int lda,
                                           double* B, int ldb, double beta, double* C, int ldc,
                                           double* AA, double* BB);
+
+// C := alpha*A*B + beta*C over whole 4x2 blocks, without packing: A(i,k) at
+// A[i*lda + k], B(k,j) at B[j*ldb + k], C(i,j) at C[i*ldc + j] (row by row).
+// Only rows below M - M%4, columns below N - N%2 and depth steps below
+// K - K%4 take part; C is always read. Each element sums four depth lanes,
+// reduced as ((l0 + l1) + l2) + l3.
+TAVREL_8X4_API void tavrel_AVX_8x4x16_AMD(int M, int N, int K, double alpha, double* A, int lda,
+                                          double* B, int ldb, double beta, double* C, int ldc);
+// C = A*B for a square C of order n (row by row, C[i*n + j]) with B(k,j) at
+// B[k*n + j]; Apack is A in Pack_BB's broadcast format (M = n); Bpack is
+// scratch of (n - n%8)*K doubles. Writes rows below n - n%4 and columns below
+// n - n%8 only. B, C, Bpack and Apack 32-byte aligned, n a multiple of 4. The
+// 1st and 5th arguments are not read.
+TAVREL_8X4_API void tavrel_AVX_8x4_K1(int, int n, int K, double* B, double*, double* C,
+                                      double* Bpack, double* Apack);
+// C = A*B over whole 8x4 blocks of dense column-major operands with leading
+// dimension M (A(i,k) at A[i + k*M], C(i,j) at C[i + j*M]), B from the packed
+// panel BB, A packed into AA (M8*K doubles, M8 = M - M%8). No scaling and C
+// is not read; alpha, lda, B, ldb, beta and ldc are not read. M a multiple of
+// 4; A, C and AA 32-byte aligned. Writes rows below M8 and columns below
+// N - N%4 only.
+TAVREL_8X4_API void tavrel_AVX_8x4x32_AMD(int M, int N, int K, double alpha, double* A, int lda,
+                                          double* B, int ldb, double beta, double* C, int ldc,
+                                          double* AA, double* BB);
+// Every kernel writes nothing when a size is negative.

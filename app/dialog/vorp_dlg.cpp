@@ -1,0 +1,142 @@
+#include "vorp_dlg.h"
+
+#include <QCoreApplication>
+
+#include "vorp_resources.h"
+
+CAboutDlg::CAboutDlg(QWidget* parent) : CDialog(AboutBoxTemplate(), parent) {}
+
+CVorp_Dlg::CVorp_Dlg(QWidget* parent) : CDialog(MainDialogTemplate(), parent) {
+    if (CWinApp* app = AfxGetApp()) icon_ = app->LoadIcon();
+}
+
+CVorp_Dlg::~CVorp_Dlg() {
+    // The worker may be waiting for a notice to be answered on this thread.
+    while (running_) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    ReleaseMatrices(buffers_);
+}
+
+void CVorp_Dlg::DoDataExchange(CDataExchange& dx) {
+    dx.Radio(IDC_CLASSIC, params_.method);
+    dx.Text(IDC_N, params_.n);
+    dx.Text(IDC_L_BLOCK, params_.l_block);
+    dx.Text(IDC_THREADS, params_.threads);
+    dx.MinMaxInt(params_.threads, kMinThreads, kMaxThreads);
+    dx.Text(IDC_CHUNK, params_.chunk);
+    dx.Radio(IDC_OPENMP, params_.parallel_kind);
+}
+
+bool CVorp_Dlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+    AppendSystemMenuSeparator();
+    AppendSystemMenuItem(IDM_ABOUTBOX, QString::fromUtf8(kAboutMenuText), QKeySequence::HelpContents);
+    SetIcon(icon_);
+    UpdateControls();
+    SetCheck(IDC_CHECK_RESULT, false);
+    SetWindowText(QString::fromUtf8(kMainCaption));
+    return true;
+}
+
+void CVorp_Dlg::OnOK() { UpdateData(true); }
+
+void CVorp_Dlg::OnCommand(int id) {
+    if (running_) {
+        // No input during a run; a close request is carried out at its end.
+        if (id == IDCANCEL) {
+            close_pending_ = true;
+            SetBusyLabel(QStringLiteral("Closing when the run ends:"));
+        }
+        return;
+    }
+    switch (id) {
+        case IDC_START:
+            OnStart();
+            return;
+        case IDC_RESET:
+            OnReset();
+            return;
+        case IDC_CLASSIC:
+        case IDC_HP:
+        case IDC_BLOCK_CACHE:
+        case IDC_BLOCK_PACK_2X2:
+        case IDC_VECTOR_PACK:
+            OnMethodChanged();
+            return;
+        default:
+            CDialog::OnCommand(id);
+    }
+}
+
+void CVorp_Dlg::OnSysCommand(int command) {
+    if ((command & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg about(this);
+        about.DoModal();
+    } else {
+        CDialog::OnSysCommand(command);
+    }
+}
+
+void CVorp_Dlg::UpdateControls() {
+    UpdateData(true);
+    QWidget* l_block = GetDlgItem(IDC_L_BLOCK);
+    switch (params_.method) {
+        case kMethodClassic:
+        case kMethodHp:
+            l_block->setEnabled(false);
+            break;
+        case kMethodBlockCache:
+        case kMethodBlockPack2x2:
+        case kMethodVectorPack:
+            l_block->setEnabled(true);
+            break;
+        default:
+            break;
+    }
+    UpdateData(false);
+}
+
+void CVorp_Dlg::OnMethodChanged() { UpdateControls(); }
+
+void CVorp_Dlg::OnStart() {
+    UpdateData(true);  // a field that fails keeps its value; the run goes ahead
+    RunParameters run = params_;
+    run.check = GetCheck(IDC_CHECK_RESULT);  // the box cannot change during the run
+    running_ = true;
+    BeginBusy(QStringLiteral("Running:"));
+    worker_.Post([this, run]() mutable {
+        const RunOutcome outcome = RunBenchmark(run, *this, buffers_).outcome;
+        QMetaObject::invokeMethod(
+            this, [this, outcome, run] { OnRunFinished(outcome, run); }, Qt::QueuedConnection);
+    });
+}
+
+void CVorp_Dlg::AppendLine(const std::string& line) {
+    QMetaObject::invokeMethod(
+        this, [this, text = QString::fromStdString(line)] { ListAddString(IDC_REPORT, text); },
+        Qt::QueuedConnection);
+}
+
+void CVorp_Dlg::OnRunFinished(RunOutcome outcome, const RunParameters& normalised) {
+    running_ = false;
+    EndBusy();
+    if (outcome == RunOutcome::Completed) {
+        params_.n = normalised.n;
+        params_.l_block = normalised.l_block;
+        params_.threads = normalised.threads;
+        params_.chunk = normalised.chunk;
+        SetDlgItemText(IDC_START, QStringLiteral("Done"));
+        GetDlgItem(IDC_START)->setEnabled(false);
+        UpdateData(false);
+    }
+    // After "Alloc Error" (or a refused run) Start stays as it was and the
+    // fields keep what was typed.
+    if (close_pending_) EndDialog(IDCANCEL);
+}
+
+void CVorp_Dlg::OnReset() {
+    UpdateData(true);
+    GetDlgItem(IDC_START)->setEnabled(true);
+    SetDlgItemText(IDC_START, QStringLiteral("Start"));
+    ListResetContent(IDC_REPORT);
+    UpdateData(false);
+}

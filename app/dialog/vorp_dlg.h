@@ -1,0 +1,52 @@
+// The main dialog "MATRIX PRODUCT" and the About box.
+//
+// Start reads the fields, then runs the benchmark on the dialog's worker
+// thread while the dialog stays painted, shows a busy indicator and takes no
+// input. Report lines reach the list in order; a notice waits for OK before
+// the run goes on; closing during a run waits for its end.
+#pragma once
+
+#include "benchmark_run.h"
+#include "dialog_layer.h"
+#include "run_parameters.h"
+#include "worker_thread.h"
+
+class CAboutDlg : public CDialog {
+public:
+    explicit CAboutDlg(QWidget* parent = nullptr);
+};
+
+class CVorp_Dlg : public CDialog, private ReportSink {
+public:
+    explicit CVorp_Dlg(QWidget* parent = nullptr);
+    // Waits for a run in progress, then releases the run's buffers.
+    ~CVorp_Dlg() override;
+
+    // A run is in progress on the worker thread.
+    bool IsRunning() const { return running_; }
+
+protected:
+    void DoDataExchange(CDataExchange& dx) override;
+    bool OnInitDialog() override;
+    void OnCommand(int id) override;
+    // Enter in a field reads the fields but keeps the dialog and its report
+    // open; only Cancel (Escape, closing the window) ends the dialog.
+    void OnOK() override;
+    void OnSysCommand(int command) override;
+
+private:
+    void UpdateControls();
+    void OnMethodChanged();
+    void OnStart();
+    void OnReset();
+    void OnRunFinished(RunOutcome outcome, const RunParameters& normalised);
+    // Called on the worker thread; the line is added on the GUI thread.
+    void AppendLine(const std::string& line) override;
+
+    RunParameters params_;  // the fields; `check` is read from its box
+    RunBuffers buffers_;    // touched by the worker thread only, during a run
+    QIcon icon_;
+    bool running_ = false;
+    bool close_pending_ = false;
+    WorkerThread worker_;
+};

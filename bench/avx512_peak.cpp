@@ -1,0 +1,23 @@
+// Compiled with -mavx512f -ffp-contract=off: the multiply and the add stay
+// two instructions, as in the AVX-512 form of the Tavrel_8x4 kernel.
+#include <immintrin.h>
+
+#include "avx_peak.h"
+
+double RunAvx512MulAddLoop(std::int64_t iterations) {
+    constexpr int kAccumulators = 24;
+    __m512d acc[kAccumulators];
+    for (int i = 0; i < kAccumulators; ++i) acc[i] = _mm512_set1_pd(i);
+    const __m512d x = _mm512_set1_pd(1e-9);
+    __m512d y = _mm512_set1_pd(0.5);
+    for (std::int64_t n = 0; n < iterations; ++n) {
+#pragma GCC unroll 24
+        for (int i = 0; i < kAccumulators; ++i) {
+            acc[i] = _mm512_add_pd(acc[i], _mm512_mul_pd(x, y));
+            __asm__("" : "+v"(y));  // keeps the multiplies apart (see avx_peak.cpp)
+        }
+    }
+    __m512d sum = _mm512_setzero_pd();
+    for (const __m512d a : acc) sum = _mm512_add_pd(sum, a);
+    return _mm512_reduce_add_pd(sum);
+}

@@ -1,0 +1,175 @@
+// Speed of the Tavrel_8x4 library on one thread: the 13-argument 8x4 kernel
+// at the program's block shape (M 176, N 1936, K 176), the B-panel packing
+// Pack_BBTRANSP_AMD at the same panel, the 11-argument and 32-deep kernels at
+// the same shape, K1 at order 1936 and depth 176, and the peak of 256-bit
+// separate multiply and add measured by a plain loop, for comparison.
+// Rates are per CPU second of the one benchmark thread, which keeps them
+// meaningful on a machine that other work also uses.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <random>
+
+#include "Tavrel_8x4.h"
+#include "avx_peak.h"
+
+namespace {
+
+constexpr int kM = 176;
+constexpr int kN = 1936;
+constexpr int kK = 176;
+
+struct FreeDeleter {
+    void operator()(double* p) const { std::free(p); }
+};
+using Buffer = std::unique_ptr<double[], FreeDeleter>;
+
+Buffer RandomBuffer(std::size_t count) {
+    const std::size_t bytes = (count * sizeof(double) + 31) / 32 * 32;
+    Buffer buffer(static_cast<double*>(std::aligned_alloc(32, bytes)));
+    std::mt19937_64 generator(42);
+    std::uniform_real_distribution<double> value(-1.0, 1.0);
+    for (std::size_t i = 0; i < count; ++i) buffer[i] = value(generator);
+    return buffer;
+}
+
+bool SkipWithoutAvx(benchmark::State& state) {
+    if (isAVXenable()) return false;
+    state.SkipWithError("the processor or the operating system offers no AVX");
+    return true;
+}
+
+// One slot holding the packed K x N panel, as the program uses it.
+struct PackedPanel {
+    PackedPanel() : source(RandomBuffer(std::size_t{kK} * kN)) {
+        ok = TAVREL_AVX_8X4_Init(kN, kK, kM, 1) == 1;
+    }
+    ~PackedPanel() { TAVREL_AVX_8X4_Free(); }
+    Buffer source;  // column j of the panel at j * kK
+    bool ok = false;
+};
+
+void BM_Kernel8x4x16(benchmark::State& state) {
+    if (SkipWithoutAvx(state)) return;
+    PackedPanel panel;
+    if (!panel.ok) return state.SkipWithError("TAVREL_AVX_8X4_Init failed");
+    Pack_BBTRANSP_AMD(kN, kK, kK, 0, panel.source.get());
+    Buffer a = RandomBuffer(std::size_t{kM} * kK);
+    Buffer c = RandomBuffer(std::size_t{kM} * kN);
+    double* aa = TAVREL_AVX_8X4_GET_AA()[0];
+    double* bb = TAVREL_AVX_8X4_GET_BB()[0];
+    for (auto _ : state) {
+        tavrel_AVX_8x4x16_AMD(kM, kN, kK, 1.0, a.get(), kM, nullptr, 0, 1.0, c.get(), kM, aa, bb);
+        benchmark::ClobberMemory();
+    }
+    const double flops = 2.0 * kM * kN * kK;
+    state.counters["GFLOPS"] =
+        benchmark::Counter(flops * 1e-9, benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_Kernel8x4x16)->Unit(benchmark::kMillisecond);
+
+void BM_PackBBTransp(benchmark::State& state) {
+    if (SkipWithoutAvx(state)) return;
+    PackedPanel panel;
+    if (!panel.ok) return state.SkipWithError("TAVREL_AVX_8X4_Init failed");
+    for (auto _ : state) {
+        Pack_BBTRANSP_AMD(kN, kK, kK, 0, panel.source.get());
+        benchmark::ClobberMemory();
+    }
+    // Bytes read plus bytes written per packing.
+    const double bytes = 2.0 * sizeof(double) * kK * kN;
+    state.counters["GB/s"] =
+        benchmark::Counter(bytes * 1e-9, benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_PackBBTransp)->Unit(benchmark::kMicrosecond);
+
+// The 11-argument form at the same shape: A row by row (lda K), B column by
+// column (ldb K), C row by row (ldc N); every block is whole.
+void BM_Kernel8x4x16Direct(benchmark::State& state) {
+    if (SkipWithoutAvx(state)) return;
+    Buffer a = RandomBuffer(std::size_t{kM} * kK);
+    Buffer b = RandomBuffer(std::size_t{kK} * kN);
+    Buffer c = RandomBuffer(std::size_t{kM} * kN);
+    for (auto _ : state) {
+        tavrel_AVX_8x4x16_AMD(kM, kN, kK, 1.0, a.get(), kK, b.get(), kK, 1.0, c.get(), kN);
+        benchmark::ClobberMemory();
+    }
+    const double flops = 2.0 * kM * kN * kK;
+    state.counters["GFLOPS"] =
+        benchmark::Counter(flops * 1e-9, benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_Kernel8x4x16Direct)->Unit(benchmark::kMillisecond);
+
+// The 32-deep kernel at the same shape (dense A and C, leading dimension M).
+void BM_Kernel8x4x32(benchmark::State& state) {
+    if (SkipWithoutAvx(state)) return;
+    PackedPanel panel;
+    if (!panel.ok) return state.SkipWithError("TAVREL_AVX_8X4_Init failed");
+    Pack_BBTRANSP_AMD(kN, kK, kK, 0, panel.source.get());
+    Buffer a = RandomBuffer(std::size_t{kM} * kK);
+    Buffer c = RandomBuffer(std::size_t{kM} * kN);
+    double* aa = TAVREL_AVX_8X4_GET_AA()[0];
+    double* bb = TAVREL_AVX_8X4_GET_BB()[0];
+    for (auto _ : state) {
+        tavrel_AVX_8x4x32_AMD(kM, kN, kK, 1.0, a.get(), kM, nullptr, 0, 1.0, c.get(), kM, aa, bb);
+        benchmark::ClobberMemory();
+    }
+    const double flops = 2.0 * kM * kN * kK;
+    state.counters["GFLOPS"] =
+        benchmark::Counter(flops * 1e-9, benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_Kernel8x4x32)->Unit(benchmark::kMillisecond);
+
+// K1 needs a square C: order kN (1936) at depth kK (176), A packed by Pack_BB.
+void BM_KernelK1(benchmark::State& state) {
+    if (SkipWithoutAvx(state)) return;
+    const std::size_t area = std::size_t{kN} * kK;
+    Buffer a = RandomBuffer(area);  // A(i, k) at k * kN + i
+    Buffer b = RandomBuffer(area);  // B(k, j) at k * kN + j
+    Buffer apack = RandomBuffer(4 * area);
+    Buffer bpack = RandomBuffer(area);
+    Buffer c = RandomBuffer(std::size_t{kN} * kN);
+    Pack_BB(kN, kK, a.get(), apack.get());
+    for (auto _ : state) {
+        tavrel_AVX_8x4_K1(0, kN, kK, b.get(), nullptr, c.get(), bpack.get(), apack.get());
+        benchmark::ClobberMemory();
+    }
+    const double flops = 2.0 * kN * kN * kK;
+    state.counters["GFLOPS"] =
+        benchmark::Counter(flops * 1e-9, benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_KernelK1)->Unit(benchmark::kMillisecond);
+
+void BM_AvxMulAddPeak(benchmark::State& state) {
+    if (SkipWithoutAvx(state)) return;
+    constexpr std::int64_t kIterations = 10'000'000;
+    for (auto _ : state) benchmark::DoNotOptimize(RunAvxMulAddLoop(kIterations));
+    state.counters["GFLOPS"] = benchmark::Counter(kIterations * kAvxPeakFlopsPerIteration * 1e-9,
+                                                  benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_AvxMulAddPeak)->Unit(benchmark::kMillisecond);
+
+// The 512-bit and 128-bit peaks, for the AVX-512 form of the kernel and the
+// SSE2 kernel of libTavrel.
+void BM_Avx512MulAddPeak(benchmark::State& state) {
+    if (!__builtin_cpu_supports("avx512f")) return state.SkipWithError("no AVX-512F");
+    constexpr std::int64_t kIterations = 5'000'000;
+    for (auto _ : state) benchmark::DoNotOptimize(RunAvx512MulAddLoop(kIterations));
+    state.counters["GFLOPS"] = benchmark::Counter(kIterations * kAvx512PeakFlopsPerIteration * 1e-9,
+                                                  benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_Avx512MulAddPeak)->Unit(benchmark::kMillisecond);
+
+void BM_Sse2MulAddPeak(benchmark::State& state) {
+    constexpr std::int64_t kIterations = 10'000'000;
+    for (auto _ : state) benchmark::DoNotOptimize(RunSse2MulAddLoop(kIterations));
+    state.counters["GFLOPS"] = benchmark::Counter(kIterations * kSse2PeakFlopsPerIteration * 1e-9,
+                                                  benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_Sse2MulAddPeak)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,301 @@
+// tavrel_AVX_8x4x16_AMD, 13 arguments: C := alpha*A*B + beta*C.
+//
+// Operands (all counts in doubles): A is M x K column-major, A(i,k) at
+// A[i + k*lda], read only, any alignment. C is M x N column-major, C(i,j) at
+// C[i + j*ldc], any alignment. B and ldb are accepted and not read: B(k,j)
+// comes from the packed panel BB (K*N values, 8-byte alignment):
+//   columns j0..j0+3:         B(k, j0+c) at K*j0 + 4*k + c
+//   tail columns N4..N-1 (nr): B(k, N4+c) at K*N4 + nr*k + c
+// AA (M*K doubles, 32-byte aligned, overwritten) receives packed A first:
+//   8-row block b:          A(8b+i, k) at 8*K*b + 8*k + i
+//   4-row block at M8:      A(M8+i, k) at K*M8 + 4*k + i      (when M % 8 >= 4)
+//   r-row strip, r = M % 4: A(M-r+i, k) at K*(M-r) + r*k + i
+// Register block: 8 rows x 4 columns in eight 4-wide AVX accumulators,
+// separate rounded multiply and add, each element summed in increasing k
+// from zero. The main loop (written as instructions) does one k-step per
+// pass and prefetches packed A eight steps ahead. The 8-row blocks of the
+// whole panels run in the form chosen at load (kernel_forms.h): these 8x4
+// blocks, or on AVX-512 processors up to 24x8 blocks in 512-bit vectors with
+// the same arithmetic and the same bits.
+//
+// Write-back: the vector rule (V = alpha*acc; beta == 0.0 stores V without
+// reading C, otherwise beta*C_old + V) for the 8-row blocks of every panel
+// and the 4-row block of the whole panels; the scalar rule (always
+// beta*C_old + alpha*acc, C read even when beta is zero) for the r-row strips
+// and the 4-row block of the tail panel.
+//
+// Preconditions (not checked): lda >= M, ldc >= M, AA as above, BB packed,
+// A, C and AA disjoint, an AVX processor. Reentrant; calls with their own AA
+// and disjoint parts of C may run concurrently. A negative M, N or K writes
+// nothing; a zero M or N leaves C untouched; a zero K still writes all of C.
+#include <immintrin.h>
+
+#include <cstddef>
+#include <cstring>
+
+#include "Tavrel_8x4.h"
+#include "block8x4.h"
+#include "kernel_forms.h"
+
+namespace {
+
+using std::ptrdiff_t;
+using tavrel8x4::Prefetch;
+
+struct Shape {
+    int M, K;
+    int M8;     // rows in whole 8-row blocks
+    bool has4;  // a 4-row block follows them
+    int r;      // rows in the last strip, 0..3
+    int K4;     // depth of the four-step main loop
+};
+
+// Packs the 8-row blocks, the 4-row block and the r-row strip of A into AA.
+void PackA(const Shape& s, const double* A, ptrdiff_t lda, double* AA) {
+    double* out = AA;
+    for (int i0 = 0; i0 < s.M8; i0 += 8) {
+        const double* a = A + i0;
+        int k = 0;
+        for (; k < s.K4; k += 4, out += 32) {
+            for (int u = 4; u < 8; ++u) Prefetch(a, (k + u) * lda);
+            for (int u = 0; u < 4; ++u) {
+                const double* column = a + (k + u) * lda;
+                _mm256_store_pd(out + 8 * u, _mm256_loadu_pd(column));
+                _mm256_store_pd(out + 8 * u + 4, _mm256_loadu_pd(column + 4));
+            }
+        }
+        for (; k < s.K; ++k, out += 8) {
+            Prefetch(a, (k + 1) * lda);
+            _mm256_store_pd(out, _mm256_loadu_pd(a + k * lda));
+            _mm256_store_pd(out + 4, _mm256_loadu_pd(a + k * lda + 4));
+        }
+    }
+    const int tail_rows[2] = {s.has4 ? 4 : 0, s.r};
+    int row = s.M8;
+    for (const int rows : tail_rows) {
+        for (int k = 0; k < s.K; ++k, out += rows) {
+            for (int i = 0; i < rows; ++i) out[i] = A[row + i + k * lda];
+        }
+        row += rows;
+    }
+}
+
+// The sums of an 8x4 block over K k-steps (none when K <= 0): acc[c][h] = sum over k of
+// B(k, c) * A(4h..4h+3, k), in increasing k from zero, a rounded multiply and
+// then a rounded add, from the packed A at a (8 values per k, 32-byte
+// aligned) and the panel at b (4 values per k). Written out as instructions
+// because GCC otherwise spills the sums: the eight sums stay in registers,
+// four more hold A, a broadcast B value and a product.
+inline __attribute__((always_inline)) void SumBlock8x4(__m256d (&acc)[4][2], const double* a,
+                                                       const double* b, long K) {
+    for (auto& column : acc) column[0] = column[1] = _mm256_setzero_pd();
+    if (K <= 0) return;
+#define TAVREL_COLUMN(c)                                      \
+    "vbroadcastsd 8*" #c "(%[b]), %%ymm14\n\t"             \
+    "vmulpd %%ymm14, %%ymm12, %%ymm15\n\t"                  \
+    "vaddpd %%ymm15, %[c" #c "0], %[c" #c "0]\n\t"          \
+    "vmulpd %%ymm14, %%ymm13, %%ymm14\n\t"                  \
+    "vaddpd %%ymm14, %[c" #c "1], %[c" #c "1]\n\t"
+    __asm__ volatile(
+        "1:\n\t"
+        "vmovapd (%[a]), %%ymm12\n\t"
+        "vmovapd 32(%[a]), %%ymm13\n\t"
+        "prefetcht0 512(%[a])\n\t"
+        TAVREL_COLUMN(0) TAVREL_COLUMN(1) TAVREL_COLUMN(2) TAVREL_COLUMN(3)
+        "add $64, %[a]\n\t"
+        "add $32, %[b]\n\t"
+        "dec %[k]\n\t"
+        "jnz 1b\n\t"
+        : [c00] "+x"(acc[0][0]), [c01] "+x"(acc[0][1]), [c10] "+x"(acc[1][0]),
+          [c11] "+x"(acc[1][1]), [c20] "+x"(acc[2][0]), [c21] "+x"(acc[2][1]),
+          [c30] "+x"(acc[3][0]), [c31] "+x"(acc[3][1]), [a] "+r"(a), [b] "+r"(b), [k] "+r"(K)
+        :
+        : "xmm12", "xmm13", "xmm14", "xmm15", "cc", "memory");
+#undef TAVREL_COLUMN
+}
+
+// The 8x4 block whose packed A is at a and packed panel at b, vector rule.
+void Block8x4Avx(const double* a, const double* b, int K, double* c, ptrdiff_t ldc, double alpha,
+                 double beta) {
+    for (int j = 0; j < 4; ++j) {
+        Prefetch(c, j * ldc);
+        Prefetch(c, j * ldc + 7);
+    }
+    __m256d acc[4][2];
+    SumBlock8x4(acc, a, b, K);
+    const __m256d va = _mm256_set1_pd(alpha), vb = _mm256_set1_pd(beta);
+    const bool beta_is_zero = beta == 0.0;
+    for (int j = 0; j < 4; ++j) {
+        for (int h = 0; h < 2; ++h) {
+            double* out = c + j * ldc + 4 * h;
+            const __m256d v = _mm256_mul_pd(va, acc[j][h]);
+            if (beta_is_zero) {
+                _mm256_storeu_pd(out, v);
+            } else {
+                _mm256_storeu_pd(out, _mm256_add_pd(_mm256_mul_pd(vb, _mm256_loadu_pd(out)), v));
+            }
+        }
+    }
+}
+
+// The 4-row block of a whole panel: one aligned A vector per k, vector rule.
+void Block4x4(const double* a, const double* b, int K, double* c, ptrdiff_t ldc, double alpha,
+              double beta) {
+    __m256d acc[4] = {_mm256_setzero_pd(), _mm256_setzero_pd(), _mm256_setzero_pd(),
+                      _mm256_setzero_pd()};
+    for (int k = 0; k < K; ++k) {
+        const __m256d av = _mm256_load_pd(a + 4 * k);
+        for (int j = 0; j < 4; ++j) {
+            acc[j] = _mm256_add_pd(acc[j], _mm256_mul_pd(_mm256_broadcast_sd(b + 4 * k + j), av));
+        }
+    }
+    const __m256d va = _mm256_set1_pd(alpha), vb = _mm256_set1_pd(beta);
+    for (int j = 0; j < 4; ++j)
+        tavrel8x4::WriteVectorRule(c + j * ldc, acc[j], va, vb, beta == 0.0);
+}
+
+// The r-row strip of a whole panel (r = 1..3): the r packed values of each k
+// go through a zero-padded 4-value vector; scalar rule on the first r rows.
+void Strip4(const double* a, int r, const double* b, int K, double* c, ptrdiff_t ldc, double alpha,
+            double beta) {
+    alignas(32) double padded[4] = {0.0, 0.0, 0.0, 0.0};
+    __m256d acc[4] = {_mm256_setzero_pd(), _mm256_setzero_pd(), _mm256_setzero_pd(),
+                      _mm256_setzero_pd()};
+    for (int k = 0; k < K; ++k) {
+        std::memcpy(padded, a + r * k, sizeof(double) * r);
+        const __m256d av = _mm256_load_pd(padded);
+        for (int j = 0; j < 4; ++j) {
+            acc[j] = _mm256_add_pd(acc[j], _mm256_mul_pd(_mm256_broadcast_sd(b + 4 * k + j), av));
+        }
+    }
+    alignas(32) double scaled[4][4];
+    const __m256d va = _mm256_set1_pd(alpha);
+    for (int j = 0; j < 4; ++j) _mm256_store_pd(scaled[j], _mm256_mul_pd(va, acc[j]));
+    for (int j = 0; j < 4; ++j) {
+        for (int i = 0; i < r; ++i) c[i + j * ldc] = beta * c[i + j * ldc] + scaled[j][i];
+    }
+}
+
+// An 8-row block of the tail panel, W = 1..3 columns: 2*W vectors, vector rule.
+template <int W>
+void Block8xW(const double* a, const double* b, int K, double* c, ptrdiff_t ldc, double alpha,
+              double beta) {
+    __m256d acc[W][2];
+    for (auto& column : acc) column[0] = column[1] = _mm256_setzero_pd();
+    for (int k = 0; k < K; ++k) {
+        const __m256d a0 = _mm256_load_pd(a + 8 * k), a1 = _mm256_load_pd(a + 8 * k + 4);
+        for (int j = 0; j < W; ++j) {
+            const __m256d bj = _mm256_broadcast_sd(b + W * k + j);
+            acc[j][0] = _mm256_add_pd(acc[j][0], _mm256_mul_pd(bj, a0));
+            acc[j][1] = _mm256_add_pd(acc[j][1], _mm256_mul_pd(bj, a1));
+        }
+    }
+    const __m256d va = _mm256_set1_pd(alpha), vb = _mm256_set1_pd(beta);
+    for (int j = 0; j < W; ++j) {
+        tavrel8x4::WriteVectorRule(c + j * ldc, acc[j][0], va, vb, beta == 0.0);
+        tavrel8x4::WriteVectorRule(c + j * ldc + 4, acc[j][1], va, vb, beta == 0.0);
+    }
+}
+
+// Scalar sums of `rows` rows (packed `rows` values per k) by `width` tail
+// columns (packed `width` values per k), scalar rule.
+void ScalarBlock(const double* a, int rows, const double* b, int width, int K, double* c,
+                 ptrdiff_t ldc, double alpha, double beta) {
+    for (int j = 0; j < width; ++j) {
+        for (int i = 0; i < rows; ++i) {
+            double sum = 0.0;
+            for (int k = 0; k < K; ++k) sum += a[rows * k + i] * b[width * k + j];
+            c[i + j * ldc] = beta * c[i + j * ldc] + alpha * sum;
+        }
+    }
+}
+
+// The 4-row block and the r-row strip of one whole panel (rows from M8).
+void WholePanelTailRows(const Shape& s, const double* AA, const double* b, double* c,
+                        ptrdiff_t ldc, double alpha, double beta) {
+    const ptrdiff_t K = s.K;
+    int row = s.M8;
+    if (s.has4) {
+        for (int j = 0; j < 4; ++j) Prefetch(c, row + 8 + j * ldc);
+        Block4x4(AA + K * row, b, s.K, c + row, ldc, alpha, beta);
+        row += 4;
+    }
+    if (s.r > 0) {
+        if (row % 8 == 0) {
+            for (int j = 0; j < 4; ++j) Prefetch(c, row + 8 + j * ldc);
+        }
+        Strip4(AA + K * row, s.r, b, s.K, c + row, ldc, alpha, beta);
+    }
+}
+
+void TailPanel(const Shape& s, int nr, const double* AA, const double* b, double* c, ptrdiff_t ldc,
+               double alpha, double beta) {
+    const ptrdiff_t K = s.K;
+    for (int i0 = 0; i0 < s.M8; i0 += 8) {
+        for (int j = 0; j < nr; ++j) Prefetch(c, i0 + 8 + j * ldc);
+        const double* a = AA + K * i0;
+        switch (nr) {
+            case 1:
+                Block8xW<1>(a, b, s.K, c + i0, ldc, alpha, beta);
+                break;
+            case 2:
+                Block8xW<2>(a, b, s.K, c + i0, ldc, alpha, beta);
+                break;
+            default:
+                Block8xW<3>(a, b, s.K, c + i0, ldc, alpha, beta);
+                break;
+        }
+    }
+    int row = s.M8;
+    if (s.has4) {
+        ScalarBlock(AA + K * row, 4, b, nr, s.K, c + row, ldc, alpha, beta);
+        row += 4;
+    }
+    if (s.r > 0) ScalarBlock(AA + K * row, s.r, b, nr, s.K, c + row, ldc, alpha, beta);
+}
+
+}  // namespace
+
+namespace tavrel8x4 {
+
+void EightRowBlocksAvx(const PanelRegion& g) {
+    const ptrdiff_t K = g.K;
+    for (int j0 = 0; j0 < g.N4; j0 += 4) {
+        const double* b = g.bb + K * j0;
+        double* c = g.c + j0 * g.ldc;
+        for (int i0 = 0; i0 < g.M8; i0 += 8) {
+            Block8x4Avx(g.aa + K * i0, b, g.K, c + i0, g.ldc, g.alpha, g.beta);
+        }
+    }
+}
+
+}  // namespace tavrel8x4
+
+void tavrel_AVX_8x4x16_AMD(int M, int N, int K, double alpha, double* A, int lda, double* B,
+                           int ldb, double beta, double* C, int ldc, double* AA, double* BB) {
+    (void)B;
+    (void)ldb;
+    if (M < 0 || N < 0 || K < 0) return;
+    Shape s{};
+    s.M = M;
+    s.K = K;
+    s.M8 = M - M % 8;
+    s.has4 = M % 8 >= 4;
+    s.r = M % 4;
+    s.K4 = K - K % 4;
+    PackA(s, A, lda, AA);
+
+    const int nr = N % 4;
+    const int N4 = N - nr;
+    tavrel8x4::kEightRowBlocks({s.M8, N4, K, AA, BB, C, ldc, alpha, beta});
+    if (s.M8 < M) {
+        for (int j0 = 0; j0 < N4; j0 += 4) {
+            WholePanelTailRows(s, AA, BB + static_cast<ptrdiff_t>(K) * j0,
+                               C + static_cast<ptrdiff_t>(j0) * ldc, ldc, alpha, beta);
+        }
+    }
+    if (nr > 0) {
+        TailPanel(s, nr, AA, BB + static_cast<ptrdiff_t>(K) * N4,
+                  C + static_cast<ptrdiff_t>(N4) * ldc, ldc, alpha, beta);
+    }
+}

@@ -1,0 +1,130 @@
+// The AVX-512 form of the 8-row region of tavrel_AVX_8x4x16_AMD (contract in
+// kernel_forms.h). Built with -mavx512f -ffp-contract=off: separate rounded
+// multiplies and adds, never fused.
+//
+// Register blocks of R 8-row blocks (R = 1..3, one 512-bit vector of packed A
+// each per k-step) by W columns (8: two packed 4-column panels side by side;
+// 4: the last panel when N4/4 is odd): up to 24 accumulators, 3 A vectors
+// and the broadcast B values in the 32 vector registers. Each accumulator
+// lane sums its products in increasing k from zero, exactly as the AVX form.
+// For each group of W columns (its packed panels stay in L1) the blocks run
+// down all rows, streaming packed A from L2.
+#include <immintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "kernel_forms.h"
+
+namespace tavrel8x4 {
+namespace {
+
+using std::ptrdiff_t;
+
+inline __attribute__((always_inline)) void Prefetch(const double* p) {
+    _mm_prefetch(reinterpret_cast<const char*>(p), _MM_HINT_T0);
+}
+
+// The block of R*8 rows and W columns: packed A at a (block r at a + r*a_step),
+// packed B at b0 (columns 0..3) and b1 (columns 4..7), C at c.
+template <int R, int W>
+void Block(const double* a, ptrdiff_t a_step, const double* b0, const double* b1, int K, double* c,
+           ptrdiff_t ldc, double alpha, double beta) {
+    for (int j = 0; j < W; ++j) {
+        for (int r = 0; r < R; ++r) Prefetch(c + j * ldc + 8 * r);
+        Prefetch(c + j * ldc + 8 * R - 1);
+    }
+    __m512d acc[W][R];
+    for (auto& column : acc) {
+        for (auto& v : column) v = _mm512_setzero_pd();
+    }
+    // A is read one line (8 values) per k-step and block; prefetch 8 steps on.
+    constexpr int kAhead = 64;
+    for (int k = 0; k < K; ++k) {
+        __m512d av[R];
+        for (int r = 0; r < R; ++r) {
+            const double* ar = a + r * a_step + 8 * k;
+            av[r] = _mm512_loadu_pd(ar);
+            Prefetch(ar + kAhead);
+        }
+        for (int j = 0; j < W; ++j) {
+            const __m512d bj = _mm512_set1_pd(j < 4 ? b0[4 * k + j] : b1[4 * k + j - 4]);
+            for (int r = 0; r < R; ++r) acc[j][r] = _mm512_add_pd(acc[j][r], _mm512_mul_pd(av[r], bj));
+        }
+    }
+    // C's addresses are formed anew for the write-back, not kept in registers
+    // through the loop since the prefetches (all 32 are taken by the block).
+    __asm__("" : "+r"(c));
+    const __m512d va = _mm512_set1_pd(alpha);
+    const __m512d vb = _mm512_set1_pd(beta);
+    const bool beta_is_zero = beta == 0.0;
+    for (int j = 0; j < W; ++j) {
+        for (int r = 0; r < R; ++r) {
+            double* out = c + j * ldc + 8 * r;
+            const __m512d v = _mm512_mul_pd(va, acc[j][r]);
+            if (beta_is_zero) {
+                _mm512_storeu_pd(out, v);
+            } else {
+                _mm512_storeu_pd(out, _mm512_add_pd(_mm512_mul_pd(vb, _mm512_loadu_pd(out)), v));
+            }
+        }
+    }
+}
+
+// The 8-row blocks first..blocks-1 of one group of W columns, R at a time
+// and then the rest with fewer vectors.
+template <int R, int W>
+void RowBlocks(const PanelRegion& g, const double* b0, const double* b1, double* c, int first,
+               int blocks) {
+    const ptrdiff_t a_step = ptrdiff_t{8} * g.K;
+    int b = first;
+    for (; b + R <= blocks; b += R) {
+        Block<R, W>(g.aa + a_step * b, a_step, b0, b1, g.K, c + 8 * b, g.ldc, g.alpha, g.beta);
+    }
+    if constexpr (R > 1) {
+        if (b < blocks) RowBlocks<R - 1, W>(g, b0, b1, c, b, blocks);
+    }
+}
+
+template <int R, int W>
+void ColumnGroup(const PanelRegion& g, const double* b0, double* c) {
+    const double* b1 = W == 8 ? b0 + 4 * g.K : b0;  // columns 4..7, when W is 8
+    RowBlocks<R, W>(g, b0, b1, c, 0, g.M8 / 8);
+}
+
+// Zeroes zmm16..zmm31, which the blocks use and vzeroupper (at the return)
+// leaves as they are: while they hold non-zero upper bits, later SSE code in
+// the process (the SSE2 kernel of libTavrel, for one) runs markedly slower.
+void ClearUpperRegisters() {
+    __asm__ volatile(
+        "vpxord %%xmm16, %%xmm16, %%xmm16\n\t"
+        "vpxord %%xmm17, %%xmm17, %%xmm17\n\t"
+        "vpxord %%xmm18, %%xmm18, %%xmm18\n\t"
+        "vpxord %%xmm19, %%xmm19, %%xmm19\n\t"
+        "vpxord %%xmm20, %%xmm20, %%xmm20\n\t"
+        "vpxord %%xmm21, %%xmm21, %%xmm21\n\t"
+        "vpxord %%xmm22, %%xmm22, %%xmm22\n\t"
+        "vpxord %%xmm23, %%xmm23, %%xmm23\n\t"
+        "vpxord %%xmm24, %%xmm24, %%xmm24\n\t"
+        "vpxord %%xmm25, %%xmm25, %%xmm25\n\t"
+        "vpxord %%xmm26, %%xmm26, %%xmm26\n\t"
+        "vpxord %%xmm27, %%xmm27, %%xmm27\n\t"
+        "vpxord %%xmm28, %%xmm28, %%xmm28\n\t"
+        "vpxord %%xmm29, %%xmm29, %%xmm29\n\t"
+        "vpxord %%xmm30, %%xmm30, %%xmm30\n\t"
+        "vpxord %%xmm31, %%xmm31, %%xmm31\n\t" ::
+            : "xmm16", "xmm17", "xmm18", "xmm19", "xmm20", "xmm21", "xmm22", "xmm23", "xmm24",
+              "xmm25", "xmm26", "xmm27", "xmm28", "xmm29", "xmm30", "xmm31");
+}
+
+}  // namespace
+
+void EightRowBlocksAvx512(const PanelRegion& g) {
+    const ptrdiff_t K = g.K;
+    int j0 = 0;
+    for (; j0 + 8 <= g.N4; j0 += 8) ColumnGroup<3, 8>(g, g.bb + K * j0, g.c + j0 * g.ldc);
+    if (j0 < g.N4) ColumnGroup<3, 4>(g, g.bb + K * j0, g.c + j0 * g.ldc);
+    ClearUpperRegisters();
+}
+
+}  // namespace tavrel8x4

@@ -1,0 +1,152 @@
+// Slot state of Tavrel_8x4: the process-wide AA and BB slot tables, the CC
+// reference, the AVX test and the empty function.
+//
+// States: Empty (tables null; at load and after Free) and Ready (after an Init
+// that returned 1). A failed Init releases whatever it obtained and leaves the
+// library Empty, so Free is always safe; an Init on a Ready library first
+// releases the earlier slots. Every slot is 32-byte aligned and reads as zeros
+// after Init. Large slots are fresh anonymous mappings (zero pages, nothing to
+// clear); small ones come from the aligned allocator and are cleared.
+//
+// This file is built for baseline x86-64 (no AVX) so that isAVXenable runs on
+// any processor.
+#include <cpuid.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "Tavrel_8x4.h"
+#include "relative_compare.h"
+
+namespace {
+
+double** aa_table = nullptr;
+double** bb_table = nullptr;
+double* cc_buffer = nullptr;  // no operation of the library creates a reference
+int slot_count = 0;           // as given to the last Init; Free keeps it
+std::size_t aa_slot_bytes = 0;
+std::size_t bb_slot_bytes = 0;
+
+constexpr std::size_t kSlotAlignment = 32;
+// Slots of at least this size are mapped pages, which read as zero for free.
+constexpr std::size_t kMappedSlotBytes = std::size_t{1} << 20;
+
+std::size_t PageRounded(std::size_t bytes) {
+    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    return (bytes + page - 1) / page * page;
+}
+
+// Bytes of a slot of `count` doubles: a multiple of the alignment, never 0.
+std::size_t SlotBytes(std::int64_t count) {
+    const auto bytes = static_cast<std::size_t>(count) * sizeof(double);
+    if (bytes == 0) return kSlotAlignment;
+    return (bytes + kSlotAlignment - 1) / kSlotAlignment * kSlotAlignment;
+}
+
+double* AllocateZeroedSlot(std::size_t bytes) {
+    if (bytes >= kMappedSlotBytes) {
+        void* p = mmap(nullptr, PageRounded(bytes), PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        return p == MAP_FAILED ? nullptr : static_cast<double*>(p);
+    }
+    void* p = std::aligned_alloc(kSlotAlignment, bytes);
+    if (p != nullptr) std::memset(p, 0, bytes);
+    return static_cast<double*>(p);
+}
+
+void ReleaseSlot(double* slot, std::size_t bytes) {
+    if (slot == nullptr) return;
+    if (bytes >= kMappedSlotBytes) {
+        munmap(slot, PageRounded(bytes));
+    } else {
+        std::free(slot);
+    }
+}
+
+// Releases the non-null entries of a table of `entries` slots and the table.
+void ReleaseTable(double**& table, int entries, std::size_t slot_bytes) {
+    if (table == nullptr) return;
+    for (int t = 0; t < entries; ++t) ReleaseSlot(table[t], slot_bytes);
+    std::free(table);
+    table = nullptr;
+}
+
+// The element count n * extent, or -1 when an operand is negative or the
+// product does not fit a 32-bit signed integer.
+std::int64_t ElementCount(int n, int extent) {
+    if (n < 0 || extent < 0) return -1;
+    const std::int64_t count = std::int64_t{n} * extent;
+    return count > INT_MAX ? -1 : count;
+}
+
+// Tables with at least one entry, so that zero slots still give non-null
+// (empty) tables; entries start null so a partial Init releases cleanly.
+double** AllocateTable(int slots) {
+    return static_cast<double**>(std::calloc(slots > 0 ? slots : 1, sizeof(double*)));
+}
+
+bool AllocateSlots(int slots) {
+    bb_table = AllocateTable(slots);
+    aa_table = AllocateTable(slots);
+    if (bb_table == nullptr || aa_table == nullptr) return false;
+    for (int t = 0; t < slots; ++t) {
+        aa_table[t] = AllocateZeroedSlot(aa_slot_bytes);
+        if (aa_table[t] == nullptr) return false;
+        bb_table[t] = AllocateZeroedSlot(bb_slot_bytes);
+        if (bb_table[t] == nullptr) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int TAVREL_AVX_8X4_Init(int n, int bb_extent, int aa_extent, int slots) {
+    TAVREL_AVX_8X4_Free();
+    slot_count = slots;
+    const std::int64_t aa_count = ElementCount(n, aa_extent);
+    const std::int64_t bb_count = ElementCount(n, bb_extent);
+    if (slots < 0 || aa_count < 0 || bb_count < 0) return 0;
+    aa_slot_bytes = SlotBytes(aa_count);
+    bb_slot_bytes = SlotBytes(bb_count);
+    if (!AllocateSlots(slots)) {
+        TAVREL_AVX_8X4_Free();
+        return 0;
+    }
+    return 1;
+}
+
+void TAVREL_AVX_8X4_Free() {
+    // Tables are allocated with at least slot_count entries; a negative count
+    // never leaves a table behind.
+    ReleaseTable(aa_table, slot_count, aa_slot_bytes);
+    ReleaseTable(bb_table, slot_count, bb_slot_bytes);
+}
+
+double** TAVREL_AVX_8X4_GET_AA() { return aa_table; }
+
+double** TAVREL_AVX_8X4_GET_BB() { return bb_table; }
+
+double* TAVREL_AVX_8X4_GET_CC() { return cc_buffer; }
+
+int TAVREL_AVX_8X4_CompCwithCC(double* c, int cols, int rows) {
+    if (cc_buffer == nullptr) return 0;  // nothing to compare against: no match claimed
+    if (cols <= 0 || rows <= 0) return 1;
+    return tavrel8x4::MatchesRelative(c, cc_buffer, std::int64_t{rows} * cols);
+}
+
+int isAVXenable() {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (__get_cpuid_count(1, 0, &eax, &ebx, &ecx, &edx) == 0) return 0;
+    const unsigned osxsave = 1u << 27, avx = 1u << 28;
+    if ((ecx & osxsave) == 0 || (ecx & avx) == 0) return 0;
+    unsigned xcr0_low = 0, xcr0_high = 0;
+    __asm__ volatile("xgetbv" : "=a"(xcr0_low), "=d"(xcr0_high) : "c"(0));
+    const unsigned sse_and_avx_state = (1u << 1) | (1u << 2);
+    return (xcr0_low & sse_and_avx_state) == sse_and_avx_state ? 1 : 0;
+}
+
+void pusto() {}

@@ -1,0 +1,196 @@
+// Method 4, the vectorised packed method: depth blocks of l_block (outer,
+// sequential), one column block spanning all n columns, row blocks of l_block
+// shared among OpenMP threads (dynamic schedule, one block per chunk). For
+// every depth block the calling thread packs the panel of B once; each row
+// block is then handed to a register kernel that packs its piece of A and adds
+// its product with the panel into C. C must be zero on entry.
+//
+// Two paths, chosen by the IsaLevel (never by looking at the processor here):
+//   level 0, SSE2 (libTavrel, MultBlock_4x4xK_2): A and C row by row from
+//     index 0 (element (r, c) at r*n + c), B row by row from index 1. The
+//     panel of rows k0..k0+l_block-1 is stored in groups of four columns:
+//     group g from 4*l_block*g, for each k the four B(k, 4g+q). Needs l_block
+//     and n multiples of 4. Buffers: the panel (n*n+1 doubles) and per thread a
+//     C strip (4*l_block+128) and a packed-A buffer (2*l_block^2+128), all
+//     16-byte aligned, in a table indexed by OpenMP thread number that holds
+//     max(64, threads) entries.
+//   levels 1 and 2, AVX (libTavrel_8x4): A, B and C column by column from
+//     index 0. Init gives `threads` AA slots (n*l_block doubles) and BB slots;
+//     the panel goes to BB slot 0 (Pack_BBTRANSP_AMD), thread t packs A into AA
+//     slot t inside tavrel_AVX_8x4x16_AMD.
+// Every element of C receives one contribution per depth block, in increasing
+// k0; the kernels sum each contribution in increasing k.
+#include <omp.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
+#include "Tavrel.h"
+#include "Tavrel_8x4.h"
+#include "memory.h"
+#include "methods.h"
+#include "notice.h"
+#include "processor_info.h"
+#include "run_parameters.h"
+
+namespace {
+using Index = std::ptrdiff_t;
+
+constexpr std::size_t kAlignment = 16;
+constexpr std::int32_t kMinTableEntries = 64;
+constexpr Index kSpareDoubles = 128;
+constexpr Index kGroup = 4;
+
+struct ThreadScratch {
+    double* c_strip;
+    double* aa;
+};
+
+struct SseBuffers {
+    double* panel = nullptr;
+    ThreadScratch* scratch = nullptr;
+    std::int32_t entries = 0;
+};
+
+Index StripDoubles(Index l_block) { return kGroup * l_block + kSpareDoubles; }
+Index PackedADoubles(Index l_block) { return 2 * l_block * l_block + kSpareDoubles; }
+
+// Memory the method writes, in bytes: the panel of one depth block (n*l_block
+// doubles) and the scratch of every thread that can get a row block. Buffers
+// and slots that are reserved but never written (the rest of the panel buffer,
+// the BB slots other than slot 0, the scratch of surplus threads) take no
+// memory until touched, so they are not counted.
+std::uint64_t WrittenBytes(Index n, Index l_block, Index threads, Index per_thread_doubles) {
+    const Index row_blocks = (n + l_block - 1) / l_block;
+    const Index workers = std::min(threads, row_blocks);
+    const Index doubles = n * l_block + workers * per_thread_doubles;
+    return static_cast<std::uint64_t>(doubles) * sizeof(double);
+}
+
+void ReleaseSseBuffers(SseBuffers& buffers) {
+    ReleaseAligned(buffers.panel);
+    buffers.panel = nullptr;
+    if (buffers.scratch) {
+        for (std::int32_t t = 0; t < buffers.entries; ++t) {
+            ReleaseAligned(buffers.scratch[t].c_strip);
+            ReleaseAligned(buffers.scratch[t].aa);
+            buffers.scratch[t] = {nullptr, nullptr};
+        }
+        ReleaseAligned(buffers.scratch);
+        buffers.scratch = nullptr;
+    }
+    buffers.entries = 0;
+}
+
+// The panel, then the table, then for each thread its C strip and its packed-A
+// buffer. False at the first that is missing; what was obtained stays recorded.
+bool AllocateSseBuffers(Index n, Index l_block, std::int32_t threads, SseBuffers& buffers) {
+    buffers.panel = AllocateArray<double>(static_cast<std::size_t>(n * n + 1), kAlignment);
+    if (!buffers.panel) return false;
+    const std::int32_t entries = std::max(kMinTableEntries, threads);
+    buffers.scratch = AllocateArray<ThreadScratch>(static_cast<std::size_t>(entries), alignof(ThreadScratch));
+    if (!buffers.scratch) return false;
+    buffers.entries = entries;
+    std::fill(buffers.scratch, buffers.scratch + entries, ThreadScratch{nullptr, nullptr});
+    for (std::int32_t t = 0; t < threads; ++t) {
+        ThreadScratch& mine = buffers.scratch[t];
+        mine.c_strip = AllocateArray<double>(static_cast<std::size_t>(StripDoubles(l_block)), kAlignment);
+        if (!mine.c_strip) return false;
+        mine.aa = AllocateArray<double>(static_cast<std::size_t>(PackedADoubles(l_block)), kAlignment);
+        if (!mine.aa) return false;
+    }
+    return true;
+}
+
+// Rows k0..k0+l_block-1 of B (row by row, from index 1) into four-column groups.
+void PackPanelSse(Index n, Index l_block, Index k0, const double* b, double* panel) {
+    for (Index c0 = 0; c0 < n; c0 += kGroup) {
+        double* group = panel + l_block * c0;
+        for (Index k = 0; k < l_block; ++k) {
+            const double* row = b + 1 + (k0 + k) * n + c0;
+            for (Index q = 0; q < kGroup; ++q) group[kGroup * k + q] = row[q];
+        }
+    }
+}
+
+void MultVectorPackSse(std::int32_t n, std::int32_t l_block, std::int32_t threads, const double* a,
+                       const double* b, double* c) {
+    if (l_block % 4 != 0 || n % 4 != 0) {
+        ShowNotice("Conflict between N and lbv or lbh");
+        return;
+    }
+    omp_set_num_threads(threads);
+    SseBuffers buffers;
+    if (!FitsInAvailableMemory(WrittenBytes(n, l_block, threads,
+                                            StripDoubles(l_block) + PackedADoubles(l_block))) ||
+        !AllocateSseBuffers(n, l_block, threads, buffers)) {
+        ShowNotice("Memory allocation error");
+        ReleaseSseBuffers(buffers);
+        return;
+    }
+    // The kernel takes non-const pointers but only reads A and the panel.
+    double* a_rows = const_cast<double*>(a);
+    const Index order = n, block = l_block;
+    const std::int32_t row_blocks = n / l_block;
+    for (Index k0 = 0; k0 < order; k0 += block) {
+        PackPanelSse(order, block, k0, b, buffers.panel);
+#pragma omp parallel for schedule(dynamic, 1) num_threads(threads)
+        for (std::int32_t row_block = 0; row_block < row_blocks; ++row_block) {
+            const ThreadScratch& mine = buffers.scratch[omp_get_thread_num()];
+            const Index i0 = row_block * block;
+            MultBlock_4x4xK_2(n, l_block, l_block, n, l_block % 4, n % 4, a_rows + i0 * order + k0,
+                              buffers.panel, c + i0 * order, mine.c_strip, mine.aa);
+        }
+    }
+    ReleaseSseBuffers(buffers);
+}
+}  // namespace
+
+void MultVectorPack_AVX(std::int32_t n, std::int32_t l_block, std::int32_t threads, const double* a,
+                        const double* b, double* c) {
+    if (n < 1 || l_block < 1) return;
+    threads = std::max(threads, 1);
+    omp_set_num_threads(threads);
+    const Index packed_a_doubles = Index{l_block} * l_block;  // M*K of one kernel call at most
+    if (!FitsInAvailableMemory(WrittenBytes(n, l_block, threads, packed_a_doubles)) ||
+        TAVREL_AVX_8X4_Init(n, n, l_block, threads) == 0) {
+        // A failed Init has released what it obtained.
+        ShowNotice("Memory allocation error");
+        return;
+    }
+    // The library takes non-const pointers but only reads A and B.
+    double* a_columns = const_cast<double*>(a);
+    double* b_columns = const_cast<double*>(b);
+    const Index order = n;
+    for (std::int32_t k0 = 0; k0 < n; k0 += l_block) {
+        const std::int32_t kb = std::min(l_block, n - k0);
+        double* panel = TAVREL_AVX_8X4_GET_BB()[0];
+        Pack_BBTRANSP_AMD(n, kb, n, 0, b_columns + k0);
+#pragma omp parallel for schedule(dynamic, 1) num_threads(threads)
+        for (std::int32_t i0 = 0; i0 < n; i0 += l_block) {
+            const std::int32_t mb = std::min(l_block, n - i0);
+            double* aa = TAVREL_AVX_8X4_GET_AA()[omp_get_thread_num()];
+            tavrel_AVX_8x4x16_AMD(mb, n, kb, 1.0, a_columns + k0 * order + i0, n, b_columns + k0, n,
+                                  1.0, c + i0, n, aa, panel);
+        }
+    }
+    TAVREL_AVX_8X4_Free();
+}
+
+void MultVectorPack(std::int32_t n, std::int32_t l_block, std::int32_t threads,
+                    std::int32_t parallel_kind, const double* a, const double* b, double* c,
+                    const std::int32_t* isa_level) {
+    if (l_block < 1 || n % l_block != 0) {
+        ShowNotice("Conflict between N and lblck");
+        return;
+    }
+    if (parallel_kind == kParallelTbb) ShowNotice("TBB does not support");
+    if (n < 1) return;
+    threads = std::max(threads, 1);
+    if (isa_level != nullptr && *isa_level != kIsaSse2) {
+        MultVectorPack_AVX(n, l_block, threads, a, b, c);
+        return;
+    }
+    MultVectorPackSse(n, l_block, threads, a, b, c);
+}

@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# The speed summary of Vorp on this machine, in one command:
+#   scripts/bench.sh [build-dir]        (default build/release, built if needed)
+# Prints, at n 1936 (l_block 176) with 1 and 2 threads, the best and median
+# GFLOPS of methods 0 to 4 and of OpenBLAS dgemm, each method's ratio to
+# OpenBLAS (medians), and its share of the measured multiply + add peaks;
+# then the kernel benchmark (both forms of the 13-argument kernel and the
+# peak loops). OpenBLAS runs with its own choice of kernel: OPENBLAS_CORETYPE
+# and OPENBLAS_L2_SIZE are unset for the benchmark processes only.
+# Repetitions: 7 for method 4 and OpenBLAS, 5 for method 3, 3 for methods 0
+# to 2 (Classic takes about 8 s per product). Takes about two minutes.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build/release}
+if [[ ! -f $build/build.ninja && ! -f $build/Makefile ]]; then
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+cmake --build "$build" -j2 --target kernel_bench methods_bench vector_pack_bench >/dev/null
+bin=$build/bin
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+
+run() {  # run <csv-name> <repetitions> <program> [args...]: individual runs as CSV
+  local name=$1 reps=$2
+  shift 2
+  env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE "$@" --benchmark_format=csv \
+    --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=false \
+    2>/dev/null | grep -v -E '_(mean|median|stddev|cv)",' >"$out/$name.csv"
+}
+
+echo "load before: $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min); $(nproc) CPUs"
+echo "running the peak loops and the kernel ..."
+run kernel 5 "$bin/kernel_bench" --benchmark_filter='Kernel8x4x16$|Peak'
+run kernel_avx 5 env TAVREL_8X4_FORM=avx "$bin/kernel_bench" --benchmark_filter='Kernel8x4x16$'
+echo "running method 4 and OpenBLAS dgemm ..."
+run vector_pack 7 "$bin/vector_pack_bench"
+echo "running methods 0 to 3 ..."
+run method3 5 "$bin/methods_bench" --benchmark_filter='method:3/'
+run methods012 3 "$bin/methods_bench" \
+  --benchmark_filter='method:0/threads:1|method:1/|method:2/' --benchmark_min_time=0.01
+echo "load after:  $(cut -d' ' -f1-3 /proc/loadavg)"
+
+# Every run as "<file>:<benchmark> GFLOPS" (the GFLOPS counter is the last
+# CSV column; the OpenBLAS rows carry its kernel name as their label).
+for file in "$out"/*.csv; do
+  tag=$(basename "$file" .csv)
+  awk -F, -v tag="$tag" '/^"BM_/ { name = $1; gsub(/"/, "", name); sub(/\/real_time$/, "", name)
+    if ($NF + 0 > 0) print tag ":" name, $NF + 0, $(NF - 3) }' "$file"
+done | awk '
+  { n[$1]++; v[$1, n[$1]] = $2; if ($1 ~ /OpenBlas/) corename = $3 }
+  function sorted(name,   i, j, t, m) {
+    m = n[name]
+    for (i = 1; i <= m; i++) s[i] = v[name, i]
+    for (i = 2; i <= m; i++) { t = s[i]; for (j = i - 1; j >= 1 && s[j] > t; j--) s[j + 1] = s[j]; s[j + 1] = t }
+    return m
+  }
+  function best(name,   m) { m = sorted(name); return s[m] }
+  function median(name,   m) { m = sorted(name); return m % 2 ? s[(m + 1) / 2] : (s[m / 2] + s[m / 2 + 1]) / 2 }
+  END {
+    p128 = best("kernel:BM_Sse2MulAddPeak"); p256 = best("kernel:BM_AvxMulAddPeak")
+    p512 = best("kernel:BM_Avx512MulAddPeak")
+    printf "\nPeaks of separate multiply + add on one thread (best of %d runs, GFLOPS per CPU second):\n", n["kernel:BM_AvxMulAddPeak"]
+    printf "  128-bit %.1f   256-bit %.1f   512-bit %.1f   (2 threads: twice these)\n", p128, p256, p512
+    gsub(/"/, "", corename)
+    printf "OpenBLAS kernel: %s\n\n", corename
+    printf "%-32s %3s %4s %7s %7s %6s %8s %8s %8s\n", "n 1936, l_block 176, GFLOPS", "thr", "runs", "best", "median", "/BLAS", "%peak128", "%peak256", "%peak512"
+    split("0 1 2 3 4sse 4avx blas", rows, " ")
+    label["0"] = "0 Classic"; label["1"] = "1 HP"; label["2"] = "2 Block_cache"
+    label["3"] = "3 Block_cache 2x2 pack"; label["4sse"] = "4 vector-pack --isa sse2"
+    label["4avx"] = "4 vector-pack (auto: AVX path)"; label["blas"] = "OpenBLAS dgemm"
+    for (t = 1; t <= 2; t++) {
+      blas = median("vector_pack:BM_OpenBlasDgemm/threads:" t)
+      for (r = 1; r <= 7; r++) {
+        key = rows[r]
+        if ((key == "0" || key == "3") && t == 2) continue  # one thread only
+        if (key == "blas") name = "vector_pack:BM_OpenBlasDgemm/threads:" t
+        else if (key == "4sse") name = "vector_pack:BM_VectorPack/threads:" t "/isa:0"
+        else if (key == "4avx") name = "vector_pack:BM_VectorPack/threads:" t "/isa:2"
+        else name = (key == "3" ? "method3" : "methods012") ":BM_Method/method:" key "/threads:" t
+        if (!(name in n)) continue
+        b = best(name); m = median(name)
+        printf "%-32s %3d %4d %7.1f %7.1f %6.2f %7.0f%% %7.0f%% %7.0f%%\n", label[key], t, n[name], b, m, \
+          m / blas, 100 * m / (t * p128), 100 * m / (t * p256), 100 * m / (t * p512)
+      }
+      print ""
+    }
+    print "Kernel tavrel_AVX_8x4x16_AMD at M 176, N 1936, K 176, one thread (GFLOPS per CPU second):"
+    k = "kernel:BM_Kernel8x4x16"; a = "kernel_avx:BM_Kernel8x4x16"
+    printf "  form chosen at load        best %6.1f  median %6.1f  = %3.0f%% of the 512-bit peak (median)\n", best(k), median(k), 100 * median(k) / p512
+    printf "  AVX form (TAVREL_8X4_FORM=avx) best %6.1f  median %6.1f  = %3.0f%% of the 256-bit peak (median)\n", best(a), median(a), 100 * median(a) / p256
+    s1 = "vector_pack:BM_VectorPack/threads:1/isa:0"
+    printf "SSE2 path of method 4, one thread: median %.1f = %.0f%% of the 128-bit peak\n", median(s1), 100 * median(s1) / p128
+  }'

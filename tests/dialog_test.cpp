@@ -1,0 +1,467 @@
+// The dialog layer and the program's dialogs, driven on Qt's offscreen
+// platform. Message boxes go to a recorder, so no test waits for a user.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QStyle>
+#include <QThread>
+#include <QTimer>
+#include <atomic>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "dialog_layer.h"
+#include "support/recorders.h"
+#include "vorp_app.h"
+#include "vorp_dlg.h"
+#include "vorp_resources.h"
+
+namespace {
+struct ShownMessage {
+    QString text;
+    QString caption;
+    bool on_gui_thread = false;
+};
+
+// Records every message box instead of showing it; `on_show` runs inside the
+// box, while the code that showed it waits.
+class MessageBoxRecorder {
+public:
+    MessageBoxRecorder()
+        : previous_(SetMessageBoxHandler([this](const QString& text, const QString& caption) {
+              shown.push_back({text, caption, QThread::currentThread() == qApp->thread()});
+              if (on_show) on_show(text);
+          })) {}
+    ~MessageBoxRecorder() { SetMessageBoxHandler(previous_); }
+    MessageBoxRecorder(const MessageBoxRecorder&) = delete;
+    MessageBoxRecorder& operator=(const MessageBoxRecorder&) = delete;
+
+    QStringList Texts() const {
+        QStringList texts;
+        for (const ShownMessage& message : shown) texts.append(message.text);
+        return texts;
+    }
+
+    std::vector<ShownMessage> shown;
+    std::function<void(const QString&)> on_show;
+
+private:
+    MessageBoxHandler previous_;
+};
+
+// Processes events for `milliseconds`.
+void SpinEvents(int milliseconds) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < milliseconds) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+// The modal dialog that opens when `open` runs, handed to `inspect` (which
+// must close it).
+void WithNextModalDialog(const std::function<void()>& open, const std::function<void(QWidget*)>& inspect) {
+    bool inspected = false;
+    QTimer::singleShot(0, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        ASSERT_NE(modal, nullptr);
+        inspected = true;
+        inspect(modal);
+    });
+    open();
+    EXPECT_TRUE(inspected);
+}
+
+class MainDialog : public ::testing::Test {
+protected:
+    MainDialog() {
+        ShowNoticesInMessageBoxes();
+        dlg.Create();
+    }
+    ~MainDialog() override { SetNoticeHandler({}); }
+
+    QAbstractButton* Button(int id) { return qobject_cast<QAbstractButton*>(dlg.GetDlgItem(id)); }
+    void Click(int id) { Button(id)->click(); }
+    void Type(int id, const QString& text) { dlg.SetDlgItemText(id, text); }
+    QString Text(int id) { return dlg.GetDlgItemText(id); }
+    bool Enabled(int id) { return dlg.GetDlgItem(id)->isEnabled(); }
+    bool Checked(int id) { return dlg.GetCheck(id); }
+    QStringList Report() { return dlg.ListLines(IDC_REPORT); }
+
+    void WaitForRunEnd() {
+        QElapsedTimer clock;
+        clock.start();
+        while (dlg.IsRunning() && clock.elapsed() < 120000) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+        ASSERT_FALSE(dlg.IsRunning());
+    }
+    void StartAndWait() {
+        Click(IDC_START);
+        WaitForRunEnd();
+    }
+    void ExpectDone() {
+        EXPECT_EQ(Text(IDC_START), "Done");
+        EXPECT_FALSE(Enabled(IDC_START));
+    }
+    void ExpectReady() {
+        EXPECT_EQ(Text(IDC_START), "Start");
+        EXPECT_TRUE(Enabled(IDC_START));
+    }
+
+    MessageBoxRecorder boxes;
+    CVorp_Dlg dlg;
+};
+
+// The four lines of a completed run without vectorisation line.
+void ExpectRunReport(const QStringList& lines, const QString& ops_line) {
+    ASSERT_EQ(lines.size(), 4) << lines.join('|').toStdString();
+    EXPECT_EQ(lines[0], "Matrices are prepared");
+    EXPECT_TRUE(lines[1].startsWith("DURATION:  ")) << lines[1].toStdString();
+    EXPECT_EQ(lines[2], ops_line);
+    EXPECT_TRUE(lines[3].startsWith("Performance:  ")) << lines[3].toStdString();
+}
+}  // namespace
+
+TEST_F(MainDialog, StartsWithTheDefaults) {
+    EXPECT_EQ(dlg.windowTitle(), "MATRIX PRODUCT: C = A*B;  PLATFORM x64");
+    EXPECT_EQ(Text(IDC_N), "2000");
+    EXPECT_EQ(Text(IDC_L_BLOCK), "176");
+    EXPECT_FALSE(Enabled(IDC_L_BLOCK));
+    EXPECT_EQ(Text(IDC_THREADS), "1");
+    EXPECT_TRUE(Checked(IDC_CLASSIC));
+    for (const int id : {IDC_HP, IDC_BLOCK_CACHE, IDC_BLOCK_PACK_2X2, IDC_VECTOR_PACK}) {
+        EXPECT_FALSE(Checked(id)) << id;
+    }
+    EXPECT_FALSE(Checked(IDC_CHECK_RESULT));
+    ExpectReady();
+    EXPECT_TRUE(Report().isEmpty());
+    // The hidden controls carry chunk and parallel kind.
+    EXPECT_EQ(Text(IDC_CHUNK), "100");
+    EXPECT_TRUE(Checked(IDC_OPENMP));
+    for (const int id : {IDC_CHUNK, IDC_OPENMP, IDC_TBB}) EXPECT_TRUE(dlg.GetDlgItem(id)->isHidden()) << id;
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(MainDialog, MethodButtonsSwitchTheBlockFieldAndKeepItsValue) {
+    Click(IDC_BLOCK_CACHE);
+    EXPECT_TRUE(Enabled(IDC_L_BLOCK));
+    Type(IDC_L_BLOCK, "64");
+    Click(IDC_HP);
+    EXPECT_FALSE(Enabled(IDC_L_BLOCK));
+    EXPECT_EQ(Text(IDC_L_BLOCK), "64");
+    Click(IDC_BLOCK_PACK_2X2);
+    EXPECT_TRUE(Enabled(IDC_L_BLOCK));
+    Click(IDC_VECTOR_PACK);
+    EXPECT_TRUE(Enabled(IDC_L_BLOCK));
+    Click(IDC_CLASSIC);
+    EXPECT_FALSE(Enabled(IDC_L_BLOCK));
+    EXPECT_EQ(Text(IDC_L_BLOCK), "64");
+    EXPECT_TRUE(Checked(IDC_CLASSIC));
+    EXPECT_FALSE(Checked(IDC_VECTOR_PACK));
+}
+
+TEST_F(MainDialog, StartTakesNoInputDuringTheRunThenReportsAndIsDone) {
+    Type(IDC_N, "10");
+    Click(IDC_START);
+    // The run is on the worker thread: the dialog is busy and takes no input.
+    EXPECT_TRUE(dlg.IsRunning());
+    EXPECT_TRUE(dlg.IsBusy());
+    for (const int id : {IDC_N, IDC_THREADS, IDC_START, IDC_RESET, IDCANCEL, IDC_CLASSIC, IDC_CHECK_RESULT}) {
+        EXPECT_FALSE(Enabled(id)) << id;
+    }
+    for (QAction* action : dlg.GetSystemMenu()->actions()) EXPECT_FALSE(action->isEnabled());
+    WaitForRunEnd();
+
+    ExpectRunReport(Report(), "OPS:  2000");
+    ExpectDone();
+    EXPECT_FALSE(dlg.IsBusy());
+    // The normalised values: l_block lowered to n, chunk to n / threads.
+    EXPECT_EQ(Text(IDC_N), "10");
+    EXPECT_EQ(Text(IDC_L_BLOCK), "10");
+    EXPECT_EQ(Text(IDC_CHUNK), "10");
+    EXPECT_TRUE(Enabled(IDC_N));
+    EXPECT_FALSE(Enabled(IDC_L_BLOCK));  // Classic keeps it disabled
+    EXPECT_TRUE(boxes.shown.empty());
+
+    Click(IDC_START);  // disabled: nothing happens until Reset
+    EXPECT_FALSE(dlg.IsRunning());
+    EXPECT_EQ(Report().size(), 4);
+}
+
+TEST_F(MainDialog, ResetClearsTheReportAndKeepsFieldsMethodAndCheckBox) {
+    Click(IDC_BLOCK_CACHE);
+    Type(IDC_N, "30");
+    Type(IDC_L_BLOCK, "8");
+    Click(IDC_CHECK_RESULT);
+    StartAndWait();
+    ASSERT_EQ(Report().size(), 4);
+    EXPECT_EQ(Text(IDC_N), "24");  // 30 loses its remainder modulo 8
+    Click(IDC_RESET);
+    ExpectReady();
+    EXPECT_TRUE(Report().isEmpty());
+    EXPECT_EQ(Text(IDC_N), "24");
+    EXPECT_EQ(Text(IDC_L_BLOCK), "8");
+    EXPECT_TRUE(Checked(IDC_BLOCK_CACHE));
+    EXPECT_TRUE(Checked(IDC_CHECK_RESULT));
+    StartAndWait();  // a second run with the check passes silently
+    ExpectRunReport(Report(), "OPS:  27648");
+    EXPECT_TRUE(boxes.shown.empty()) << boxes.Texts().join('|').toStdString();
+}
+
+TEST_F(MainDialog, AFieldThatFailsToParseKeepsItsValueAndStopsTheReading) {
+    Type(IDC_N, "12");
+    Click(IDC_CLASSIC);  // reads 12
+    Type(IDC_N, "12x");
+    Type(IDC_THREADS, "3");
+    StartAndWait();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, "Please enter an integer.");
+    EXPECT_EQ(boxes.shown[0].caption, "Vorp");
+    // The run went ahead with n 12; the thread field after n was not read.
+    ExpectRunReport(Report(), "OPS:  3456");
+    ExpectDone();
+    EXPECT_EQ(Text(IDC_N), "12");
+    EXPECT_EQ(Text(IDC_THREADS), "1");
+}
+
+TEST_F(MainDialog, ThreadCountsOutsideTheRangeAreReportedButTheRunGoesAhead) {
+    Type(IDC_N, "200");
+    Type(IDC_THREADS, "0");
+    StartAndWait();
+    EXPECT_EQ(boxes.Texts(), QStringList{"Please enter an integer between 1 and 128."});
+    ExpectDone();
+    EXPECT_EQ(Text(IDC_THREADS), "1");  // raised by the run
+    EXPECT_EQ(Text(IDC_N), "176");
+    EXPECT_EQ(Text(IDC_CHUNK), "100");
+
+    Click(IDC_RESET);
+    Type(IDC_THREADS, "200");
+    StartAndWait();
+    EXPECT_EQ(boxes.Texts(), QStringList(2, "Please enter an integer between 1 and 128."));
+    ExpectDone();
+    EXPECT_EQ(Text(IDC_THREADS), "200");  // used unchanged
+    EXPECT_EQ(Text(IDC_CHUNK), "0");      // 176 / 200: more threads than rows
+}
+
+TEST_F(MainDialog, AllocErrorLeavesStartEnabledAndTheTypedValues) {
+    const long live_before = memory_testing::LiveAllocations();
+    Type(IDC_N, "301");
+    Type(IDC_THREADS, "5");
+    {
+        ScopedAllocationFailure second_matrix(2);
+        StartAndWait();
+    }
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, "Alloc Error");
+    EXPECT_EQ(boxes.shown[0].caption, "Vorp");
+    EXPECT_TRUE(boxes.shown[0].on_gui_thread);
+    EXPECT_TRUE(Report().isEmpty());
+    ExpectReady();
+    EXPECT_EQ(Text(IDC_N), "301");
+    EXPECT_EQ(Text(IDC_THREADS), "5");
+    EXPECT_TRUE(Enabled(IDC_N));
+    EXPECT_EQ(memory_testing::LiveAllocations(), live_before);
+
+    StartAndWait();  // the same values run once memory is there
+    ExpectDone();
+    EXPECT_EQ(Text(IDC_N), "176");
+}
+
+TEST_F(MainDialog, ARefusedRunLeavesTheDialogReady) {
+    Type(IDC_N, "0");
+    StartAndWait();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_TRUE(boxes.shown[0].text.startsWith("Invalid parameters")) << boxes.shown[0].text.toStdString();
+    EXPECT_TRUE(Report().isEmpty());
+    ExpectReady();
+    EXPECT_EQ(Text(IDC_N), "0");
+}
+
+TEST_F(MainDialog, ANoticeHoldsTheRunUntilItIsAnswered) {
+    Click(IDC_HP);
+    dlg.SetCheck(IDC_TBB, true);  // the hidden parallel kind, as if set by a template change
+    Type(IDC_N, "40");
+    QStringList lines_at_notice;
+    QStringList lines_while_waiting;
+    boxes.on_show = [&](const QString&) {
+        lines_at_notice = Report();
+        SpinEvents(200);  // the worker is blocked: nothing more arrives
+        lines_while_waiting = Report();
+    };
+    StartAndWait();
+    EXPECT_EQ(boxes.Texts(), QStringList{"TBB does not support"});
+    EXPECT_EQ(lines_at_notice, QStringList{"Matrices are prepared"});
+    EXPECT_EQ(lines_while_waiting, lines_at_notice);
+    ExpectRunReport(Report(), "OPS:  128000");  // the run times and reports after the notice
+    ExpectDone();
+}
+
+TEST_F(MainDialog, Method4AddsItsVectorisationLine) {
+    Click(IDC_VECTOR_PACK);
+    Type(IDC_N, "64");
+    Type(IDC_L_BLOCK, "32");
+    Type(IDC_THREADS, "2");
+    Click(IDC_CHECK_RESULT);
+    StartAndWait();
+    const QStringList lines = Report();
+    ASSERT_EQ(lines.size(), 5) << lines.join('|').toStdString();
+    EXPECT_TRUE(lines[1].startsWith("vectorization: "));
+    EXPECT_EQ(lines[3], "OPS:  524288");
+    EXPECT_TRUE(boxes.shown.empty()) << boxes.Texts().join('|').toStdString();
+    ExpectDone();
+}
+
+TEST_F(MainDialog, ClosingDuringARunWaitsForItsEnd) {
+    dlg.show();
+    Type(IDC_N, "10");
+    Click(IDC_START);
+    dlg.close();
+    EXPECT_TRUE(dlg.isVisible());
+    WaitForRunEnd();
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(dlg.result(), IDCANCEL);
+    EXPECT_EQ(Report().size(), 4);
+}
+
+TEST_F(MainDialog, EnterReadsTheFieldsButKeepsTheReportOpen) {
+    dlg.show();
+    Type(IDC_N, "abc");
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QCoreApplication::sendEvent(&dlg, &enter);
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(boxes.Texts(), QStringList{"Please enter an integer."});
+    Type(IDC_N, "100");
+    QCoreApplication::sendEvent(&dlg, &enter);
+    EXPECT_TRUE(dlg.isVisible());
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(&dlg, &escape);
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(dlg.result(), IDCANCEL);
+}
+
+TEST_F(MainDialog, TheAboutEntryIsLastInTheContextMenuAndOpensTheAboutBox) {
+    const QList<QAction*> actions = dlg.GetSystemMenu()->actions();
+    ASSERT_GE(actions.size(), 2);
+    QAction* about = actions.last();
+    EXPECT_EQ(about->text(), "&About Vorp...");
+    EXPECT_EQ(about->shortcut(), QKeySequence(Qt::Key_F1));
+    EXPECT_TRUE(dlg.actions().contains(about));  // F1 works without the menu
+    EXPECT_TRUE(actions[actions.size() - 2]->isSeparator());
+
+    WithNextModalDialog([&] { about->trigger(); },
+                        [](QWidget* box) {
+                            EXPECT_EQ(box->windowTitle(), "About Vorp");
+                            QStringList texts;
+                            for (QLabel* label : box->findChildren<QLabel*>()) texts.append(label->text());
+                            EXPECT_TRUE(texts.contains("Vorp Version 1.0"));
+                            auto* ok = box->findChild<QPushButton*>();
+                            ASSERT_NE(ok, nullptr);
+                            EXPECT_EQ(ok->text(), "OK");
+                            ok->click();
+                        });
+}
+
+TEST_F(MainDialog, ControlsSitAtTheirDialogUnitRectangles) {
+    const QFontMetrics metrics(dlg.font());
+    const int alphabet = metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    const int base_x = (alphabet / 26 + 1) / 2;
+    const int base_y = metrics.height();
+    ASSERT_GT(base_x, 2);
+    const auto px = [&](int x, int y, int w, int h) {
+        const auto scale = [](int units, int base, int per) { return (units * base + per / 2) / per; };
+        return QRect(scale(x, base_x, 4), scale(y, base_y, 8), scale(w, base_x, 4), scale(h, base_y, 8));
+    };
+    EXPECT_EQ(dlg.size(), px(0, 0, 341, 294).size());
+    EXPECT_EQ(dlg.GetDlgItem(IDC_START)->geometry(), px(9, 166, 50, 14));
+    EXPECT_EQ(dlg.GetDlgItem(IDC_REPORT)->geometry(), px(10, 208, 178, 76));
+    EXPECT_EQ(dlg.GetDlgItem(IDC_THREADS)->geometry(), px(217, 80, 40, 14));
+    EXPECT_EQ(dlg.GetDlgItem(IDC_VECTOR_PACK)->geometry(), px(16, 144, 302, 10));
+    EXPECT_EQ(dlg.GetDlgItem(IDCANCEL)->geometry(), px(276, 264, 50, 14));
+}
+
+TEST_F(MainDialog, EveryVisibleCaptionFitsItsControl) {
+    const QFontMetrics metrics(dlg.font());
+    for (QAbstractButton* button : dlg.findChildren<QAbstractButton*>()) {
+        if (button->isHidden() || qobject_cast<QPushButton*>(button)) continue;
+        const bool radio = button->inherits("QRadioButton");
+        const int indicator = button->style()->pixelMetric(
+            radio ? QStyle::PM_ExclusiveIndicatorWidth : QStyle::PM_IndicatorWidth, nullptr, button);
+        const int spacing = button->style()->pixelMetric(
+            radio ? QStyle::PM_RadioButtonLabelSpacing : QStyle::PM_CheckBoxLabelSpacing, nullptr, button);
+        EXPECT_LE(indicator + spacing + metrics.horizontalAdvance(button->text()), button->width())
+            << button->text().toStdString();
+    }
+    for (QLabel* label : dlg.findChildren<QLabel*>()) {
+        if (label->isHidden() || label->text().isEmpty()) continue;
+        EXPECT_LE(metrics.horizontalAdvance(label->text()), label->width()) << label->text().toStdString();
+    }
+    EXPECT_TRUE(Text(IDC_VECTOR_PACK).startsWith(
+        "Block_cache (kb, jb=1, ib), block registers, vectorization AVX, pack A, B ("));
+}
+
+TEST(Application, ShowsTheMainDialogModallyAndEnds) {
+    MessageBoxRecorder boxes;
+    CVorp_App app;
+    WithNextModalDialog(
+        [&] { EXPECT_FALSE(app.InitInstance()); },
+        [&](QWidget* dialog) {
+            EXPECT_EQ(dialog->windowTitle(), "MATRIX PRODUCT: C = A*B;  PLATFORM x64");
+            EXPECT_EQ(app.m_pMainWnd, dialog);
+            EXPECT_FALSE(dialog->windowIcon().isNull());
+            ShowNotice("Check Error");  // notices are message boxes while it runs
+            dialog->close();
+        });
+    EXPECT_EQ(QCoreApplication::organizationName(), "Local AppWizard-Generated Applications");
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, "Check Error");
+    EXPECT_EQ(boxes.shown[0].caption, "Vorp");
+}
+
+TEST(DialogLayer, IntegerFieldsTakeOnlyWholeNumbersThatFit) {
+    EXPECT_EQ(ParseSignedField(" \t42 "), 42);
+    EXPECT_EQ(ParseSignedField("+7"), 7);
+    EXPECT_EQ(ParseSignedField("-2147483648"), INT32_MIN);
+    EXPECT_EQ(ParseSignedField("2147483647"), INT32_MAX);
+    for (const char* bad : {"", " ", "-", "1e3", "12x", "0x10", "3.0", "2147483648", "-2147483649",
+                            "99999999999999999999"}) {
+        EXPECT_EQ(ParseSignedField(bad), std::nullopt) << bad;
+    }
+    EXPECT_EQ(ParseUnsignedField("4294967295"), 4294967295u);
+    EXPECT_EQ(ParseUnsignedField("0"), 0u);
+    for (const char* bad : {"-1", "-0", "4294967296", "", "1 2"}) {
+        EXPECT_EQ(ParseUnsignedField(bad), std::nullopt) << bad;
+    }
+}
+
+TEST(DialogLayer, AMessageBoxFromAnotherThreadWaitsForTheGuiThread) {
+    MessageBoxRecorder boxes;
+    std::atomic<bool> returned{false};
+    std::thread worker([&] {
+        AfxMessageBox("from the worker");
+        returned = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(returned);  // nothing has shown it yet
+    QElapsedTimer clock;
+    clock.start();
+    while (!returned && clock.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    worker.join();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_TRUE(boxes.shown[0].on_gui_thread);
+}
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    ::testing::InitGoogleTest(&argc, argv);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(kAppName);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,150 @@
+// The two forms of the 13-argument tavrel_AVX_8x4x16_AMD give the same bits.
+// The form is chosen when Tavrel_8x4 loads (the AVX-512 form on processors
+// that run it, unless TAVREL_8X4_FORM=avx), so this test runs itself a second
+// time with TAVREL_8X4_FORM=avx and compares digests of C over a set of
+// products with the digest of the ordered scalar reference.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "Tavrel_8x4.h"
+#include "support/gemm_reference.h"
+
+namespace {
+
+struct Product {
+    int M, N, K;
+    double alpha, beta;
+};
+
+// Shapes across the 24-, 16- and 8-row blocks and 8- and 4-column groups of
+// the AVX-512 form, the 4-row block, the strips and the tail panels.
+const Product kProducts[] = {
+    {176, 1936, 176, 1.0, 1.0}, {176, 44, 176, 1.0, 0.0}, {61, 23, 19, -1.5, 2.5},
+    {40, 12, 33, 2.0, -0.0},    {24, 8, 1, 1.0, 1.0},      {16, 4, 7, 0.5, 1.0},
+    {8, 9, 5, 1.0, std::numeric_limits<double>::quiet_NaN()},
+    {203, 31, 64, 1.0, 1.0},    {13, 7, 0, 3.0, 0.5},
+};
+
+std::uint64_t Mix(std::uint64_t hash, double value) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    if (std::isnan(value)) bits = 0x7ff8000000000000ull;  // NaN payloads may differ
+    for (int byte = 0; byte < 8; ++byte) {
+        hash ^= (bits >> (8 * byte)) & 0xffu;
+        hash *= 0x100000001b3ull;  // FNV-1a
+    }
+    return hash;
+}
+
+struct Operands {
+    std::vector<double> a, b, bb, c;  // b column by column: B(k, j) at b[k + j*K]
+};
+
+Operands MakeOperands(const Product& p, std::mt19937_64& generator) {
+    std::uniform_real_distribution<double> value(-1.0, 1.0);
+    Operands o;
+    o.a.resize(static_cast<std::size_t>(p.M) * p.K);
+    o.b.resize(static_cast<std::size_t>(p.K) * p.N);
+    o.c.resize(static_cast<std::size_t>(p.M) * p.N);
+    for (double& v : o.a) v = value(generator);
+    for (double& v : o.b) v = value(generator);
+    for (double& v : o.c) v = value(generator);
+    // The panel format: columns j0..j0+3 at K*j0 + 4k + c, the tail at K*N4 + nr*k + c.
+    o.bb.resize(o.b.size());
+    const int N4 = p.N - p.N % 4;
+    for (int j = 0; j < p.N; ++j) {
+        const int j0 = j < N4 ? j - j % 4 : N4;
+        const int width = j < N4 ? 4 : p.N % 4;
+        for (int k = 0; k < p.K; ++k) {
+            o.bb[static_cast<std::size_t>(p.K) * j0 + width * k + (j - j0)] =
+                o.b[k + static_cast<std::size_t>(j) * p.K];
+        }
+    }
+    return o;
+}
+
+// Digest of C after the kernel (reference false) or after the ordered scalar
+// reference with the write-back rules (reference true), over all products.
+std::uint64_t Digest(bool reference) {
+    std::mt19937_64 generator(7);
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (const Product& p : kProducts) {
+        Operands o = MakeOperands(p, generator);
+        if (reference) {
+            const int M8 = p.M - p.M % 8, N4 = p.N - p.N % 4;
+            for (int j = 0; j < p.N; ++j) {
+                for (int i = 0; i < p.M; ++i) {
+                    const double s = OrderedDot(p.K, o.a.data() + i, p.M,
+                                                o.b.data() + static_cast<std::size_t>(j) * p.K, 1);
+                    double& c = o.c[i + static_cast<std::size_t>(j) * p.M];
+                    const bool vector_rule = i < M8 || (p.M % 8 >= 4 && i < M8 + 4 && j < N4);
+                    c = vector_rule ? VectorRule(p.alpha, s, p.beta, c)
+                                    : ScalarRule(p.alpha, s, p.beta, c);
+                }
+            }
+        } else {
+            std::vector<double> aa_storage(o.a.size() + 8);
+            double* aa = aa_storage.data();
+            while (reinterpret_cast<std::uintptr_t>(aa) % 64 != 0) ++aa;
+            tavrel_AVX_8x4x16_AMD(p.M, p.N, p.K, p.alpha, o.a.data(), p.M, nullptr, 0, p.beta,
+                                  o.c.data(), p.M, aa, o.bb.data());
+        }
+        for (const double v : o.c) hash = Mix(hash, v);
+    }
+    return hash;
+}
+
+std::string Hex(std::uint64_t value) {
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+// The digest printed by this executable run with TAVREL_8X4_FORM=avx.
+std::string AvxFormDigest() {
+    // Inside popen /proc/self/exe would name the shell: take our own path first.
+    char self[4096] = {};
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0) return "";
+    const std::string own = "TAVREL_8X4_FORM=avx '" + std::string(self, length) +
+                            "' --gtest_filter=Tavrel8x4Forms.PrintsItsDigest 2>&1";
+    FILE* child = popen(own.c_str(), "r");
+    if (child == nullptr) return "";
+    std::string digest;
+    char line[512];
+    while (std::fgets(line, sizeof line, child) != nullptr) {
+        const char* mark = std::strstr(line, "kernel digest ");
+        if (mark != nullptr) digest = std::string(mark + 14, 16);
+    }
+    pclose(child);
+    return digest;
+}
+
+bool ProcessorRunsAvx512() { return __builtin_cpu_supports("avx512f"); }
+
+}  // namespace
+
+TEST(Tavrel8x4Forms, PrintsItsDigest) {
+    if (!isAVXenable()) GTEST_SKIP() << "no AVX";
+    std::printf("kernel digest %s\n", Hex(Digest(false)).c_str());
+}
+
+TEST(Tavrel8x4Forms, BothFormsMatchTheOrderedReferenceBitForBit) {
+    if (!isAVXenable()) GTEST_SKIP() << "no AVX";
+    if (std::getenv("TAVREL_8X4_FORM") != nullptr) GTEST_SKIP() << "runs without TAVREL_8X4_FORM";
+    const std::string expected = Hex(Digest(true));
+    EXPECT_EQ(Hex(Digest(false)), expected) << "the form chosen at load";
+    EXPECT_EQ(AvxFormDigest(), expected) << "the AVX form (TAVREL_8X4_FORM=avx)";
+    if (!ProcessorRunsAvx512()) std::printf("no AVX-512 here: both runs used the AVX form\n");
+}

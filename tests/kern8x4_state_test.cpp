@@ -1,0 +1,197 @@
+// The slot state of Tavrel_8x4: Init, Free and the GET accessors as a state
+// machine (Empty, Ready), zero-filled aligned slots, failures that leave the
+// library Empty, the CC comparison and the AVX test.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <limits>
+#include <string>
+
+#include "Tavrel_8x4.h"
+#include "relative_compare.h"
+
+namespace {
+
+// Taken during static initialisation, before any test calls Init.
+const bool kEmptyAtLoad = TAVREL_AVX_8X4_GET_AA() == nullptr &&
+                          TAVREL_AVX_8X4_GET_BB() == nullptr && TAVREL_AVX_8X4_GET_CC() == nullptr;
+
+bool IsEmpty() { return TAVREL_AVX_8X4_GET_AA() == nullptr && TAVREL_AVX_8X4_GET_BB() == nullptr; }
+
+bool Aligned32(const double* p) { return reinterpret_cast<std::uintptr_t>(p) % 32 == 0; }
+
+// Every slot of both tables 32-byte aligned and all zeros.
+::testing::AssertionResult SlotsAreZeroAndAligned(int slots, std::int64_t aa_count,
+                                                  std::int64_t bb_count) {
+    for (int t = 0; t < slots; ++t) {
+        const double* aa = TAVREL_AVX_8X4_GET_AA()[t];
+        const double* bb = TAVREL_AVX_8X4_GET_BB()[t];
+        if (!Aligned32(aa) || !Aligned32(bb))
+            return ::testing::AssertionFailure() << "slot " << t << " unaligned";
+        for (std::int64_t n = 0; n < aa_count; ++n) {
+            if (aa[n] != 0.0)
+                return ::testing::AssertionFailure() << "AA slot " << t << " at " << n;
+        }
+        for (std::int64_t n = 0; n < bb_count; ++n) {
+            if (bb[n] != 0.0)
+                return ::testing::AssertionFailure() << "BB slot " << t << " at " << n;
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+class Tavrel8x4SlotState : public ::testing::Test {
+protected:
+    void SetUp() override { TAVREL_AVX_8X4_Free(); }
+    void TearDown() override { TAVREL_AVX_8X4_Free(); }
+};
+
+TEST_F(Tavrel8x4SlotState, EmptyBeforeInitAndAfterEachFree) {
+    EXPECT_TRUE(kEmptyAtLoad);
+    ASSERT_EQ(TAVREL_AVX_8X4_Init(8, 8, 4, 2), 1);
+    EXPECT_NE(TAVREL_AVX_8X4_GET_AA(), nullptr);
+    EXPECT_NE(TAVREL_AVX_8X4_GET_BB(), nullptr);
+    TAVREL_AVX_8X4_Free();
+    EXPECT_TRUE(IsEmpty());
+    TAVREL_AVX_8X4_Free();  // a second Free does nothing
+    EXPECT_TRUE(IsEmpty());
+    EXPECT_EQ(TAVREL_AVX_8X4_GET_CC(), nullptr);
+}
+
+TEST_F(Tavrel8x4SlotState, SmallSlotsAreAlignedZerosOfTheirSize) {
+    ASSERT_EQ(TAVREL_AVX_8X4_Init(100, 30, 20, 3), 1);
+    EXPECT_TRUE(SlotsAreZeroAndAligned(3, 100 * 20, 100 * 30));
+}
+
+TEST_F(Tavrel8x4SlotState, LargeSlotsAreAlignedZerosOfTheirSize) {
+    ASSERT_EQ(TAVREL_AVX_8X4_Init(1000, 300, 200, 2), 1);
+    EXPECT_TRUE(SlotsAreZeroAndAligned(2, 1000 * 200, 1000 * 300));
+    TAVREL_AVX_8X4_GET_BB()[1][1000 * 300 - 1] = 1.0;  // the last element is usable
+}
+
+TEST_F(Tavrel8x4SlotState, ZeroSlotsGiveEmptyTablesAndSuccess) {
+    ASSERT_EQ(TAVREL_AVX_8X4_Init(8, 8, 8, 0), 1);
+    EXPECT_NE(TAVREL_AVX_8X4_GET_AA(), nullptr);
+    EXPECT_NE(TAVREL_AVX_8X4_GET_BB(), nullptr);
+}
+
+TEST_F(Tavrel8x4SlotState, ZeroExtentsGiveUsableSlots) {
+    ASSERT_EQ(TAVREL_AVX_8X4_Init(0, 0, 0, 2), 1);
+    EXPECT_NE(TAVREL_AVX_8X4_GET_AA()[1], nullptr);
+    EXPECT_NE(TAVREL_AVX_8X4_GET_BB()[1], nullptr);
+}
+
+TEST_F(Tavrel8x4SlotState, ImpossibleSizesFailAndLeaveTheLibraryEmpty) {
+    const int kMax = std::numeric_limits<int>::max();
+    const int cases[][4] = {
+        {8, 8, 8, -1},         // negative slot count
+        {-8, 8, 8, 1},         // negative order
+        {8, -8, 8, 1},         // negative BB extent
+        {8, 8, -8, 1},         // negative AA extent
+        {-8, -8, -8, 1},       // negative operands with a positive product
+        {46341, 46341, 1, 1},  // n * bb_extent beyond 32 bits
+        {65536, 1, 32768, 1},  // n * aa_extent = 2^31
+        {kMax, kMax, kMax, 1},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(TAVREL_AVX_8X4_Init(c[0], c[1], c[2], c[3]), 0)
+            << c[0] << " " << c[1] << " " << c[2] << " " << c[3];
+        EXPECT_TRUE(IsEmpty());
+        TAVREL_AVX_8X4_Free();  // always safe
+    }
+}
+
+TEST_F(Tavrel8x4SlotState, InitOnAReadyLibraryReplacesTheSlots) {
+    ASSERT_EQ(TAVREL_AVX_8X4_Init(16, 16, 16, 2), 1);
+    TAVREL_AVX_8X4_GET_AA()[0][0] = 3.0;
+    TAVREL_AVX_8X4_GET_BB()[1][5] = 4.0;
+    ASSERT_EQ(TAVREL_AVX_8X4_Init(16, 16, 16, 3), 1);  // the earlier slots are released
+    EXPECT_TRUE(SlotsAreZeroAndAligned(3, 256, 256));
+    // A failed Init on a Ready library also releases the earlier slots.
+    EXPECT_EQ(TAVREL_AVX_8X4_Init(16, 16, 16, -1), 0);
+    EXPECT_TRUE(IsEmpty());
+}
+
+// Available address space capped in a child process: Init runs out of memory
+// after a few slots, must report 0, release them and leave the library Empty.
+TEST_F(Tavrel8x4SlotState, AllocationFailurePartWayLeavesTheLibraryEmpty) {
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        std::uint64_t vm_kib = 0;
+        while (std::getline(status, line)) {
+            if (line.rfind("VmSize:", 0) == 0) vm_kib = std::stoull(line.substr(7));
+        }
+        const rlim_t limit = vm_kib * 1024 + (rlim_t{256} << 20);
+        const rlimit cap{limit, limit};
+        if (vm_kib == 0 || setrlimit(RLIMIT_AS, &cap) != 0) _exit(2);
+        // Slots of 64 MiB each, 32 of them: far beyond the 256 MiB headroom.
+        const int result = TAVREL_AVX_8X4_Init(4096, 2048, 2048, 16);
+        const bool empty = IsEmpty();
+        TAVREL_AVX_8X4_Free();
+        _exit(result == 0 && empty ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(Tavrel8x4CompCwithCC, WithoutAReferenceNoMatchIsClaimed) {
+    double c[4] = {1.0, 2.0, 3.0, 4.0};
+    EXPECT_EQ(TAVREL_AVX_8X4_GET_CC(), nullptr);
+    EXPECT_EQ(TAVREL_AVX_8X4_CompCwithCC(c, 2, 2), 0);
+    EXPECT_EQ(TAVREL_AVX_8X4_CompCwithCC(c, 0, 0), 0);
+}
+
+TEST(Tavrel8x4RelativeComparison, ScalesEveryDifferenceByTheLargestMagnitude) {
+    using tavrel8x4::MatchesRelative;
+    const double c[3] = {-1000.0, 1.0, 0.0};
+    const double close[3] = {-1000.0, 1.0 + 5e-7, 0.0};  // 5e-7 / 1000 = 5e-10
+    const double far[3] = {-1000.0, 1.0 + 5e-6, 0.0};
+    EXPECT_EQ(MatchesRelative(c, c, 3), 1);
+    EXPECT_EQ(MatchesRelative(c, close, 3), 1);
+    EXPECT_EQ(MatchesRelative(c, far, 3), 0);
+}
+
+TEST(Tavrel8x4RelativeComparison, ARatioOfExactlyTheThresholdMatches) {
+    using tavrel8x4::MatchesRelative;
+    const double c[2] = {1.0, 0.0};
+    const double at[2] = {1.0, 1e-9};
+    const double above[2] = {1.0, std::nextafter(1e-9, 1.0)};
+    EXPECT_EQ(MatchesRelative(c, at, 2), 1);
+    EXPECT_EQ(MatchesRelative(c, above, 2), 0);
+}
+
+TEST(Tavrel8x4RelativeComparison, AllZeroCMatchesOnlyAnIdenticalReference) {
+    using tavrel8x4::MatchesRelative;
+    const double zeros[3] = {0.0, 0.0, 0.0};
+    const double one_off[3] = {0.0, 1e-300, 0.0};
+    EXPECT_EQ(MatchesRelative(zeros, zeros, 3), 1);  // 0/0 is not above the threshold
+    EXPECT_EQ(MatchesRelative(zeros, one_off, 3), 0);
+}
+
+TEST(Tavrel8x4RelativeComparison, NaNNeverCountsAsAMismatchAndEmptyMatches) {
+    using tavrel8x4::MatchesRelative;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double c[3] = {nan, 2.0, 1.0};
+    const double ref[3] = {5.0, 2.0, nan};
+    EXPECT_EQ(MatchesRelative(c, ref, 3), 1);
+    EXPECT_EQ(MatchesRelative(nullptr, nullptr, 0), 1);
+    EXPECT_EQ(MatchesRelative(nullptr, nullptr, -4), 1);
+}
+
+TEST(Tavrel8x4Processor, AvxTestAgreesWithTheCompilersCpuModel) {
+    __builtin_cpu_init();
+    EXPECT_EQ(isAVXenable(), __builtin_cpu_supports("avx") ? 1 : 0);
+    pusto();  // does nothing, and is there
+}
+
+}  // namespace

@@ -1,0 +1,213 @@
+// MultBlock_4x4xK_2 against a scalar reference that sums in increasing k with
+// a rounding after every multiply and add (this file is built with
+// -ffp-contract=off), bit for bit. Every buffer sits between guard bands, so a
+// write outside the blocks and scratch areas shows.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <random>
+#include <vector>
+
+#include "Tavrel.h"
+
+namespace {
+constexpr int kGuard = 8;  // doubles on each side; keeps the interior 64-byte aligned
+constexpr double kGuardValue = -7777.25;
+
+// `count` doubles, 64-byte aligned, with guard bands before and after.
+class Guarded {
+public:
+    explicit Guarded(std::size_t count, double fill = 0.0)
+        : count_(count),
+          block_(static_cast<double*>(std::aligned_alloc(64, RoundedBytes(count))), &std::free) {
+        if (!block_) throw std::bad_alloc();
+        for (std::size_t i = 0; i < count + 2 * kGuard; ++i) block_[i] = kGuardValue;
+        for (std::size_t i = 0; i < count; ++i) data()[i] = fill;
+    }
+    double* data() { return block_.get() + kGuard; }
+    double& operator[](std::size_t i) { return data()[i]; }
+    std::size_t size() const { return count_; }
+    bool GuardsIntact() const {
+        for (std::size_t i = 0; i < kGuard; ++i) {
+            if (block_[i] != kGuardValue || block_[kGuard + count_ + i] != kGuardValue) return false;
+        }
+        return true;
+    }
+    std::vector<double> Contents() { return {data(), data() + count_}; }
+
+private:
+    // aligned_alloc wants a multiple of the alignment.
+    static std::size_t RoundedBytes(std::size_t count) {
+        return ((count + 2 * kGuard) * sizeof(double) + 63) / 64 * 64;
+    }
+    std::size_t count_;
+    std::unique_ptr<double[], void (*)(void*)> block_;
+};
+
+void FillRandom(Guarded& buffer, std::uint64_t seed) {
+    std::mt19937_64 engine(seed);
+    std::uniform_real_distribution<double> value(-1.0, 1.0);
+    for (std::size_t i = 0; i < buffer.size(); ++i) buffer[i] = value(engine);
+}
+
+// Packs columns 0..cols-1 (a multiple of 4) of the K x ldb matrix b (row by
+// row) into groups of four columns, 4*K doubles per group.
+void PackPanel(const double* b, int ldb, int K, int cols, double* bb) {
+    for (int g = 0; g * 4 < cols; ++g) {
+        for (int k = 0; k < K; ++k) {
+            for (int q = 0; q < 4; ++q) bb[4 * K * g + 4 * k + q] = b[k * ldb + 4 * g + q];
+        }
+    }
+}
+
+void ReferenceProduct(int lda, int K, int rows, int cols, int ldc, const double* a, const double* b,
+                      int ldb, double* c) {
+    for (int i = 0; i < rows; ++i) {
+        for (int j = 0; j < cols; ++j) {
+            double sum = 0.0;
+            for (int k = 0; k < K; ++k) sum = sum + a[i * lda + k] * b[k * ldb + j];
+            c[i * ldc + j] = c[i * ldc + j] + sum;
+        }
+    }
+}
+
+bool SameBits(const std::vector<double>& x, const std::vector<double>& y) {
+    return x.size() == y.size() && std::memcmp(x.data(), y.data(), x.size() * sizeof(double)) == 0;
+}
+
+// One call with random A, B and C on guarded buffers, compared with the reference.
+struct Case {
+    int M, N, K, m_rest = 0, n_rest = 0, lda_extra = 0, calls = 1;
+};
+
+void ExpectMatchesReference(const Case& t) {
+    SCOPED_TRACE(testing::Message() << "M " << t.M << " N " << t.N << " K " << t.K << " m_rest "
+                                    << t.m_rest << " n_rest " << t.n_rest);
+    const int lda = t.K + t.lda_extra;
+    const int rows = t.M - t.m_rest, cols = t.N - t.n_rest;
+    Guarded a(static_cast<std::size_t>(t.M) * lda), b(static_cast<std::size_t>(t.K) * t.N);
+    Guarded c(static_cast<std::size_t>(t.M) * t.N);
+    FillRandom(a, 1 + t.M), FillRandom(b, 2 + t.N), FillRandom(c, 3 + t.K);
+    Guarded bb(static_cast<std::size_t>(t.K) * cols);
+    Guarded strip(4 * static_cast<std::size_t>(rows)), aa(2 * static_cast<std::size_t>(rows) * t.K);
+    PackPanel(b.data(), t.N, t.K, cols, bb.data());
+
+    std::vector<double> expected = c.Contents();
+    for (int call = 0; call < t.calls; ++call) {
+        ReferenceProduct(lda, t.K, rows, cols, t.N, a.data(), b.data(), t.N, expected.data());
+        MultBlock_4x4xK_2(lda, t.K, t.M, t.N, t.m_rest, t.n_rest, a.data(), bb.data(), c.data(),
+                          strip.data(), aa.data());
+    }
+    EXPECT_TRUE(SameBits(c.Contents(), expected));
+    for (Guarded* buffer : {&a, &b, &c, &bb, &strip, &aa}) EXPECT_TRUE(buffer->GuardsIntact());
+}
+}  // namespace
+
+TEST(TavrelKernel, MatchesTheScalarSumBitForBitOnEverySmallShape) {
+    for (int M = 4; M <= 20; M += 4) {
+        for (int N = 4; N <= 20; N += 4) {
+            for (int K = 0; K <= 20; K += 2) ExpectMatchesReference({M, N, K});
+        }
+    }
+}
+
+TEST(TavrelKernel, MatchesTheScalarSumOnTheMethodsShapeAndWideRows) {
+    ExpectMatchesReference({176, 200, 176});
+    ExpectMatchesReference({12, 8, 34, 0, 0, 6});  // rows of A longer than K
+    ExpectMatchesReference({8, 4, 4});             // the smallest tile twice over
+}
+
+TEST(TavrelKernel, AccumulatesIntoC) {
+    ExpectMatchesReference({8, 8, 6, 0, 0, 0, 2});
+    ExpectMatchesReference({4, 4, 4, 0, 0, 0, 3});
+}
+
+TEST(TavrelKernel, LeavesTheRowsAndColumnsOutsideTheBlockAlone) {
+    ExpectMatchesReference({8, 8, 8, 4, 0});  // rows 4..7 keep their values
+    ExpectMatchesReference({8, 10, 8, 0, 2});
+    ExpectMatchesReference({13, 15, 6, 1, 3});
+    ExpectMatchesReference({16, 7, 4, 0, 3});
+}
+
+TEST(TavrelKernel, PacksEveryValueOfATwiceRowGroupByRowGroup) {
+    const int M = 8, K = 6, lda = 7;
+    Guarded a(M * lda), aa(2 * M * K), strip(4 * M), bb(4 * K), c(M * 4);
+    FillRandom(a, 9);
+    // No column to compute (N - n_rest = 0): only A is packed.
+    MultBlock_4x4xK_2(lda, K, M, 4, 0, 4, a.data(), bb.data(), c.data(), strip.data(), aa.data());
+    for (int h = 0; h < M / 4; ++h) {
+        for (int k = 0; k < K; ++k) {
+            for (int t = 0; t < 4; ++t) {
+                for (int lane = 0; lane < 2; ++lane) {
+                    EXPECT_EQ(aa[8 * K * h + 8 * k + 2 * t + lane], a[(4 * h + t) * lda + k]);
+                }
+            }
+        }
+    }
+    EXPECT_TRUE(SameBits(c.Contents(), std::vector<double>(M * 4, 0.0)));
+    EXPECT_TRUE(SameBits(strip.Contents(), std::vector<double>(4 * M, 0.0)));
+    EXPECT_TRUE(aa.GuardsIntact());
+}
+
+TEST(TavrelKernel, WritesNothingWithoutRowsOrDepth) {
+    Guarded a(64), aa(64, 1.5), strip(32, 2.5), bb(64), c(64);
+    FillRandom(a, 4), FillRandom(bb, 5), FillRandom(c, 6);
+    const std::vector<double> c_before = c.Contents();
+    // K 0: every tile is zero.
+    MultBlock_4x4xK_2(4, 0, 4, 8, 0, 0, a.data(), bb.data(), c.data(), strip.data(), aa.data());
+    EXPECT_TRUE(SameBits(c.Contents(), c_before));
+    // No rows (M - m_rest <= 0): not even A is packed.
+    const std::vector<double> aa_before = aa.Contents();
+    MultBlock_4x4xK_2(4, 4, 4, 8, 4, 0, a.data(), bb.data(), c.data(), strip.data(), aa.data());
+    MultBlock_4x4xK_2(4, 4, -4, 8, 0, 0, a.data(), bb.data(), c.data(), strip.data(), aa.data());
+    EXPECT_TRUE(SameBits(c.Contents(), c_before));
+    EXPECT_TRUE(SameBits(aa.Contents(), aa_before));
+    for (Guarded* buffer : {&c, &strip, &aa}) EXPECT_TRUE(buffer->GuardsIntact());
+}
+
+TEST(TavrelKernel, RefusesCallsOutsideItsContractWithoutTouchingMemory) {
+    Guarded a(512), aa(512, 1.5), strip(64, 2.5), bb(512), c(512);
+    FillRandom(a, 7), FillRandom(bb, 8), FillRandom(c, 9);
+    const std::vector<double> c_before = c.Contents(), aa_before = aa.Contents(),
+                              strip_before = strip.Contents();
+    auto call = [&](int lda, int K, int M, int N, int m_rest, int n_rest, double* bb_at,
+                    double* strip_at, double* aa_at) {
+        MultBlock_4x4xK_2(lda, K, M, N, m_rest, n_rest, a.data(), bb_at, c.data(), strip_at, aa_at);
+    };
+    call(8, 5, 4, 4, 0, 0, bb.data(), strip.data(), aa.data());       // odd K
+    call(8, -2, 4, 4, 0, 0, bb.data(), strip.data(), aa.data());      // negative K
+    call(8, 4, 6, 4, 0, 0, bb.data(), strip.data(), aa.data());       // 6 rows
+    call(8, 4, 4, 6, 0, 0, bb.data(), strip.data(), aa.data());       // 6 columns
+    call(8, 4, 4, 4, 0, 0, bb.data() + 1, strip.data(), aa.data());   // unaligned panel
+    call(8, 4, 4, 4, 0, 0, bb.data(), strip.data() + 1, aa.data());   // unaligned strip
+    call(8, 4, 4, 4, 0, 0, bb.data(), strip.data(), aa.data() + 1);   // unaligned aa
+    EXPECT_TRUE(SameBits(c.Contents(), c_before));
+    EXPECT_TRUE(SameBits(aa.Contents(), aa_before));
+    EXPECT_TRUE(SameBits(strip.Contents(), strip_before));
+}
+
+TEST(TavrelKernel, ReadsAAtAnyAlignment) {
+    // A starts one double past a 16-byte boundary, with an odd row distance.
+    const int M = 4, N = 4, K = 4, lda = 5;
+    Guarded a(M * lda + 1), b(K * N), bb(K * N), c(M * N), strip(16), aa(32);
+    FillRandom(a, 10), FillRandom(b, 11);
+    PackPanel(b.data(), N, K, N, bb.data());
+    std::vector<double> expected = c.Contents();
+    ReferenceProduct(lda, K, M, N, N, a.data() + 1, b.data(), N, expected.data());
+    MultBlock_4x4xK_2(lda, K, M, N, 0, 0, a.data() + 1, bb.data(), c.data(), strip.data(), aa.data());
+    EXPECT_TRUE(SameBits(c.Contents(), expected));
+}
+
+TEST(TavrelLibrary, SmallExports) {
+    EXPECT_EQ(nTavrel, 0);
+    EXPECT_EQ(fnTavrel(), 42);
+    EXPECT_EQ(fnTavrel(), 42);
+    CTavrel first;
+    CTavrel second;
+    EXPECT_EQ(&(first = second), &first);
+}

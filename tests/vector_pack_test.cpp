@@ -1,0 +1,294 @@
+// Method 4 on both paths: the SSE2 path (level 0, libTavrel) and the AVX path
+// (levels 1 and 2, libTavrel_8x4), against the closed form of the prepared
+// matrices and against OpenBLAS on random matrices; the notices, the
+// allocation failures and the run around it.
+#include <cblas.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "Tavrel_8x4.h"
+#include "methods/methods.h"
+#include "support/recorders.h"
+
+namespace {
+using Notices = std::vector<std::string>;
+constexpr double kUntouched = -12345.5;  // the element after the last one of C
+
+// A, B and C of one call, n*n+2 doubles each (std::vector storage is 16-byte
+// aligned), C zero with a marker at index n*n.
+struct Matrices {
+    explicit Matrices(int order)
+        : n(order), a(Size(), 0.0), b(Size(), 0.0), c(Size(), 0.0) {
+        c[Elements()] = kUntouched;
+    }
+    std::size_t Elements() const { return static_cast<std::size_t>(n) * n; }
+    std::size_t Size() const { return Elements() + 2; }
+    // B sits one element further on for the SSE2 path.
+    double* BFirst(int level) { return level == kIsaSse2 ? b.data() + 1 : b.data(); }
+    bool CUntouched() const {
+        for (std::size_t i = 0; i < Elements(); ++i) {
+            if (c[i] != 0.0) return false;
+        }
+        return c[Elements()] == kUntouched;
+    }
+
+    int n;
+    std::vector<double> a, b, c;
+};
+
+// The prepared matrices of the run: A(r, c) = sqrt((r+1)(c+1)), B = 2A.
+Matrices Prepared(int n, int level) {
+    Matrices m(n);
+    double* b = m.BFirst(level);
+    for (int r = 0; r < n; ++r) {
+        for (int col = 0; col < n; ++col) {
+            const std::size_t i = static_cast<std::size_t>(r) * n + col;
+            m.a[i] = std::sqrt(static_cast<double>((r + 1) * (col + 1)));
+            b[i] = 2 * m.a[i];
+        }
+    }
+    return m;
+}
+
+void Multiply(Matrices& m, int l_block, int threads, int level, int parallel_kind = kParallelOpenMp) {
+    MultVectorPack(m.n, l_block, threads, parallel_kind, m.a.data(), m.b.data(), m.c.data(), &level);
+}
+
+void ExpectClosedForm(const Matrices& m) {
+    const double n = m.n;
+    for (int r = 0; r < m.n; ++r) {
+        for (int col = 0; col < m.n; ++col) {
+            const double expected = n * (n + 1) * std::sqrt((r + 1.0) * (col + 1.0));
+            const double got = m.c[static_cast<std::size_t>(r) * m.n + col];
+            ASSERT_NEAR(got, expected, 1e-12 * expected) << "r " << r << " c " << col;
+        }
+    }
+    EXPECT_EQ(m.c[m.Elements()], kUntouched);
+}
+
+bool AvxAvailable() { return isAVXenable() == 1 && SupportedIsaLevel() >= kIsaAvx; }
+
+// The levels this machine can run: 0 always, 1 and 2 with AVX.
+std::vector<int> Levels() {
+    if (!AvxAvailable()) return {kIsaSse2};
+    return {kIsaSse2, kIsaAvx, kIsaAvxFma3};
+}
+
+struct Shape {
+    int n, l_block, threads;
+};
+}  // namespace
+
+TEST(VectorPack, GivesTheClosedFormOnEveryPath) {
+    const Shape shapes[] = {
+        {24, 8, 1}, {24, 8, 2}, {24, 8, 3},  // three row blocks
+        {12, 12, 2},                         // one depth block, one row block
+        {16, 4, 7},                          // more threads than row blocks
+        {64, 16, 3},
+    };
+    for (int level : Levels()) {
+        for (const Shape& s : shapes) {
+            SCOPED_TRACE(testing::Message() << "level " << level << " n " << s.n << " l_block "
+                                            << s.l_block << " threads " << s.threads);
+            NoticeRecorder notices;
+            Matrices m = Prepared(s.n, level);
+            Multiply(m, s.l_block, s.threads, level);
+            ExpectClosedForm(m);
+            EXPECT_EQ(notices.notices, Notices{});
+        }
+    }
+}
+
+TEST(VectorPack, AvxPathTakesBlocksThatAreNoMultipleOfFour) {
+    if (!AvxAvailable()) GTEST_SKIP() << "no AVX";
+    const Shape shapes[] = {{10, 10, 1}, {15, 5, 2}, {13, 13, 3}, {21, 7, 2}};
+    for (const Shape& s : shapes) {
+        SCOPED_TRACE(testing::Message() << "n " << s.n << " l_block " << s.l_block);
+        NoticeRecorder notices;
+        Matrices m = Prepared(s.n, kIsaAvxFma3);
+        Multiply(m, s.l_block, s.threads, kIsaAvxFma3);
+        ExpectClosedForm(m);
+        EXPECT_EQ(notices.notices, Notices{});
+    }
+}
+
+TEST(VectorPack, AvxLevelsOneAndTwoGiveIdenticalProducts) {
+    if (!AvxAvailable()) GTEST_SKIP() << "no AVX";
+    Matrices avx = Prepared(48, kIsaAvx), fma3 = Prepared(48, kIsaAvxFma3);
+    Multiply(avx, 16, 2, kIsaAvx);
+    Multiply(fma3, 16, 2, kIsaAvxFma3);
+    EXPECT_EQ(std::memcmp(avx.c.data(), fma3.c.data(), avx.c.size() * sizeof(double)), 0);
+}
+
+// Random A and B against cblas_dgemm, within the bound of the reference BLAS
+// test programs: |c - c_ref| <= 16 eps sum_k |a_ik| |b_kj| for every element.
+TEST(VectorPack, AgreesWithOpenBlasOnRandomMatrices) {
+    const Shape shapes[] = {{64, 16, 1}, {96, 32, 2}, {120, 24, 3}};
+    for (int level : Levels()) {
+        for (const Shape& s : shapes) {
+            SCOPED_TRACE(testing::Message() << "level " << level << " n " << s.n);
+            const int n = s.n;
+            Matrices m(n);
+            std::mt19937_64 engine(static_cast<std::uint64_t>(n * 10 + level));
+            std::uniform_real_distribution<double> value(-1.0, 1.0);
+            double* b = m.BFirst(level);
+            for (std::size_t i = 0; i < m.Elements(); ++i) m.a[i] = value(engine), b[i] = value(engine);
+            Multiply(m, s.l_block, s.threads, level);
+
+            // The SSE2 path stores row by row, the AVX path column by column.
+            const CBLAS_ORDER order = level == kIsaSse2 ? CblasRowMajor : CblasColMajor;
+            std::vector<double> expected(m.Elements()), bound(m.Elements());
+            std::vector<double> a_abs(m.Elements()), b_abs(m.Elements());
+            for (std::size_t i = 0; i < m.Elements(); ++i) {
+                a_abs[i] = std::fabs(m.a[i]);
+                b_abs[i] = std::fabs(b[i]);
+            }
+            cblas_dgemm(order, CblasNoTrans, CblasNoTrans, n, n, n, 1.0, m.a.data(), n, b, n, 0.0,
+                        expected.data(), n);
+            cblas_dgemm(order, CblasNoTrans, CblasNoTrans, n, n, n, 1.0, a_abs.data(), n,
+                        b_abs.data(), n, 0.0, bound.data(), n);
+            const double eps = std::numeric_limits<double>::epsilon();
+            for (std::size_t i = 0; i < m.Elements(); ++i) {
+                ASSERT_LE(std::fabs(m.c[i] - expected[i]), 16 * eps * bound[i]) << "index " << i;
+            }
+            EXPECT_EQ(m.c[m.Elements()], kUntouched);
+        }
+    }
+}
+
+TEST(VectorPack, RefusesAnOrderThatIsNoMultipleOfTheBlock) {
+    for (int level : Levels()) {
+        for (int l_block : {4, 0, -4}) {
+            NoticeRecorder notices;
+            Matrices m = Prepared(10, level);
+            Multiply(m, l_block, 2, level);
+            EXPECT_EQ(notices.notices, Notices{"Conflict between N and lblck"});
+            EXPECT_TRUE(m.CUntouched());
+        }
+    }
+}
+
+TEST(VectorPack, SsePathNeedsMultiplesOfFour) {
+    {
+        NoticeRecorder notices;
+        Matrices m = Prepared(10, kIsaSse2);
+        Multiply(m, 10, 1, kIsaSse2);
+        EXPECT_EQ(notices.notices, Notices{"Conflict between N and lbv or lbh"});
+        EXPECT_TRUE(m.CUntouched());
+    }
+    NoticeRecorder notices;
+    Matrices m = Prepared(12, kIsaSse2);
+    Multiply(m, 12, 1, kIsaSse2);
+    EXPECT_EQ(notices.notices, Notices{});
+    ExpectClosedForm(m);
+}
+
+TEST(VectorPack, TbbIsRefusedButTheProductIsComputed) {
+    for (int level : Levels()) {
+        NoticeRecorder notices;
+        Matrices m = Prepared(16, level);
+        Multiply(m, 8, 2, level, kParallelTbb);
+        EXPECT_EQ(notices.notices, Notices{"TBB does not support"});
+        ExpectClosedForm(m);
+    }
+}
+
+TEST(VectorPack, ANullLevelTakesTheSsePath) {
+    Matrices m = Prepared(8, kIsaSse2);
+    MultVectorPack(8, 4, 1, kParallelOpenMp, m.a.data(), m.b.data(), m.c.data(), nullptr);
+    ExpectClosedForm(m);
+}
+
+TEST(VectorPack, SsePathSizesItsTablesToMoreThan64Threads) {
+    Matrices m = Prepared(320, kIsaSse2);
+    Multiply(m, 4, 80, kIsaSse2);  // 80 row blocks, so high thread numbers get work
+    ExpectClosedForm(m);
+}
+
+// The SSE2 path obtains the panel, its table and two buffers per thread; a
+// failure at any of them leaves nothing allocated and C untouched.
+TEST(VectorPack, AFailedAllocationLeavesNoBufferBehind) {
+    const int threads = 3;
+    const int allocations = 2 + 2 * threads;
+    for (int nth = 1; nth <= allocations; ++nth) {
+        SCOPED_TRACE(testing::Message() << "allocation " << nth);
+        Matrices m = Prepared(16, kIsaSse2);
+        const long live_before = memory_testing::LiveAllocations();
+        NoticeRecorder notices;
+        {
+            ScopedAllocationFailure failure(nth);
+            Multiply(m, 8, threads, kIsaSse2);
+        }
+        EXPECT_EQ(notices.notices, Notices{"Memory allocation error"});
+        EXPECT_EQ(memory_testing::LiveAllocations(), live_before);
+        EXPECT_TRUE(m.CUntouched());
+    }
+    NoticeRecorder notices;
+    Matrices m = Prepared(16, kIsaSse2);
+    {
+        ScopedAllocationFailure failure(allocations + 1);  // one past the method's last
+        Multiply(m, 8, threads, kIsaSse2);
+    }
+    EXPECT_EQ(notices.notices, Notices{});
+    ExpectClosedForm(m);
+}
+
+TEST(VectorPack, RefusesWorkThatDoesNotFitTheMemory) {
+    for (int level : Levels()) {
+        NoticeRecorder notices;
+        Matrices m = Prepared(64, level);
+        const long live_before = memory_testing::LiveAllocations();
+        {
+            ScopedAvailableMemory memory(64 * 16 * sizeof(double));  // less than one panel
+            Multiply(m, 16, 2, level);
+        }
+        EXPECT_EQ(notices.notices, Notices{"Memory allocation error"});
+        EXPECT_EQ(memory_testing::LiveAllocations(), live_before);
+        EXPECT_TRUE(m.CUntouched());
+        EXPECT_EQ(TAVREL_AVX_8X4_GET_AA(), nullptr);
+    }
+}
+
+TEST(VectorPack, AvxPathReportsAFailedInit) {
+    if (!AvxAvailable()) GTEST_SKIP() << "no AVX";
+    // A BB slot of n*n doubles with n 46341 overflows the library's 32-bit
+    // count, so Init refuses before allocating anything.
+    ScopedAvailableMemory memory(std::numeric_limits<std::uint64_t>::max());
+    NoticeRecorder notices;
+    Matrices m(4);
+    MultVectorPack_AVX(46341, 46341, 1, m.a.data(), m.b.data(), m.c.data());
+    EXPECT_EQ(notices.notices, Notices{"Memory allocation error"});
+    EXPECT_EQ(TAVREL_AVX_8X4_GET_AA(), nullptr);
+    EXPECT_TRUE(m.CUntouched());
+}
+
+TEST(VectorPack, RunsAndPassesTheCheckOnEveryPath) {
+    const char* const lines[] = {"vectorization: SSE2", "vectorization: AVX", "vectorization: AVX+FMA3"};
+    for (int level : Levels()) {
+        SCOPED_TRACE(testing::Message() << "level " << level);
+        ScopedIsaCap cap(level);
+        NoticeRecorder notices;
+        RecordingSink sink;
+        RunParameters params;
+        params.method = kMethodVectorPack;
+        params.n = 100;
+        params.l_block = 20;
+        params.threads = 2;
+        params.check = true;
+        const RunResult result = RunBenchmark(params, sink);
+        EXPECT_EQ(result.outcome, RunOutcome::Completed);
+        EXPECT_EQ(result.isa_level, level);
+        EXPECT_EQ(result.check, CheckVerdict::Passed);
+        ASSERT_EQ(sink.lines.size(), 5u);
+        EXPECT_EQ(sink.lines[0], "Matrices are prepared");
+        EXPECT_EQ(sink.lines[1], lines[level]);
+        EXPECT_EQ(notices.notices, Notices{});
+    }
+}

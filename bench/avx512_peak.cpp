@@ -19,5 +19,9 @@ double RunAvx512MulAddLoop(std::int64_t iterations) {
     }
     __m512d sum = _mm512_setzero_pd();
     for (const __m512d a : acc) sum = _mm512_add_pd(sum, a);
-    return _mm512_reduce_add_pd(sum);
+    alignas(64) double lanes[8];
+    _mm512_store_pd(lanes, sum);
+    double total = 0.0;
+    for (const double lane : lanes) total += lane;
+    return total;
 }

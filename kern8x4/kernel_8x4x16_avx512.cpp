@@ -72,13 +72,16 @@ void Block(const double* a, ptrdiff_t a_step, const double* b0, const double* b1
 }
 
 // The 8-row blocks first..blocks-1 of one group of W columns, R at a time
-// and then the rest with fewer vectors.
+// and then the rest with fewer vectors. Three at a time leave one block over
+// when blocks % 3 == 1: the last four then go as two and two, since a lone
+// 8-row block spends a broadcast on every two products.
 template <int R, int W>
 void RowBlocks(const PanelRegion& g, const double* b0, const double* b1, double* c, int first,
                int blocks) {
     const ptrdiff_t a_step = ptrdiff_t{8} * g.K;
     int b = first;
-    for (; b + R <= blocks; b += R) {
+    const int end = R == 3 && (blocks - first) % 3 == 1 && blocks - first > 3 ? blocks - 4 : blocks;
+    for (; b + R <= end; b += R) {
         Block<R, W>(g.aa + a_step * b, a_step, b0, b1, g.K, c + 8 * b, g.ldc, g.alpha, g.beta);
     }
     if constexpr (R > 1) {

@@ -17,7 +17,9 @@
 //   levels 1 and 2, AVX (libTavrel_8x4): A, B and C column by column from
 //     index 0. Init gives `threads` AA slots (n*l_block doubles) and BB slots;
 //     the panel goes to BB slot 0 (Pack_BBTRANSP_AMD), thread t packs A into AA
-//     slot t inside tavrel_AVX_8x4x16_AMD.
+//     slot t inside tavrel_AVX_8x4x16_AMD. With two threads or more the panels
+//     alternate between BB slots 0 and 1, and the next one is packed by the
+//     first thread that has no row block left (same C, less waiting).
 // Every element of C receives one contribution per depth block, in increasing
 // k0; the kernels sum each contribution in increasing k.
 #include <omp.h>
@@ -56,15 +58,16 @@ struct SseBuffers {
 Index StripDoubles(Index l_block) { return kGroup * l_block + kSpareDoubles; }
 Index PackedADoubles(Index l_block) { return 2 * l_block * l_block + kSpareDoubles; }
 
-// Memory the method writes, in bytes: the panel of one depth block (n*l_block
-// doubles) and the scratch of every thread that can get a row block. Buffers
-// and slots that are reserved but never written (the rest of the panel buffer,
-// the BB slots other than slot 0, the scratch of surplus threads) take no
-// memory until touched, so they are not counted.
-std::uint64_t WrittenBytes(Index n, Index l_block, Index threads, Index per_thread_doubles) {
+// Memory the method writes, in bytes: `panels` panels of one depth block
+// (n*l_block doubles each) and the scratch of every thread that can get a row
+// block. Buffers and slots that are reserved but never written (the rest of
+// the panel buffer, the BB slots past the panels, the scratch of surplus
+// threads) take no memory until touched, so they are not counted.
+std::uint64_t WrittenBytes(Index n, Index l_block, Index threads, Index per_thread_doubles,
+                           Index panels = 1) {
     const Index row_blocks = (n + l_block - 1) / l_block;
     const Index workers = std::min(threads, row_blocks);
-    const Index doubles = n * l_block + workers * per_thread_doubles;
+    const Index doubles = panels * n * l_block + workers * per_thread_doubles;
     return static_cast<std::uint64_t>(doubles) * sizeof(double);
 }
 
@@ -153,7 +156,8 @@ void MultVectorPack_AVX(std::int32_t n, std::int32_t l_block, std::int32_t threa
     threads = std::max(threads, 1);
     omp_set_num_threads(threads);
     const Index packed_a_doubles = Index{l_block} * l_block;  // M*K of one kernel call at most
-    if (!FitsInAvailableMemory(WrittenBytes(n, l_block, threads, packed_a_doubles)) ||
+    const Index panels = threads >= 2 ? 2 : 1;  // BB slots 0 and 1 alternate (below)
+    if (!FitsInAvailableMemory(WrittenBytes(n, l_block, threads, packed_a_doubles, panels)) ||
         TAVREL_AVX_8X4_Init(n, n, l_block, threads) == 0) {
         // A failed Init has released what it obtained.
         ShowNotice("Memory allocation error");
@@ -163,16 +167,34 @@ void MultVectorPack_AVX(std::int32_t n, std::int32_t l_block, std::int32_t threa
     double* a_columns = const_cast<double*>(a);
     double* b_columns = const_cast<double*>(b);
     const Index order = n;
-    for (std::int32_t k0 = 0; k0 < n; k0 += l_block) {
+    // With two threads or more the panels alternate between BB slots 0 and 1:
+    // the first thread that runs out of row blocks packs the next depth block
+    // into the other slot while the rest finish theirs. The kernels read only
+    // the panel of their own depth block, so C is the same as with one slot.
+    const bool alternate = panels == 2;
+    const auto pack = [&](std::int32_t k0, std::int32_t slot) {
+        Pack_BBTRANSP_AMD(n, std::min(l_block, n - k0), n, slot, b_columns + k0);
+    };
+    pack(0, 0);
+    for (std::int32_t k0 = 0, block = 0; k0 < n; k0 += l_block, ++block) {
         const std::int32_t kb = std::min(l_block, n - k0);
-        double* panel = TAVREL_AVX_8X4_GET_BB()[0];
-        Pack_BBTRANSP_AMD(n, kb, n, 0, b_columns + k0);
-#pragma omp parallel for schedule(dynamic, 1) num_threads(threads)
-        for (std::int32_t i0 = 0; i0 < n; i0 += l_block) {
-            const std::int32_t mb = std::min(l_block, n - i0);
-            double* aa = TAVREL_AVX_8X4_GET_AA()[omp_get_thread_num()];
-            tavrel_AVX_8x4x16_AMD(mb, n, kb, 1.0, a_columns + k0 * order + i0, n, b_columns + k0, n,
-                                  1.0, c + i0, n, aa, panel);
+        const std::int32_t slot = alternate ? block % 2 : 0;
+        if (!alternate && k0 > 0) pack(k0, 0);
+        double* panel = TAVREL_AVX_8X4_GET_BB()[slot];
+        const bool pack_next = alternate && k0 + l_block < n;
+#pragma omp parallel num_threads(threads)
+        {
+#pragma omp for schedule(dynamic, 1) nowait
+            for (std::int32_t i0 = 0; i0 < n; i0 += l_block) {
+                const std::int32_t mb = std::min(l_block, n - i0);
+                double* aa = TAVREL_AVX_8X4_GET_AA()[omp_get_thread_num()];
+                tavrel_AVX_8x4x16_AMD(mb, n, kb, 1.0, a_columns + k0 * order + i0, n,
+                                      b_columns + k0, n, 1.0, c + i0, n, aa, panel);
+            }
+            if (pack_next) {
+#pragma omp single nowait
+                pack(k0 + l_block, 1 - slot);
+            }
         }
     }
     TAVREL_AVX_8X4_Free();

@@ -11,6 +11,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Tavrel_8x4.h"
@@ -125,6 +126,30 @@ TEST(VectorPack, AvxLevelsOneAndTwoGiveIdenticalProducts) {
     Multiply(avx, 16, 2, kIsaAvx);
     Multiply(fma3, 16, 2, kIsaAvxFma3);
     EXPECT_EQ(std::memcmp(avx.c.data(), fma3.c.data(), avx.c.size() * sizeof(double)), 0);
+}
+
+// With two threads or more the AVX path packs the next depth block into a
+// second BB slot while the last row blocks run; every thread count must give
+// the bits of the one-thread product (6 or 7 depth blocks and row blocks).
+TEST(VectorPack, AvxPathGivesTheSameBitsWithAnyThreadCount) {
+    if (!AvxAvailable()) GTEST_SKIP() << "no AVX";
+    for (const auto& [n, l_block] : {std::pair{96, 16}, std::pair{112, 16}}) {
+        std::vector<std::vector<double>> products;
+        for (const int threads : {1, 2, 3, 5}) {
+            Matrices m(n);
+            std::mt19937_64 engine(11);
+            std::uniform_real_distribution<double> value(-1.0, 1.0);
+            for (std::size_t i = 0; i < m.Elements(); ++i) m.a[i] = value(engine), m.b[i] = value(engine);
+            Multiply(m, l_block, threads, kIsaAvxFma3);
+            products.push_back(m.c);
+        }
+        for (std::size_t t = 1; t < products.size(); ++t) {
+            EXPECT_EQ(std::memcmp(products[0].data(), products[t].data(),
+                                  products[0].size() * sizeof(double)),
+                      0)
+                << "n " << n << ", thread count #" << t;
+        }
+    }
 }
 
 // Random A and B against cblas_dgemm, within the bound of the reference BLAS

@@ -46,6 +46,10 @@ TAVREL_8X4_API void Pack_BB(int M, int K, double* src, double* dst);
 // --- Kernels ----------------------------------------------------------------
 // C := alpha*A*B + beta*C, column-major A (lda) and C (ldc); B is read from the
 // packed panel BB; A is packed into AA (M*K doubles, 32-byte aligned).
+// Where the processor has AVX-512F and the operating system saves its
+// registers, the library chooses at load 512-bit code for the same arithmetic
+// (same bits); TAVREL_8X4_FORM=avx in the environment at load keeps the AVX
+// form.
 TAVREL_8X4_API void tavrel_AVX_8x4x16_AMD(int M, int N, int K, double alpha, double* A, int lda,
                                           double* B, int ldb, double beta, double* C, int ldc,
                                           double* AA, double* BB);

@@ -25,15 +25,20 @@ CpuidRecord Cpuid(std::uint32_t leaf) {
     return record;
 }
 
-bool OsSavesAvxState(std::uint32_t leaf1_ecx) {
+constexpr std::uint32_t kLeaf7EbxAvx512f = 1u << 16;
+// XCR0: SSE and AVX state (bits 1, 2); AVX-512 opmask and zmm state (5, 6, 7).
+constexpr std::uint64_t kXcr0AvxState = 0x6;
+constexpr std::uint64_t kXcr0Avx512State = 0xE6;
+
+std::uint64_t ReadXcr0(std::uint32_t leaf1_ecx) {
 #if defined(__x86_64__) || defined(__i386__)
-    if ((leaf1_ecx & kLeaf1EcxOsxsave) == 0) return false;
+    if ((leaf1_ecx & kLeaf1EcxOsxsave) == 0) return 0;
     std::uint32_t xcr0_low = 0, xcr0_high = 0;
     __asm__ volatile("xgetbv" : "=a"(xcr0_low), "=d"(xcr0_high) : "c"(0));
-    return (xcr0_low & 0x6u) == 0x6u;
+    return (std::uint64_t{xcr0_high} << 32) | xcr0_low;
 #else
     (void)leaf1_ecx;
-    return false;
+    return 0;
 #endif
 }
 
@@ -64,7 +69,15 @@ ProcessorInfo ProcessorInfo::Query() {
         leaves.push_back(Cpuid(leaf));
     }
     const std::uint32_t leaf1_ecx = leaves.size() > 1 ? leaves[1].ecx : 0;
-    return FromLeaves(std::move(leaves), OsSavesAvxState(leaf1_ecx));
+    const std::uint64_t xcr0 = ReadXcr0(leaf1_ecx);
+    ProcessorInfo info =
+        FromLeaves(std::move(leaves), (xcr0 & kXcr0AvxState) == kXcr0AvxState);
+    info.xcr0 = xcr0;
+    return info;
+}
+
+bool ProcessorInfo::RunsAvx512() const {
+    return (leaf7_ebx & kLeaf7EbxAvx512f) != 0 && (xcr0 & kXcr0Avx512State) == kXcr0Avx512State;
 }
 
 const ProcessorInfo& TheProcessorInfo() { return g_processor_info; }

@@ -26,11 +26,16 @@ struct ProcessorInfo {
     // Whether the operating system saves the SSE and AVX register state
     // (OSXSAVE set and XCR0 bits 1 and 2 set).
     bool os_saves_avx_state = false;
+    // XCR0, the register state the operating system saves (0 without OSXSAVE).
+    std::uint64_t xcr0 = 0;
 
     // Queries this processor with cpuid and xgetbv.
     static ProcessorInfo Query();
     // A snapshot built from given leaves (leaf i at index i), for tests.
     static ProcessorInfo FromLeaves(std::vector<CpuidRecord> leaves, bool os_saves_avx_state);
+
+    // AVX-512F with the operating system saving its register state.
+    bool RunsAvx512() const;
 };
 
 // The snapshot built during static initialisation.

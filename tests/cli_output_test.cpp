@@ -4,6 +4,7 @@
 
 #include "json_writer.h"
 #include "kernel_form.h"
+#include "processor_info.h"
 #include "result_format.h"
 #include "run_context.h"
 #include "support/json_reader.h"
@@ -53,7 +54,7 @@ RunContext SampleContext() {
     context.cpu_model = "Test \"CPU\" \\ model";
     context.isa_level = 2;
     context.isa_name = "AVX+FMA3";
-    context.kernel_form = KernelFormName(4, 2);
+    context.kernel_form = "AVX 8x4 (Tavrel_8x4)";
     context.threads = {1, 2};
     context.warmup = 1;
     context.repeat = 3;
@@ -112,7 +113,7 @@ TEST(ResultJson, HoldsContextAndEveryPoint) {
 
     const JsonValue& vector = results[1];
     EXPECT_EQ(vector["isa"].text, "AVX");
-    EXPECT_EQ(vector["kernel"].text, "AVX 8x4 (Tavrel_8x4)");
+    EXPECT_EQ(vector["kernel"].text, KernelFormName(4, 1));
     EXPECT_EQ(vector["problems"][0]["run"].number, 5);
     EXPECT_EQ(vector["problems"][0]["notices"][0].text, "Conflict between N and \"lbv\", or lbh");
 
@@ -184,8 +185,13 @@ TEST(RunContextTest, CpuModelDateAndKernelForms) {
     EXPECT_EQ(IsoDateUtc(0), "1970-01-01T00:00:00Z");
     EXPECT_EQ(IsoDateUtc(1714564800), "2024-05-01T12:00:00Z");
     EXPECT_EQ(KernelFormName(4, 0), "SSE2 4x4 (Tavrel)");
-    EXPECT_EQ(KernelFormName(4, 1), "AVX 8x4 (Tavrel_8x4)");
+    const std::string avx_levels = TheProcessorInfo().RunsAvx512() ? "AVX-512 24x8 (Tavrel_8x4)"
+                                                                   : "AVX 8x4 (Tavrel_8x4)";
+    EXPECT_EQ(KernelFormName(4, 1), avx_levels);
+    EXPECT_EQ(KernelFormName(4, 2), avx_levels);
+    setenv("TAVREL_8X4_FORM", "avx", 1);  // the library's switch to its 256-bit form
     EXPECT_EQ(KernelFormName(4, 2), "AVX 8x4 (Tavrel_8x4)");
+    unsetenv("TAVREL_8X4_FORM");
     for (int method = 0; method < 5; ++method) {
         EXPECT_EQ(KernelFormName(method, 2).find(','), std::string::npos);  // stays one CSV field
     }

@@ -294,7 +294,7 @@ TEST(CliProgram, PlotScriptDrawsASweep) {
         GTEST_SKIP() << "gnuplot is not installed (Debian package gnuplot-nox); the plot is not tested";
     }
     const std::string csv = TempPath("sweep.csv"), png = TempPath("sweep.png");
-    const CliRun sweep = RunCli("--all --sizes 40:120:40 --l-block 40 --format csv --output " + csv);
+    const CliRun sweep = RunCli("--all --sizes 100:300:100 --l-block 100 --format csv --output " + csv);
     ASSERT_EQ(sweep.status, 0) << sweep.err;
     const std::string command =
         std::string(VORP_PLOT_SCRIPT) + " " + csv + " " + png + " >/dev/null 2>&1";

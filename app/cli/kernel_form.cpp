@@ -1,12 +1,20 @@
 #include "kernel_form.h"
 
+#include <cstdlib>
+
 #include "processor_info.h"
 #include "run_parameters.h"
 
 namespace {
-// The form Tavrel_8x4 runs on the AVX levels. The library picks its code once
-// at load time; a wider form it may pick there gets its own name here.
-std::string Tavrel8x4Form() { return "AVX 8x4 (Tavrel_8x4)"; }
+// The form Tavrel_8x4 runs on the AVX levels. The library picks it once at
+// load time: 512-bit code where the processor and the operating system offer
+// AVX-512, unless TAVREL_8X4_FORM=avx keeps the 256-bit form.
+std::string Tavrel8x4Form() {
+    const char* forced = std::getenv("TAVREL_8X4_FORM");
+    const bool avx_forced = forced != nullptr && std::string(forced) == "avx";
+    return TheProcessorInfo().RunsAvx512() && !avx_forced ? "AVX-512 24x8 (Tavrel_8x4)"
+                                                          : "AVX 8x4 (Tavrel_8x4)";
+}
 }  // namespace
 
 std::string KernelFormName(std::int32_t method, std::int32_t isa_level) {

@@ -51,7 +51,17 @@ struct PackedPanel {
     bool ok = false;
 };
 
-void BM_Kernel8x4x16(benchmark::State& state) {
+void ReportGflops(benchmark::State& state, double flops_per_iteration) {
+    state.counters["GFLOPS"] = benchmark::Counter(flops_per_iteration * 1e-9,
+                                                  benchmark::Counter::kIsIterationInvariantRate);
+}
+
+using PackedKernel = void (*)(int, int, int, double, double*, int, double*, int, double, double*,
+                              int, double*, double*);
+
+// A 13-argument kernel on the packed panel at M x N x K: A and C column-major
+// with leading dimension M, as the program calls it.
+void RunPackedKernel(benchmark::State& state, PackedKernel kernel) {
     if (SkipWithoutAvx(state)) return;
     PackedPanel panel;
     if (!panel.ok) return state.SkipWithError("TAVREL_AVX_8X4_Init failed");
@@ -61,12 +71,14 @@ void BM_Kernel8x4x16(benchmark::State& state) {
     double* aa = TAVREL_AVX_8X4_GET_AA()[0];
     double* bb = TAVREL_AVX_8X4_GET_BB()[0];
     for (auto _ : state) {
-        tavrel_AVX_8x4x16_AMD(kM, kN, kK, 1.0, a.get(), kM, nullptr, 0, 1.0, c.get(), kM, aa, bb);
+        kernel(kM, kN, kK, 1.0, a.get(), kM, nullptr, 0, 1.0, c.get(), kM, aa, bb);
         benchmark::ClobberMemory();
     }
-    const double flops = 2.0 * kM * kN * kK;
-    state.counters["GFLOPS"] =
-        benchmark::Counter(flops * 1e-9, benchmark::Counter::kIsIterationInvariantRate);
+    ReportGflops(state, 2.0 * kM * kN * kK);
+}
+
+void BM_Kernel8x4x16(benchmark::State& state) {
+    RunPackedKernel(state, static_cast<PackedKernel>(tavrel_AVX_8x4x16_AMD));
 }
 BENCHMARK(BM_Kernel8x4x16)->Unit(benchmark::kMillisecond);
 
@@ -96,29 +108,13 @@ void BM_Kernel8x4x16Direct(benchmark::State& state) {
         tavrel_AVX_8x4x16_AMD(kM, kN, kK, 1.0, a.get(), kK, b.get(), kK, 1.0, c.get(), kN);
         benchmark::ClobberMemory();
     }
-    const double flops = 2.0 * kM * kN * kK;
-    state.counters["GFLOPS"] =
-        benchmark::Counter(flops * 1e-9, benchmark::Counter::kIsIterationInvariantRate);
+    ReportGflops(state, 2.0 * kM * kN * kK);
 }
 BENCHMARK(BM_Kernel8x4x16Direct)->Unit(benchmark::kMillisecond);
 
 // The 32-deep kernel at the same shape (dense A and C, leading dimension M).
 void BM_Kernel8x4x32(benchmark::State& state) {
-    if (SkipWithoutAvx(state)) return;
-    PackedPanel panel;
-    if (!panel.ok) return state.SkipWithError("TAVREL_AVX_8X4_Init failed");
-    Pack_BBTRANSP_AMD(kN, kK, kK, 0, panel.source.get());
-    Buffer a = RandomBuffer(std::size_t{kM} * kK);
-    Buffer c = RandomBuffer(std::size_t{kM} * kN);
-    double* aa = TAVREL_AVX_8X4_GET_AA()[0];
-    double* bb = TAVREL_AVX_8X4_GET_BB()[0];
-    for (auto _ : state) {
-        tavrel_AVX_8x4x32_AMD(kM, kN, kK, 1.0, a.get(), kM, nullptr, 0, 1.0, c.get(), kM, aa, bb);
-        benchmark::ClobberMemory();
-    }
-    const double flops = 2.0 * kM * kN * kK;
-    state.counters["GFLOPS"] =
-        benchmark::Counter(flops * 1e-9, benchmark::Counter::kIsIterationInvariantRate);
+    RunPackedKernel(state, tavrel_AVX_8x4x32_AMD);
 }
 BENCHMARK(BM_Kernel8x4x32)->Unit(benchmark::kMillisecond);
 
@@ -136,9 +132,7 @@ void BM_KernelK1(benchmark::State& state) {
         tavrel_AVX_8x4_K1(0, kN, kK, b.get(), nullptr, c.get(), bpack.get(), apack.get());
         benchmark::ClobberMemory();
     }
-    const double flops = 2.0 * kN * kN * kK;
-    state.counters["GFLOPS"] =
-        benchmark::Counter(flops * 1e-9, benchmark::Counter::kIsIterationInvariantRate);
+    ReportGflops(state, 2.0 * kN * kN * kK);
 }
 BENCHMARK(BM_KernelK1)->Unit(benchmark::kMillisecond);
 
@@ -146,8 +140,7 @@ void BM_AvxMulAddPeak(benchmark::State& state) {
     if (SkipWithoutAvx(state)) return;
     constexpr std::int64_t kIterations = 10'000'000;
     for (auto _ : state) benchmark::DoNotOptimize(RunAvxMulAddLoop(kIterations));
-    state.counters["GFLOPS"] = benchmark::Counter(kIterations * kAvxPeakFlopsPerIteration * 1e-9,
-                                                  benchmark::Counter::kIsIterationInvariantRate);
+    ReportGflops(state, double(kIterations) * kAvxPeakFlopsPerIteration);
 }
 BENCHMARK(BM_AvxMulAddPeak)->Unit(benchmark::kMillisecond);
 
@@ -157,16 +150,14 @@ void BM_Avx512MulAddPeak(benchmark::State& state) {
     if (!__builtin_cpu_supports("avx512f")) return state.SkipWithError("no AVX-512F");
     constexpr std::int64_t kIterations = 5'000'000;
     for (auto _ : state) benchmark::DoNotOptimize(RunAvx512MulAddLoop(kIterations));
-    state.counters["GFLOPS"] = benchmark::Counter(kIterations * kAvx512PeakFlopsPerIteration * 1e-9,
-                                                  benchmark::Counter::kIsIterationInvariantRate);
+    ReportGflops(state, double(kIterations) * kAvx512PeakFlopsPerIteration);
 }
 BENCHMARK(BM_Avx512MulAddPeak)->Unit(benchmark::kMillisecond);
 
 void BM_Sse2MulAddPeak(benchmark::State& state) {
     constexpr std::int64_t kIterations = 10'000'000;
     for (auto _ : state) benchmark::DoNotOptimize(RunSse2MulAddLoop(kIterations));
-    state.counters["GFLOPS"] = benchmark::Counter(kIterations * kSse2PeakFlopsPerIteration * 1e-9,
-                                                  benchmark::Counter::kIsIterationInvariantRate);
+    ReportGflops(state, double(kIterations) * kSse2PeakFlopsPerIteration);
 }
 BENCHMARK(BM_Sse2MulAddPeak)->Unit(benchmark::kMillisecond);
 

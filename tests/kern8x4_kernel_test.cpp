@@ -16,45 +16,13 @@
 
 #include "Tavrel_8x4.h"
 #include "support/gemm_reference.h"
+#include "support/guarded_buffer.h"
 
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kSentinel = -987654.321;  // guard bands and gap rows
-constexpr int kGuard = 8;                  // doubles before and after each buffer
-
-bool SameValue(double a, double b) {
-    if (std::isnan(a) && std::isnan(b)) return true;  // NaN payloads may differ
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
-// A 32-byte aligned buffer with kGuard sentinel doubles on each side.
-class GuardedBuffer {
-public:
-    explicit GuardedBuffer(std::size_t count) : count_(count) {
-        const std::size_t bytes = ((count + 2 * kGuard) * sizeof(double) + 31) / 32 * 32;
-        storage_.reset(static_cast<double*>(std::aligned_alloc(32, bytes)));
-        for (std::size_t i = 0; i < count + 2 * kGuard; ++i) storage_.get()[i] = kSentinel;
-    }
-    double* data() { return storage_.get() + kGuard; }
-    double& operator[](std::size_t i) { return data()[i]; }
-    std::size_t size() const { return count_; }
-    bool GuardsIntact() const {
-        for (int g = 0; g < kGuard; ++g) {
-            if (!SameValue(storage_.get()[g], kSentinel)) return false;
-            if (!SameValue(storage_.get()[kGuard + count_ + g], kSentinel)) return false;
-        }
-        return true;
-    }
-
-private:
-    struct FreeDeleter {
-        void operator()(double* p) const { std::free(p); }
-    };
-    std::size_t count_;
-    std::unique_ptr<double, FreeDeleter> storage_;
-};
+constexpr double kSentinel = GuardedBuffer::kGuardValue;  // guard bands and gap rows
 
 struct KernelCase {
     int M, N, K;

@@ -61,35 +61,43 @@ void PackA(const double* a, Index lda, Index K, Index rows, double* aa) {
 // One 4x4 tile: packed A group `ap` times packed B group `bp`, stored row by
 // row into `tile` (16 doubles), every sum in increasing k from zero with a
 // rounded multiply and a rounded add. Written out as instructions: per
-// k-step the two B pairs are loaded once and copied for each product (the
-// two-operand SSE2 multiply overwrites its destination), each duplicated A
-// pair is the multiply's memory operand, and the eight sums stay in
-// registers. Two k-steps per pass (K is even).
+// k-step the two B pairs are loaded once; rows 0 to 2 load their duplicated
+// A pair and copy it (the two-operand SSE2 multiply overwrites its
+// destination), and row 3 multiplies the B pairs themselves by its A pair in
+// memory (their last use in the k-step), which saves two copies and a load.
+// The eight sums stay in registers. Two k-steps per pass (K is even).
 inline void MultiplyTile(const double* ap, const double* bp, Index K, double* tile) {
     __m128d acc[2 * kGroup];
     for (__m128d& sum : acc) sum = _mm_setzero_pd();
     // Legacy SSE writes keep the upper bits of the register, so a write may
-    // wait for the register's previous value: the copies alternate between
-    // two pairs from row to row, and B between two pairs from k-step to
-    // k-step, which keeps such waits off a chain through the loop.
-#define TAVREL_ROW(t, k, x, y, b0, b1)                       \
-    "movapd %%" #b0 ", %%" #x "\n\t"                        \
-    "mulpd 64*" #k "+16*" #t "(%[a]), %%" #x "\n\t"         \
+    // wait for the register's previous value: rows 0, 1 and 2 take their
+    // products in three different pairs, which keeps such waits off a chain
+    // through the loop.
+#define TAVREL_ROW(t, k, x, y)                                \
+    "movapd 64*" #k "+16*" #t "(%[a]), %%" #x "\n\t"        \
+    "movapd %%" #x ", %%" #y "\n\t"                         \
+    "mulpd %%xmm12, %%" #x "\n\t"                           \
     "addpd %%" #x ", %[s" #t "0]\n\t"                       \
-    "movapd %%" #b1 ", %%" #y "\n\t"                        \
-    "mulpd 64*" #k "+16*" #t "(%[a]), %%" #y "\n\t"         \
+    "mulpd %%xmm13, %%" #y "\n\t"                           \
     "addpd %%" #y ", %[s" #t "1]\n\t"
-#define TAVREL_STEP(k, b0, b1)                                       \
-    "movapd 32*" #k "(%[b]), %%" #b0 "\n\t"                         \
-    "movapd 32*" #k "+16(%[b]), %%" #b1 "\n\t"                      \
-    TAVREL_ROW(0, k, xmm8, xmm9, b0, b1) TAVREL_ROW(1, k, xmm10, xmm11, b0, b1) \
-    TAVREL_ROW(2, k, xmm8, xmm9, b0, b1) TAVREL_ROW(3, k, xmm10, xmm11, b0, b1)
+#define TAVREL_B(k)                                   \
+    "movapd 32*" #k "(%[b]), %%xmm12\n\t"          \
+    "movapd 32*" #k "+16(%[b]), %%xmm13\n\t"
+// The last row multiplies the B pairs themselves: B is reloaded each k-step.
+#define TAVREL_LAST_ROW(t, k)                                 \
+    "mulpd 64*" #k "+16*" #t "(%[a]), %%xmm12\n\t"          \
+    "addpd %%xmm12, %[s" #t "0]\n\t"                        \
+    "mulpd 64*" #k "+16*" #t "(%[a]), %%xmm13\n\t"          \
+    "addpd %%xmm13, %[s" #t "1]\n\t"
+#define TAVREL_STEP(k)                                                  \
+    TAVREL_B(k) TAVREL_ROW(0, k, xmm8, xmm9) TAVREL_ROW(1, k, xmm10, xmm11) \
+    TAVREL_ROW(2, k, xmm14, xmm15) TAVREL_LAST_ROW(3, k)
     Index pairs = K / 2;  // K is even (checked before)
     if (pairs > 0) {
         __asm__ volatile(
             "1:\n\t"
-            TAVREL_STEP(0, xmm12, xmm13)
-            TAVREL_STEP(1, xmm14, xmm15)
+            TAVREL_STEP(0)
+            TAVREL_STEP(1)
             "add $128, %[a]\n\t"
             "add $64, %[b]\n\t"
             "dec %[n]\n\t"
@@ -102,6 +110,8 @@ inline void MultiplyTile(const double* ap, const double* bp, Index K, double* ti
               "memory");
     }
 #undef TAVREL_STEP
+#undef TAVREL_LAST_ROW
+#undef TAVREL_B
 #undef TAVREL_ROW
     for (Index t = 0; t < kGroup; ++t) {
         _mm_store_pd(tile + kGroup * t, acc[2 * t]);

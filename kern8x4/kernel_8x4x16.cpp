@@ -12,7 +12,7 @@
 //   r-row strip, r = M % 4: A(M-r+i, k) at K*(M-r) + r*k + i
 // Register block: 8 rows x 4 columns in eight 4-wide AVX accumulators,
 // separate rounded multiply and add, each element summed in increasing k
-// from zero. The main loop (written as instructions) does one k-step per
+// from zero. The main loop (written as instructions) does four k-steps per
 // pass and prefetches packed A eight steps ahead. The 8-row blocks of the
 // whole panels run in the form chosen at load (kernel_forms.h): these 8x4
 // blocks, or on AVX-512 processors up to 24x8 blocks in 512-bit vectors with
@@ -90,27 +90,40 @@ inline __attribute__((always_inline)) void SumBlock8x4(__m256d (&acc)[4][2], con
                                                        const double* b, long K) {
     for (auto& column : acc) column[0] = column[1] = _mm256_setzero_pd();
     if (K <= 0) return;
-#define TAVREL_COLUMN(c)                                      \
-    "vbroadcastsd 8*" #c "(%[b]), %%ymm14\n\t"             \
-    "vmulpd %%ymm14, %%ymm12, %%ymm15\n\t"                  \
-    "vaddpd %%ymm15, %[c" #c "0], %[c" #c "0]\n\t"          \
-    "vmulpd %%ymm14, %%ymm13, %%ymm14\n\t"                  \
+#define TAVREL_COLUMN(c, s)                                        \
+    "vbroadcastsd 32*" #s "+8*" #c "(%[b]), %%ymm14\n\t"          \
+    "vmulpd %%ymm14, %%ymm12, %%ymm15\n\t"                        \
+    "vaddpd %%ymm15, %[c" #c "0], %[c" #c "0]\n\t"                \
+    "vmulpd %%ymm14, %%ymm13, %%ymm14\n\t"                        \
     "vaddpd %%ymm14, %[c" #c "1], %[c" #c "1]\n\t"
+#define TAVREL_STEP(s)                                             \
+    "vmovapd 64*" #s "(%[a]), %%ymm12\n\t"                         \
+    "vmovapd 64*" #s "+32(%[a]), %%ymm13\n\t"                      \
+    "prefetcht0 512+64*" #s "(%[a])\n\t"                           \
+    TAVREL_COLUMN(0, s) TAVREL_COLUMN(1, s) TAVREL_COLUMN(2, s) TAVREL_COLUMN(3, s)
+#define TAVREL_OPERANDS                                                                       \
+    : [c00] "+x"(acc[0][0]), [c01] "+x"(acc[0][1]), [c10] "+x"(acc[1][0]),                   \
+      [c11] "+x"(acc[1][1]), [c20] "+x"(acc[2][0]), [c21] "+x"(acc[2][1]),                   \
+      [c30] "+x"(acc[3][0]), [c31] "+x"(acc[3][1]), [a] "+r"(a), [b] "+r"(b), [k] "+r"(passes) \
+    :                                                                                         \
+    : "xmm12", "xmm13", "xmm14", "xmm15", "cc", "memory"
+    // The first K % 4 k-steps one by one, then four k-steps per pass.
+    long passes = K / 4;
+    for (long k = 0; k < K % 4; ++k) {
+        __asm__ volatile(TAVREL_STEP(0) "add $64, %[a]\n\t"
+                                        "add $32, %[b]\n\t" TAVREL_OPERANDS);
+    }
+    if (passes == 0) return;
     __asm__ volatile(
         "1:\n\t"
-        "vmovapd (%[a]), %%ymm12\n\t"
-        "vmovapd 32(%[a]), %%ymm13\n\t"
-        "prefetcht0 512(%[a])\n\t"
-        TAVREL_COLUMN(0) TAVREL_COLUMN(1) TAVREL_COLUMN(2) TAVREL_COLUMN(3)
-        "add $64, %[a]\n\t"
-        "add $32, %[b]\n\t"
+        TAVREL_STEP(0) TAVREL_STEP(1) TAVREL_STEP(2) TAVREL_STEP(3)
+        "add $256, %[a]\n\t"
+        "add $128, %[b]\n\t"
         "dec %[k]\n\t"
         "jnz 1b\n\t"
-        : [c00] "+x"(acc[0][0]), [c01] "+x"(acc[0][1]), [c10] "+x"(acc[1][0]),
-          [c11] "+x"(acc[1][1]), [c20] "+x"(acc[2][0]), [c21] "+x"(acc[2][1]),
-          [c30] "+x"(acc[3][0]), [c31] "+x"(acc[3][1]), [a] "+r"(a), [b] "+r"(b), [k] "+r"(K)
-        :
-        : "xmm12", "xmm13", "xmm14", "xmm15", "cc", "memory");
+        TAVREL_OPERANDS);
+#undef TAVREL_OPERANDS
+#undef TAVREL_STEP
 #undef TAVREL_COLUMN
 }
 

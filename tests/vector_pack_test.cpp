@@ -130,12 +130,13 @@ TEST(VectorPack, AvxLevelsOneAndTwoGiveIdenticalProducts) {
 
 // With two threads or more the AVX path packs the next depth block into a
 // second BB slot while the last row blocks run; every thread count must give
-// the bits of the one-thread product (6 or 7 depth blocks and row blocks).
+// the bits of the one-thread product (6 or 7 depth blocks and row blocks, and
+// more threads than either).
 TEST(VectorPack, AvxPathGivesTheSameBitsWithAnyThreadCount) {
     if (!AvxAvailable()) GTEST_SKIP() << "no AVX";
     for (const auto& [n, l_block] : {std::pair{96, 16}, std::pair{112, 16}}) {
         std::vector<std::vector<double>> products;
-        for (const int threads : {1, 2, 3, 5}) {
+        for (const int threads : {1, 2, 3, 5, 9}) {
             Matrices m(n);
             std::mt19937_64 engine(11);
             std::uniform_real_distribution<double> value(-1.0, 1.0);
@@ -149,6 +150,18 @@ TEST(VectorPack, AvxPathGivesTheSameBitsWithAnyThreadCount) {
                       0)
                 << "n " << n << ", thread count #" << t;
         }
+    }
+}
+
+// An order that is no multiple of the block: a short last row block and a
+// shallow last depth block, with any number of threads.
+TEST(VectorPack, AvxPathAddsAShortLastBlockWithAnyThreadCount) {
+    if (!AvxAvailable()) GTEST_SKIP() << "no AVX";
+    for (const int threads : {1, 2, 4}) {
+        SCOPED_TRACE(testing::Message() << "threads " << threads);
+        Matrices m = Prepared(37, kIsaAvxFma3);
+        MultVectorPack_AVX(37, 8, threads, m.a.data(), m.b.data(), m.c.data());
+        ExpectClosedForm(m);
     }
 }
 

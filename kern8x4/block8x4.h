@@ -82,4 +82,10 @@ inline __attribute__((always_inline)) void WriteBlock8x4(const Block8x4& block, 
     }
 }
 
+// Copies 8 doubles between 32-byte aligned places (one packed 8-value piece).
+inline __attribute__((always_inline)) void CopyAligned8(const double* from, double* to) {
+    _mm256_store_pd(to, _mm256_load_pd(from));
+    _mm256_store_pd(to + 4, _mm256_load_pd(from + 4));
+}
+
 }  // namespace tavrel8x4

@@ -33,12 +33,8 @@
 namespace {
 
 using std::ptrdiff_t;
+using tavrel8x4::CopyAligned8;
 using tavrel8x4::Prefetch;
-
-inline void CopyColumn8(const double* a, double* out) {
-    _mm256_store_pd(out, _mm256_load_pd(a));
-    _mm256_store_pd(out + 4, _mm256_load_pd(a + 4));
-}
 
 // Packs the 8-row blocks of A, two depth steps at a time.
 void PackA(ptrdiff_t M, int M8, int K, const double* A, double* AA) {
@@ -47,11 +43,11 @@ void PackA(ptrdiff_t M, int M8, int K, const double* A, double* AA) {
         const double* a = A + i0;
         int k = 0;
         for (; k + 2 <= K; k += 2, out += 16) {
-            CopyColumn8(a + k * M, out);
-            CopyColumn8(a + (k + 1) * M, out + 8);
+            CopyAligned8(a + k * M, out);
+            CopyAligned8(a + (k + 1) * M, out + 8);
         }
         if (k < K) {
-            CopyColumn8(a + k * M, out);
+            CopyAligned8(a + k * M, out);
             out += 8;
         }
     }

@@ -36,14 +36,9 @@
 namespace {
 
 using std::ptrdiff_t;
+using tavrel8x4::CopyAligned8;
 using tavrel8x4::AddProduct;
 using tavrel8x4::InRegister;
-
-// Copies the 8 values of B's row k at columns j0.. to out.
-inline void CopyRow8(const double* row, double* out) {
-    _mm256_store_pd(out, _mm256_load_pd(row));
-    _mm256_store_pd(out + 4, _mm256_load_pd(row + 4));
-}
 
 // Packs columns 0..ncol-1 of B into 8-column panels, two depth rows at a time.
 void PackPanels(ptrdiff_t n, int K, int ncol, const double* B, double* Bpack) {
@@ -51,10 +46,10 @@ void PackPanels(ptrdiff_t n, int K, int ncol, const double* B, double* Bpack) {
         double* out = Bpack + static_cast<ptrdiff_t>(K) * j0;
         int k = 0;
         for (; k + 2 <= K; k += 2, out += 16) {
-            CopyRow8(B + k * n + j0, out);
-            CopyRow8(B + (k + 1) * n + j0, out + 8);
+            CopyAligned8(B + k * n + j0, out);
+            CopyAligned8(B + (k + 1) * n + j0, out + 8);
         }
-        if (k < K) CopyRow8(B + k * n + j0, out);
+        if (k < K) CopyAligned8(B + k * n + j0, out);
     }
 }
 

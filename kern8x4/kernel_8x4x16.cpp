@@ -10,13 +10,15 @@
 //   8-row block b:          A(8b+i, k) at 8*K*b + 8*k + i
 //   4-row block at M8:      A(M8+i, k) at K*M8 + 4*k + i      (when M % 8 >= 4)
 //   r-row strip, r = M % 4: A(M-r+i, k) at K*(M-r) + r*k + i
-// Register block: 8 rows x 4 columns in eight 4-wide AVX accumulators,
-// separate rounded multiply and add, each element summed in increasing k
-// from zero. The main loop (written as instructions) does four k-steps per
-// pass and prefetches packed A eight steps ahead. The 8-row blocks of the
-// whole panels run in the form chosen at load (kernel_forms.h): these 8x4
-// blocks, or on AVX-512 processors up to 24x8 blocks in 512-bit vectors with
-// the same arithmetic and the same bits.
+// Register blocks: 8 rows x 6 columns (three whole panels give two such
+// blocks) in twelve 4-wide AVX accumulators, and 8 rows x 4 columns in eight
+// for the panels left over; separate rounded multiply and add, each element
+// summed in increasing k from zero. The main loops (written as instructions)
+// do four k-steps per pass and prefetch packed A eight steps ahead; while a
+// group of panels runs, the next group is prefetched a few lines per block.
+// The 8-row blocks of the whole panels run in the form chosen at load
+// (kernel_forms.h): these blocks, or on AVX-512 processors up to 24x8 blocks
+// in 512-bit vectors with the same arithmetic and the same bits.
 //
 // Write-back: the vector rule (V = alpha*acc; beta == 0.0 stores V without
 // reading C, otherwise beta*C_old + V) for the 8-row blocks of every panel
@@ -30,6 +32,7 @@
 // nothing; a zero M or N leaves C untouched; a zero K still writes all of C.
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -139,17 +142,130 @@ void Block8x4Avx(const double* a, const double* b, int K, double* c, ptrdiff_t l
     const __m256d va = _mm256_set1_pd(alpha), vb = _mm256_set1_pd(beta);
     const bool beta_is_zero = beta == 0.0;
     for (int j = 0; j < 4; ++j) {
+        tavrel8x4::WriteVectorRule(c + j * ldc, acc[j][0], va, vb, beta_is_zero);
+        tavrel8x4::WriteVectorRule(c + j * ldc + 4, acc[j][1], va, vb, beta_is_zero);
+    }
+}
+
+// Which six columns an 8x6 block takes from its two panels p and q:
+// leading: p columns 0..3 and q columns 0..1; trailing: p columns 2..3 and
+// q columns 0..3. Three panels make a leading and a trailing block.
+enum class Six { kLeading, kTrailing };
+
+// The sums of an 8x6 block over K >= 0 k-steps into sums (48 values, 32-byte
+// aligned): sums[8*c + i] = sum over k of B(k, c) * A(i, k), in increasing k
+// from zero, a rounded multiply and then a rounded add. Packed A at a (8
+// values per k, 32-byte aligned), the panels at p and q (4 values per k).
+// Written as one piece of instructions: the twelve sums live in ymm0..ymm11
+// from the first k-step to the store, ymm12/13 hold A, ymm14 a broadcast B
+// value and ymm15 a product. The first K % 4 k-steps run one by one, then
+// four per pass.
+template <Six kColumns>
+inline __attribute__((always_inline)) void SumBlock8x6(double* sums, const double* a,
+                                                       const double* p, const double* q, long K) {
+#define TAVREL_COLUMN(lo, hi, panel, col, s)                            \
+    "vbroadcastsd 32*" #s "+8*" #col "(%[" #panel "]), %%ymm14\n\t"   \
+    "vmulpd %%ymm14, %%ymm12, %%ymm15\n\t"                             \
+    "vaddpd %%ymm15, %%ymm" #lo ", %%ymm" #lo "\n\t"                   \
+    "vmulpd %%ymm14, %%ymm13, %%ymm14\n\t"                             \
+    "vaddpd %%ymm14, %%ymm" #hi ", %%ymm" #hi "\n\t"
+#define TAVREL_LOAD_A(s)                              \
+    "vmovapd 64*" #s "(%[a]), %%ymm12\n\t"            \
+    "vmovapd 64*" #s "+32(%[a]), %%ymm13\n\t"         \
+    "prefetcht0 512+64*" #s "(%[a])\n\t"
+#define TAVREL_LEADING(s)                                                               \
+    TAVREL_LOAD_A(s) TAVREL_COLUMN(0, 1, p, 0, s) TAVREL_COLUMN(2, 3, p, 1, s)          \
+    TAVREL_COLUMN(4, 5, p, 2, s) TAVREL_COLUMN(6, 7, p, 3, s) TAVREL_COLUMN(8, 9, q, 0, s) \
+    TAVREL_COLUMN(10, 11, q, 1, s)
+#define TAVREL_TRAILING(s)                                                              \
+    TAVREL_LOAD_A(s) TAVREL_COLUMN(0, 1, p, 2, s) TAVREL_COLUMN(2, 3, p, 3, s)          \
+    TAVREL_COLUMN(4, 5, q, 0, s) TAVREL_COLUMN(6, 7, q, 1, s) TAVREL_COLUMN(8, 9, q, 2, s) \
+    TAVREL_COLUMN(10, 11, q, 3, s)
+#define TAVREL_ZERO(r) "vxorpd %%ymm" #r ", %%ymm" #r ", %%ymm" #r "\n\t"
+#define TAVREL_STORE(r) "vmovapd %%ymm" #r ", 32*" #r "(%[sums])\n\t"
+#define TAVREL_SIX_COLUMNS(STEP)                                                          \
+    TAVREL_ZERO(0) TAVREL_ZERO(1) TAVREL_ZERO(2) TAVREL_ZERO(3) TAVREL_ZERO(4) TAVREL_ZERO(5) \
+    TAVREL_ZERO(6) TAVREL_ZERO(7) TAVREL_ZERO(8) TAVREL_ZERO(9) TAVREL_ZERO(10) TAVREL_ZERO(11) \
+    "test %[single], %[single]\n\t"                                                       \
+    "jz 2f\n\t"                                                                           \
+    "1:\n\t" STEP(0)                                                                      \
+    "add $64, %[a]\n\t"                                                                   \
+    "add $32, %[p]\n\t"                                                                   \
+    "add $32, %[q]\n\t"                                                                   \
+    "dec %[single]\n\t"                                                                   \
+    "jnz 1b\n\t"                                                                          \
+    "2:\n\t"                                                                              \
+    "test %[passes], %[passes]\n\t"                                                       \
+    "jz 4f\n\t"                                                                           \
+    "3:\n\t" STEP(0) STEP(1) STEP(2) STEP(3)                                              \
+    "add $256, %[a]\n\t"                                                                  \
+    "add $128, %[p]\n\t"                                                                  \
+    "add $128, %[q]\n\t"                                                                  \
+    "dec %[passes]\n\t"                                                                   \
+    "jnz 3b\n\t"                                                                          \
+    "4:\n\t"                                                                              \
+    TAVREL_STORE(0) TAVREL_STORE(1) TAVREL_STORE(2) TAVREL_STORE(3) TAVREL_STORE(4)       \
+    TAVREL_STORE(5) TAVREL_STORE(6) TAVREL_STORE(7) TAVREL_STORE(8) TAVREL_STORE(9)       \
+    TAVREL_STORE(10) TAVREL_STORE(11)                                                     \
+    : [a] "+r"(a), [p] "+r"(p), [q] "+r"(q), [single] "+r"(single), [passes] "+r"(passes) \
+    : [sums] "r"(sums)                                                                    \
+    : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9",     \
+      "xmm10", "xmm11", "xmm12", "xmm13", "xmm14", "xmm15", "cc", "memory"
+    long single = K % 4, passes = K / 4;
+    if constexpr (kColumns == Six::kLeading) {
+        __asm__ volatile(TAVREL_SIX_COLUMNS(TAVREL_LEADING));
+    } else {
+        __asm__ volatile(TAVREL_SIX_COLUMNS(TAVREL_TRAILING));
+    }
+#undef TAVREL_SIX_COLUMNS
+#undef TAVREL_STORE
+#undef TAVREL_ZERO
+#undef TAVREL_TRAILING
+#undef TAVREL_LEADING
+#undef TAVREL_LOAD_A
+#undef TAVREL_COLUMN
+}
+
+// The 8x6 block of C at c from packed A at a and panels p and q, vector rule.
+template <Six kColumns>
+void Block8x6Avx(const double* a, const double* p, const double* q, int K, double* c,
+                 ptrdiff_t ldc, double alpha, double beta) {
+    for (int j = 0; j < 6; ++j) {
+        Prefetch(c, j * ldc);
+        Prefetch(c, j * ldc + 7);
+    }
+    alignas(32) double sums[6 * 8];
+    SumBlock8x6<kColumns>(sums, a, p, q, K);
+    const __m256d va = _mm256_set1_pd(alpha), vb = _mm256_set1_pd(beta);
+    const bool beta_is_zero = beta == 0.0;
+    for (int j = 0; j < 6; ++j) {
         for (int h = 0; h < 2; ++h) {
-            double* out = c + j * ldc + 4 * h;
-            const __m256d v = _mm256_mul_pd(va, acc[j][h]);
-            if (beta_is_zero) {
-                _mm256_storeu_pd(out, v);
-            } else {
-                _mm256_storeu_pd(out, _mm256_add_pd(_mm256_mul_pd(vb, _mm256_loadu_pd(out)), v));
-            }
+            tavrel8x4::WriteVectorRule(c + j * ldc + 4 * h, _mm256_load_pd(sums + 8 * j + 4 * h), va,
+                                       vb, beta_is_zero);
         }
     }
 }
+
+// Prefetches the packed panels that come next (`lines` cache lines from
+// next) in `shares` equal shares, one share per register block, so they are
+// in L1 when their turn comes.
+struct NextPanels {
+    const char* next;
+    ptrdiff_t lines;
+    ptrdiff_t per_share;
+
+    NextPanels(const double* start, ptrdiff_t doubles, ptrdiff_t shares)
+        : next(reinterpret_cast<const char*>(start)),
+          lines((doubles * static_cast<ptrdiff_t>(sizeof(double)) + 63) / 64),
+          per_share(shares > 0 ? (lines + shares - 1) / shares : 0) {}
+
+    void Fetch(ptrdiff_t share) const {
+        const ptrdiff_t end = std::min(lines, (share + 1) * per_share);
+        for (ptrdiff_t line = share * per_share; line < end; ++line) {
+            Prefetch(reinterpret_cast<const double*>(next), line * 8);
+        }
+    }
+};
 
 // The 4-row block of a whole panel: one aligned A vector per k, vector rule.
 void Block4x4(const double* a, const double* b, int K, double* c, ptrdiff_t ldc, double alpha,
@@ -272,12 +388,31 @@ void TailPanel(const Shape& s, int nr, const double* AA, const double* b, double
 namespace tavrel8x4 {
 
 void EightRowBlocksAvx(const PanelRegion& g) {
-    const ptrdiff_t K = g.K;
-    for (int j0 = 0; j0 < g.N4; j0 += 4) {
+    const ptrdiff_t K = g.K, ldc = g.ldc;
+    const ptrdiff_t row_blocks = g.M8 / 8;
+    int j0 = 0;
+    // Three panels (12 columns) at a time: a leading and a trailing 8x6 block
+    // per 8-row block of A, the second reading A from L1.
+    for (; j0 + 12 <= g.N4; j0 += 12) {
         const double* b = g.bb + K * j0;
-        double* c = g.c + j0 * g.ldc;
-        for (int i0 = 0; i0 < g.M8; i0 += 8) {
-            Block8x4Avx(g.aa + K * i0, b, g.K, c + i0, g.ldc, g.alpha, g.beta);
+        const NextPanels next(b + 12 * K, 12 * K, 2 * row_blocks);
+        for (int i0 = 0, share = 0; i0 < g.M8; i0 += 8, share += 2) {
+            const double* a = g.aa + K * i0;
+            double* c = g.c + i0 + j0 * ldc;
+            next.Fetch(share);
+            Block8x6Avx<Six::kLeading>(a, b, b + 4 * K, g.K, c, ldc, g.alpha, g.beta);
+            next.Fetch(share + 1);
+            Block8x6Avx<Six::kTrailing>(a, b + 4 * K, b + 8 * K, g.K, c + 6 * ldc, ldc, g.alpha,
+                                        g.beta);
+        }
+    }
+    // The one or two panels left: 8x4 blocks.
+    for (; j0 < g.N4; j0 += 4) {
+        const double* b = g.bb + K * j0;
+        const NextPanels next(b + 4 * K, 4 * K, row_blocks);
+        for (int i0 = 0, share = 0; i0 < g.M8; i0 += 8, ++share) {
+            next.Fetch(share);
+            Block8x4Avx(g.aa + K * i0, b, g.K, g.c + i0 + j0 * ldc, ldc, g.alpha, g.beta);
         }
     }
 }

@@ -61,11 +61,11 @@ void PackA(const double* a, Index lda, Index K, Index rows, double* aa) {
 // One 4x4 tile: packed A group `ap` times packed B group `bp`, stored row by
 // row into `tile` (16 doubles), every sum in increasing k from zero with a
 // rounded multiply and a rounded add. Written out as instructions: per
-// k-step the two B pairs are loaded once; rows 0 to 2 load their duplicated
-// A pair and copy it (the two-operand SSE2 multiply overwrites its
-// destination), and row 3 multiplies the B pairs themselves by its A pair in
-// memory (their last use in the k-step), which saves two copies and a load.
-// The eight sums stay in registers. Two k-steps per pass (K is even).
+// k-step six loads, the two B pairs and the four duplicated A pairs. Rows 0
+// to 2 copy their A pair (the two-operand SSE2 multiply overwrites its
+// destination); row 3 multiplies the B pairs themselves by its A pair (their
+// last use in the k-step), which saves two copies. The eight sums stay in
+// registers. A head of K % 4 single k-steps, then four k-steps per pass.
 inline void MultiplyTile(const double* ap, const double* bp, Index K, double* tile) {
     __m128d acc[2 * kGroup];
     for (__m128d& sum : acc) sum = _mm_setzero_pd();
@@ -85,30 +85,46 @@ inline void MultiplyTile(const double* ap, const double* bp, Index K, double* ti
     "movapd 32*" #k "+16(%[b]), %%xmm13\n\t"
 // The last row multiplies the B pairs themselves: B is reloaded each k-step.
 #define TAVREL_LAST_ROW(t, k)                                 \
-    "mulpd 64*" #k "+16*" #t "(%[a]), %%xmm12\n\t"          \
+    "movapd 64*" #k "+16*" #t "(%[a]), %%xmm8\n\t"          \
+    "mulpd %%xmm8, %%xmm12\n\t"                             \
     "addpd %%xmm12, %[s" #t "0]\n\t"                        \
-    "mulpd 64*" #k "+16*" #t "(%[a]), %%xmm13\n\t"          \
+    "mulpd %%xmm8, %%xmm13\n\t"                             \
     "addpd %%xmm13, %[s" #t "1]\n\t"
 #define TAVREL_STEP(k)                                                  \
     TAVREL_B(k) TAVREL_ROW(0, k, xmm8, xmm9) TAVREL_ROW(1, k, xmm10, xmm11) \
     TAVREL_ROW(2, k, xmm14, xmm15) TAVREL_LAST_ROW(3, k)
-    Index pairs = K / 2;  // K is even (checked before)
-    if (pairs > 0) {
+#define TAVREL_OPERANDS                                                                          \
+    : [s00] "+x"(acc[0]), [s01] "+x"(acc[1]), [s10] "+x"(acc[2]), [s11] "+x"(acc[3]),           \
+      [s20] "+x"(acc[4]), [s21] "+x"(acc[5]), [s30] "+x"(acc[6]), [s31] "+x"(acc[7]),           \
+      [a] "+r"(ap), [b] "+r"(bp), [n] "+r"(count)                                               \
+    :                                                                                            \
+    : "xmm8", "xmm9", "xmm10", "xmm11", "xmm12", "xmm13", "xmm14", "xmm15", "cc", "memory"
+    Index count = K % 4;  // K >= 0 (checked before)
+    if (count > 0) {
+        __asm__ volatile(
+            "1:\n\t"
+            TAVREL_STEP(0)
+            "add $64, %[a]\n\t"
+            "add $32, %[b]\n\t"
+            "dec %[n]\n\t"
+            "jnz 1b\n\t"
+            TAVREL_OPERANDS);
+    }
+    count = K / 4;
+    if (count > 0) {
         __asm__ volatile(
             "1:\n\t"
             TAVREL_STEP(0)
             TAVREL_STEP(1)
-            "add $128, %[a]\n\t"
-            "add $64, %[b]\n\t"
+            TAVREL_STEP(2)
+            TAVREL_STEP(3)
+            "add $256, %[a]\n\t"
+            "add $128, %[b]\n\t"
             "dec %[n]\n\t"
             "jnz 1b\n\t"
-            : [s00] "+x"(acc[0]), [s01] "+x"(acc[1]), [s10] "+x"(acc[2]), [s11] "+x"(acc[3]),
-              [s20] "+x"(acc[4]), [s21] "+x"(acc[5]), [s30] "+x"(acc[6]), [s31] "+x"(acc[7]),
-              [a] "+r"(ap), [b] "+r"(bp), [n] "+r"(pairs)
-            :
-            : "xmm8", "xmm9", "xmm10", "xmm11", "xmm12", "xmm13", "xmm14", "xmm15", "cc",
-              "memory");
+            TAVREL_OPERANDS);
     }
+#undef TAVREL_OPERANDS
 #undef TAVREL_STEP
 #undef TAVREL_LAST_ROW
 #undef TAVREL_B

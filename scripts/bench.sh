@@ -7,8 +7,12 @@
 # then the kernel benchmark (both forms of the 13-argument kernel and the
 # peak loops). OpenBLAS runs with its own choice of kernel: OPENBLAS_CORETYPE
 # and OPENBLAS_L2_SIZE are unset for the benchmark processes only.
-# Repetitions: 7 for method 4 and OpenBLAS, 5 for method 3, 3 for methods 0
-# to 2 (Classic takes about 8 s per product). Takes about two minutes.
+# The runs are taken in rounds (7 by default, BENCH_ROUNDS to change): each
+# round runs the peak loops, the kernel, method 4, OpenBLAS and method 3 once,
+# so that on a machine whose speed drifts (a shared host) every row meets the
+# same quiet and busy spells. The shares of the peaks compare best with best.
+# Methods 0 to 2 run 3 times after the rounds (Classic takes seconds per
+# product). Takes about two to four minutes.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/release}
@@ -20,22 +24,25 @@ bin=$build/bin
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 
-run() {  # run <csv-name> <repetitions> <program> [args...]: individual runs as CSV
+rounds=${BENCH_ROUNDS:-7}
+
+run() {  # run <csv-name> <repetitions> <program> [args...]: appends individual runs as CSV
   local name=$1 reps=$2
   shift 2
   env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE "$@" --benchmark_format=csv \
     --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=false \
-    2>/dev/null | grep -v -E '_(mean|median|stddev|cv)",' >"$out/$name.csv"
+    2>/dev/null | grep -v -E '_(mean|median|stddev|cv)",' >>"$out/$name.csv"
 }
 
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min); $(nproc) CPUs"
-echo "running the peak loops and the kernel ..."
-run kernel 5 "$bin/kernel_bench" --benchmark_filter='Kernel8x4x16$|Peak'
-run kernel_avx 5 env TAVREL_8X4_FORM=avx "$bin/kernel_bench" --benchmark_filter='Kernel8x4x16$'
-echo "running method 4 and OpenBLAS dgemm ..."
-run vector_pack 7 "$bin/vector_pack_bench"
-echo "running methods 0 to 3 ..."
-run method3 5 "$bin/methods_bench" --benchmark_filter='method:3/'
+for ((round = 1; round <= rounds; round++)); do
+  echo "round $round of $rounds: peak loops, kernel, method 4, OpenBLAS dgemm, method 3 ..."
+  run kernel 1 "$bin/kernel_bench" --benchmark_filter='Kernel8x4x16$|Peak'
+  run kernel_avx 1 env TAVREL_8X4_FORM=avx "$bin/kernel_bench" --benchmark_filter='Kernel8x4x16$'
+  run vector_pack 1 "$bin/vector_pack_bench"
+  run method3 1 "$bin/methods_bench" --benchmark_filter='method:3/'
+done
+echo "running methods 0 to 2 ..."
 run methods012 3 "$bin/methods_bench" \
   --benchmark_filter='method:0/threads:1|method:1/|method:2/' --benchmark_min_time=0.01
 echo "load after:  $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -55,6 +62,7 @@ done | awk '
     return m
   }
   function best(name,   m) { m = sorted(name); return s[m] }
+  function share(x, peak) { return peak > 0 ? sprintf("%7.0f%%", 100 * x / peak) : "     n/a" }
   function median(name,   m) { m = sorted(name); return m % 2 ? s[(m + 1) / 2] : (s[m / 2] + s[m / 2 + 1]) / 2 }
   END {
     p128 = best("kernel:BM_Sse2MulAddPeak"); p256 = best("kernel:BM_AvxMulAddPeak")
@@ -63,6 +71,7 @@ done | awk '
     printf "  128-bit %.1f   256-bit %.1f   512-bit %.1f   (2 threads: twice these)\n", p128, p256, p512
     gsub(/"/, "", corename)
     printf "OpenBLAS kernel: %s\n\n", corename
+    print "Shares of the peaks: best run against the best peak run; /BLAS: medians."
     printf "%-32s %3s %4s %7s %7s %6s %8s %8s %8s\n", "n 1936, l_block 176, GFLOPS", "thr", "runs", "best", "median", "/BLAS", "%peak128", "%peak256", "%peak512"
     split("0 1 2 3 4sse 4avx blas", rows, " ")
     label["0"] = "0 Classic"; label["1"] = "1 HP"; label["2"] = "2 Block_cache"
@@ -79,15 +88,18 @@ done | awk '
         else name = (key == "3" ? "method3" : "methods012") ":BM_Method/method:" key "/threads:" t
         if (!(name in n)) continue
         b = best(name); m = median(name)
-        printf "%-32s %3d %4d %7.1f %7.1f %6.2f %7.0f%% %7.0f%% %7.0f%%\n", label[key], t, n[name], b, m, \
-          m / blas, 100 * m / (t * p128), 100 * m / (t * p256), 100 * m / (t * p512)
+        printf "%-32s %3d %4d %7.1f %7.1f %6.2f %8s %8s %8s\n", label[key], t, n[name], b, m, \
+          m / blas, share(b, t * p128), share(b, t * p256), share(b, t * p512)
       }
       print ""
     }
     print "Kernel tavrel_AVX_8x4x16_AMD at M 176, N 1936, K 176, one thread (GFLOPS per CPU second):"
     k = "kernel:BM_Kernel8x4x16"; a = "kernel_avx:BM_Kernel8x4x16"
-    printf "  form chosen at load        best %6.1f  median %6.1f  = %3.0f%% of the 512-bit peak (median)\n", best(k), median(k), 100 * median(k) / p512
-    printf "  AVX form (TAVREL_8X4_FORM=avx) best %6.1f  median %6.1f  = %3.0f%% of the 256-bit peak (median)\n", best(a), median(a), 100 * median(a) / p256
+    if (p512 > 0)
+      printf "  form chosen at load        best %6.1f  median %6.1f  best = %3.0f%% of the 512-bit peak\n", best(k), median(k), 100 * best(k) / p512
+    else
+      printf "  form chosen at load (AVX: no AVX-512 here) best %6.1f  median %6.1f\n", best(k), median(k)
+    printf "  AVX form (TAVREL_8X4_FORM=avx) best %6.1f  median %6.1f  best = %3.0f%% of the 256-bit peak\n", best(a), median(a), 100 * best(a) / p256
     s1 = "vector_pack:BM_VectorPack/threads:1/isa:0"
-    printf "SSE2 path of method 4, one thread: median %.1f = %.0f%% of the 128-bit peak\n", median(s1), 100 * median(s1) / p128
+    printf "SSE2 path of method 4, one thread: best %.1f  median %.1f  best = %.0f%% of the 128-bit peak\n", best(s1), median(s1), 100 * best(s1) / p128
   }'

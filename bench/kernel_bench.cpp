@@ -1,10 +1,11 @@
 // Speed of the Tavrel_8x4 library on one thread: the 13-argument 8x4 kernel
 // at the program's block shape (M 176, N 1936, K 176), the B-panel packing
 // Pack_BBTRANSP_AMD at the same panel, the 11-argument and 32-deep kernels at
-// the same shape, K1 at order 1936 and depth 176, and the peak of 256-bit
-// separate multiply and add measured by a plain loop, for comparison.
-// Rates are per CPU second of the one benchmark thread, which keeps them
-// meaningful on a machine that other work also uses.
+// the same shape, K1 at order 1936 and depth 176, and the peaks of 128-,
+// 256- and 512-bit separate multiply and add measured by plain loops, for
+// comparison. Rates are per CPU second of the one benchmark thread. The
+// kernel's share of a peak is best read from the paired benchmarks at the
+// end, which alternate kernel and peak samples (paired_share.h).
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -14,6 +15,7 @@
 
 #include "Tavrel_8x4.h"
 #include "avx_peak.h"
+#include "paired_share.h"
 
 namespace {
 
@@ -61,20 +63,27 @@ using PackedKernel = void (*)(int, int, int, double, double*, int, double*, int,
 
 // A 13-argument kernel on the packed panel at M x N x K: A and C column-major
 // with leading dimension M, as the program calls it.
-void RunPackedKernel(benchmark::State& state, PackedKernel kernel) {
-    if (SkipWithoutAvx(state)) return;
-    PackedPanel panel;
-    if (!panel.ok) return state.SkipWithError("TAVREL_AVX_8X4_Init failed");
-    Pack_BBTRANSP_AMD(kN, kK, kK, 0, panel.source.get());
-    Buffer a = RandomBuffer(std::size_t{kM} * kK);
-    Buffer c = RandomBuffer(std::size_t{kM} * kN);
-    double* aa = TAVREL_AVX_8X4_GET_AA()[0];
-    double* bb = TAVREL_AVX_8X4_GET_BB()[0];
-    for (auto _ : state) {
-        kernel(kM, kN, kK, 1.0, a.get(), kM, nullptr, 0, 1.0, c.get(), kM, aa, bb);
+struct PackedKernelCall {
+    PackedKernelCall() {
+        if (panel.ok) Pack_BBTRANSP_AMD(kN, kK, kK, 0, panel.source.get());
+    }
+    void operator()(PackedKernel kernel) {
+        kernel(kM, kN, kK, 1.0, a.get(), kM, nullptr, 0, 1.0, c.get(), kM,
+               TAVREL_AVX_8X4_GET_AA()[0], TAVREL_AVX_8X4_GET_BB()[0]);
         benchmark::ClobberMemory();
     }
-    ReportGflops(state, 2.0 * kM * kN * kK);
+    static constexpr double kFlops = 2.0 * kM * kN * kK;
+    PackedPanel panel;
+    Buffer a = RandomBuffer(std::size_t{kM} * kK);
+    Buffer c = RandomBuffer(std::size_t{kM} * kN);
+};
+
+void RunPackedKernel(benchmark::State& state, PackedKernel kernel) {
+    if (SkipWithoutAvx(state)) return;
+    PackedKernelCall call;
+    if (!call.panel.ok) return state.SkipWithError("TAVREL_AVX_8X4_Init failed");
+    for (auto _ : state) call(kernel);
+    ReportGflops(state, PackedKernelCall::kFlops);
 }
 
 void BM_Kernel8x4x16(benchmark::State& state) {
@@ -160,6 +169,39 @@ void BM_Sse2MulAddPeak(benchmark::State& state) {
     ReportGflops(state, double(kIterations) * kSse2PeakFlopsPerIteration);
 }
 BENCHMARK(BM_Sse2MulAddPeak)->Unit(benchmark::kMillisecond);
+
+// The 13-argument kernel's share of a peak, in alternating samples of the
+// kernel (one call) and of the peak loop (a few milliseconds).
+void RunKernelShare(benchmark::State& state, double (*peak_loop)(std::int64_t),
+                    double flops_per_iteration, std::int64_t iterations) {
+    PackedKernelCall call;
+    if (!call.panel.ok) return state.SkipWithError("TAVREL_AVX_8X4_Init failed");
+    const auto kernel = static_cast<PackedKernel>(tavrel_AVX_8x4x16_AMD);
+    MeasurePairedShare(
+        state,
+        [&] {
+            call(kernel);
+            return PackedKernelCall::kFlops;
+        },
+        [&] {
+            benchmark::DoNotOptimize(peak_loop(iterations));
+            return flops_per_iteration * double(iterations);
+        });
+}
+
+// For the AVX form (run with TAVREL_8X4_FORM=avx on AVX-512 processors).
+void BM_KernelShareOfAvxPeak(benchmark::State& state) {
+    if (SkipWithoutAvx(state)) return;
+    RunKernelShare(state, RunAvxMulAddLoop, kAvxPeakFlopsPerIteration, 1'000'000);
+}
+BENCHMARK(BM_KernelShareOfAvxPeak)->Iterations(300)->Unit(benchmark::kMillisecond);
+
+// For the form chosen at load on AVX-512 processors.
+void BM_KernelShareOfAvx512Peak(benchmark::State& state) {
+    if (!__builtin_cpu_supports("avx512f")) return state.SkipWithError("no AVX-512F");
+    RunKernelShare(state, RunAvx512MulAddLoop, kAvx512PeakFlopsPerIteration, 500'000);
+}
+BENCHMARK(BM_KernelShareOfAvx512Peak)->Iterations(300)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

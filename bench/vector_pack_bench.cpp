@@ -1,7 +1,9 @@
 // Method 4 at n 1936 (the default order) with 1 and 2 threads on its SSE2 path
 // (level 0, libTavrel) and its AVX path (level 2, libTavrel_8x4), next to
 // OpenBLAS dgemm at the same order and thread count. Counter GFLOPS: 2*n^3
-// per iteration.
+// per iteration. Then the same in alternating pairs (paired_share.h): the
+// AVX path against OpenBLAS on the same matrices, and the SSE2 path against
+// the 128-bit multiply + add peak loop.
 #include <benchmark/benchmark.h>
 #include <cblas.h>
 
@@ -10,7 +12,9 @@
 #include <vector>
 
 #include "Tavrel_8x4.h"
+#include "avx_peak.h"
 #include "methods/methods.h"
+#include "paired_share.h"
 #include "processor_info.h"
 
 namespace {
@@ -77,6 +81,51 @@ void BM_OpenBlasDgemm(benchmark::State& state) {
     SetFlops(state, kOrder);
 }
 BENCHMARK(BM_OpenBlasDgemm)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+constexpr double kProductFlops = 2.0 * kOrder * static_cast<double>(kOrder) * kOrder;
+
+// Arg: threads. One iteration is one product of each.
+void BM_AvxPathShareOfOpenBlas(benchmark::State& state) {
+    if (isAVXenable() == 0) return state.SkipWithError("no AVX on this processor");
+    const int threads = static_cast<int>(state.range(0));
+    openblas_set_num_threads(threads);
+    state.SetLabel(openblas_get_corename());
+    const std::int32_t level = kIsaAvxFma3;
+    Operands m(kOrder, level);
+    MeasurePairedShare(
+        state,
+        [&] {
+            MultVectorPack(kOrder, kBlock, threads, 0, m.a.data(), m.b.data(), m.c.data(), &level);
+            benchmark::ClobberMemory();
+            return kProductFlops;
+        },
+        [&] {
+            cblas_dgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, kOrder, kOrder, kOrder, 1.0,
+                        m.a.data(), kOrder, m.b.data(), kOrder, 1.0, m.c.data(), kOrder);
+            benchmark::ClobberMemory();
+            return kProductFlops;
+        });
+}
+BENCHMARK(BM_AvxPathShareOfOpenBlas)->ArgName("threads")->Arg(1)->Arg(2)->Iterations(7)->Unit(benchmark::kSecond);
+
+// One thread: one product, then about a quarter of its time of the peak loop.
+void BM_Sse2PathShareOfPeak(benchmark::State& state) {
+    const std::int32_t level = kIsaSse2;
+    Operands m(kOrder, level);
+    constexpr std::int64_t kPeakIterations = 50'000'000;
+    MeasurePairedShare(
+        state,
+        [&] {
+            MultVectorPack(kOrder, kBlock, 1, 0, m.a.data(), m.b.data(), m.c.data(), &level);
+            benchmark::ClobberMemory();
+            return kProductFlops;
+        },
+        [&] {
+            benchmark::DoNotOptimize(RunSse2MulAddLoop(kPeakIterations));
+            return kSse2PeakFlopsPerIteration * double(kPeakIterations);
+        });
+}
+BENCHMARK(BM_Sse2PathShareOfPeak)->Iterations(7)->Unit(benchmark::kSecond);
 }  // namespace
 
 BENCHMARK_MAIN();

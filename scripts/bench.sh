@@ -37,11 +37,18 @@ run() {  # run <csv-name> <repetitions> <program> [args...]: appends individual 
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min); $(nproc) CPUs"
 for ((round = 1; round <= rounds; round++)); do
   echo "round $round of $rounds: peak loops, kernel, method 4, OpenBLAS dgemm, method 3 ..."
-  run kernel 1 "$bin/kernel_bench" --benchmark_filter='Kernel8x4x16$|Peak'
+  run kernel 1 "$bin/kernel_bench" --benchmark_filter='Kernel8x4x16$|MulAddPeak$'
   run kernel_avx 1 env TAVREL_8X4_FORM=avx "$bin/kernel_bench" --benchmark_filter='Kernel8x4x16$'
-  run vector_pack 1 "$bin/vector_pack_bench"
+  run vector_pack 1 "$bin/vector_pack_bench" --benchmark_filter='^BM_(VectorPack|OpenBlasDgemm)/'
   run method3 1 "$bin/methods_bench" --benchmark_filter='method:3/'
 done
+echo "running the paired shares ..."
+share() {  # share <program> [args...]: appends the result lines of paired-share benchmarks
+  env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE "$@" 2>/dev/null | grep -E '^BM_.*share_best' >>"$out/shares.txt" || true
+}
+share env TAVREL_8X4_FORM=avx "$bin/kernel_bench" --benchmark_filter='ShareOfAvxPeak'
+share "$bin/kernel_bench" --benchmark_filter='ShareOfAvx512Peak'
+share "$bin/vector_pack_bench" --benchmark_filter='Share'
 echo "running methods 0 to 2 ..."
 run methods012 3 "$bin/methods_bench" \
   --benchmark_filter='method:0/threads:1|method:1/|method:2/' --benchmark_min_time=0.01
@@ -68,7 +75,8 @@ done | awk '
     p128 = best("kernel:BM_Sse2MulAddPeak"); p256 = best("kernel:BM_AvxMulAddPeak")
     p512 = best("kernel:BM_Avx512MulAddPeak")
     printf "\nPeaks of separate multiply + add on one thread (best of %d runs, GFLOPS per CPU second):\n", n["kernel:BM_AvxMulAddPeak"]
-    printf "  128-bit %.1f   256-bit %.1f   512-bit %.1f   (2 threads: twice these)\n", p128, p256, p512
+    printf "  128-bit %.1f   256-bit %.1f   512-bit %s   (2 threads: twice these)\n", p128, p256, \
+      (p512 > 0 ? sprintf("%.1f", p512) : "n/a (no AVX-512)")
     gsub(/"/, "", corename)
     printf "OpenBLAS kernel: %s\n\n", corename
     print "Shares of the peaks: best run against the best peak run; /BLAS: medians."
@@ -103,3 +111,19 @@ done | awk '
     s1 = "vector_pack:BM_VectorPack/threads:1/isa:0"
     printf "SSE2 path of method 4, one thread: best %.1f  median %.1f  best = %.0f%% of the 128-bit peak\n", best(s1), median(s1), 100 * best(s1) / p128
   }'
+
+echo
+echo "Paired shares (the work and its reference in alternating samples, so both meet the"
+echo "same quiet and busy spells; best against best and the median of the pairs' ratios):"
+awk '
+  function counter(name,   r) { r = ""; if (match($0, name "=[0-9.]+")) r = substr($0, RSTART + length(name) + 1, RLENGTH - length(name) - 1); return r + 0 }
+  {
+    if ($1 ~ /KernelShareOfAvxPeak/) what = "AVX form of the kernel / 256-bit peak"
+    else if ($1 ~ /KernelShareOfAvx512Peak/) what = "AVX-512 form of the kernel / 512-bit peak"
+    else if ($1 ~ /AvxPathShareOfOpenBlas\/threads:1/) what = "method 4 AVX path / OpenBLAS, 1 thread"
+    else if ($1 ~ /AvxPathShareOfOpenBlas\/threads:2/) what = "method 4 AVX path / OpenBLAS, 2 threads"
+    else if ($1 ~ /Sse2PathShareOfPeak/) what = "method 4 SSE2 path / 128-bit peak"
+    else next
+    printf "  %-42s best %5.1f%%  median %5.1f%%   (%.1f against %.1f GFLOPS)\n", what, counter("share_best"), \
+      counter("share_median"), counter(" GFLOPS"), counter("reference_GFLOPS")
+  }' "$out/shares.txt"

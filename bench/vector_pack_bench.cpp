@@ -41,6 +41,20 @@ struct Operands {
     std::vector<double> a, b, c;
 };
 
+// One product of method 4 and one of OpenBLAS dgemm on the same operands.
+void RunMethod4(Operands& m, int threads, std::int32_t level) {
+    MultVectorPack(kOrder, kBlock, threads, 0, m.a.data(), m.b.data(), m.c.data(), &level);
+    benchmark::DoNotOptimize(m.c.data());
+    benchmark::ClobberMemory();
+}
+
+void RunOpenBlas(Operands& m) {
+    cblas_dgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, kOrder, kOrder, kOrder, 1.0, m.a.data(),
+                kOrder, m.b.data(), kOrder, 1.0, m.c.data(), kOrder);
+    benchmark::DoNotOptimize(m.c.data());
+    benchmark::ClobberMemory();
+}
+
 // Args: threads, IsaLevel. C keeps accumulating across iterations, which does
 // not change the work.
 void BM_VectorPack(benchmark::State& state) {
@@ -51,11 +65,7 @@ void BM_VectorPack(benchmark::State& state) {
         return;
     }
     Operands m(kOrder, level);
-    for (auto _ : state) {
-        MultVectorPack(kOrder, kBlock, threads, 0, m.a.data(), m.b.data(), m.c.data(), &level);
-        benchmark::DoNotOptimize(m.c.data());
-        benchmark::ClobberMemory();
-    }
+    for (auto _ : state) RunMethod4(m, threads, level);
     SetFlops(state, kOrder);
 }
 BENCHMARK(BM_VectorPack)
@@ -72,12 +82,7 @@ void BM_OpenBlasDgemm(benchmark::State& state) {
     openblas_set_num_threads(threads);
     state.SetLabel(openblas_get_corename());  // the kernel OpenBLAS chose
     Operands m(kOrder, kIsaAvxFma3);
-    for (auto _ : state) {
-        cblas_dgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, kOrder, kOrder, kOrder, 1.0,
-                    m.a.data(), kOrder, m.b.data(), kOrder, 1.0, m.c.data(), kOrder);
-        benchmark::DoNotOptimize(m.c.data());
-        benchmark::ClobberMemory();
-    }
+    for (auto _ : state) RunOpenBlas(m);
     SetFlops(state, kOrder);
 }
 BENCHMARK(BM_OpenBlasDgemm)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -95,14 +100,11 @@ void BM_AvxPathShareOfOpenBlas(benchmark::State& state) {
     MeasurePairedShare(
         state,
         [&] {
-            MultVectorPack(kOrder, kBlock, threads, 0, m.a.data(), m.b.data(), m.c.data(), &level);
-            benchmark::ClobberMemory();
+            RunMethod4(m, threads, level);
             return kProductFlops;
         },
         [&] {
-            cblas_dgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, kOrder, kOrder, kOrder, 1.0,
-                        m.a.data(), kOrder, m.b.data(), kOrder, 1.0, m.c.data(), kOrder);
-            benchmark::ClobberMemory();
+            RunOpenBlas(m);
             return kProductFlops;
         });
 }
@@ -116,8 +118,7 @@ void BM_Sse2PathShareOfPeak(benchmark::State& state) {
     MeasurePairedShare(
         state,
         [&] {
-            MultVectorPack(kOrder, kBlock, 1, 0, m.a.data(), m.b.data(), m.c.data(), &level);
-            benchmark::ClobberMemory();
+            RunMethod4(m, 1, level);
             return kProductFlops;
         },
         [&] {

@@ -137,14 +137,9 @@ void Block8x4Avx(const double* a, const double* b, int K, double* c, ptrdiff_t l
         Prefetch(c, j * ldc);
         Prefetch(c, j * ldc + 7);
     }
-    __m256d acc[4][2];
-    SumBlock8x4(acc, a, b, K);
-    const __m256d va = _mm256_set1_pd(alpha), vb = _mm256_set1_pd(beta);
-    const bool beta_is_zero = beta == 0.0;
-    for (int j = 0; j < 4; ++j) {
-        tavrel8x4::WriteVectorRule(c + j * ldc, acc[j][0], va, vb, beta_is_zero);
-        tavrel8x4::WriteVectorRule(c + j * ldc + 4, acc[j][1], va, vb, beta_is_zero);
-    }
+    tavrel8x4::Block8x4 block;
+    SumBlock8x4(block.acc, a, b, K);
+    tavrel8x4::WriteBlock8x4(block, c, ldc, alpha, beta);
 }
 
 // Which six columns an 8x6 block takes from its two panels p and q:

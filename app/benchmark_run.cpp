@@ -80,7 +80,7 @@ void DispatchMethod(const RunParameters& p, RunBuffers& buffers, std::int32_t& i
                            buffers.c, &isa_level);
             break;
         default:
-            ShowNotice("This method is not available in this build");
+            ShowFailureNotice("This method is not available in this build");
             break;
     }
 }
@@ -133,7 +133,9 @@ RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buff
     sink.AppendLine("Matrices are prepared");
 
     RunMeasurements& m = result.measurements;
-    m.start_tick = TickMilliseconds();
+    const std::uint64_t failures_before = FailureNoticeCount();
+    m.start_tick = RunTickMilliseconds();
+    const double start_fine = RunFineSeconds();
     m.operations = 0;
     NormaliseThreading(p.n, p.threads, p.chunk);
     if (p.method == kMethodBlockPack2x2 && !AllocateScratchRows(p.l_block, buffers)) {
@@ -151,10 +153,13 @@ RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buff
         AppendFormatted(sink, "vectorization: %s", IsaLevelName(result.isa_level));
     }
     m.operations = 2.0 * static_cast<double>(p.n) * p.n * p.n;
-    m.duration_seconds = (TickMilliseconds() - m.start_tick) * 0.001;
+    m.duration_seconds = (RunTickMilliseconds() - m.start_tick) * 0.001;
+    m.fine_seconds = RunFineSeconds() - start_fine;
+    result.product = FailureNoticeCount() == failures_before;
 
     if (p.check) {
-        result.check = CheckResult(p.method, p.n, buffers.a, buffers.b, buffers.c, result.isa_level);
+        result.check = CheckResult(p.method, p.n, buffers.a, buffers.b, buffers.c, result.isa_level,
+                                   &result.check_difference);
     }
     m.mflops = m.duration_seconds > 0 ? m.operations * 1e-6 / m.duration_seconds : -1;
     AppendTimingLines(sink, m);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <string>
 
 #include "matrices.h"
@@ -37,9 +38,13 @@ enum class RunOutcome {
     Refused,     // parameters with no defined outcome; a notice said why
 };
 
+// The timed span, on the millisecond tick (the report lines) and on the fine
+// clock (the statistics of front ends). Both leave out the time a notice
+// waited for the user.
 struct RunMeasurements {
     double start_tick = 0;
-    double duration_seconds = 0;
+    double duration_seconds = 0;  // from the millisecond tick
+    double fine_seconds = 0;      // the same span on the fine clock
     double operations = 0;
     double mflops = 0;  // -1 when the duration is not greater than 0
 };
@@ -48,7 +53,13 @@ struct RunResult {
     RunOutcome outcome = RunOutcome::Refused;
     RunMeasurements measurements;
     std::int32_t isa_level = 0;
+    // Whether C holds a product: false when the run did not complete or the
+    // method gave up with a notice (ShowFailureNotice) and computed nothing.
+    bool product = false;
     CheckVerdict check = CheckVerdict::NotRun;
+    // The check's largest relative difference; NaN when it had no reference
+    // or did not run.
+    double check_difference = std::numeric_limits<double>::quiet_NaN();
 };
 
 // Appends the DURATION, OPS and Performance lines of `m`.

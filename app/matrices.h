@@ -21,6 +21,9 @@ enum class CheckVerdict { NotRun, Passed, Failed, NoReference };
 // an element fails when |(c - r) / d| > 1e-10, with d = c if c*c >= 1e-16 and
 // 1e-8 otherwise, or when it is not a number. Shows "Check Error" at the first
 // failure, or "Memory allocation error during check" when the reference
-// buffer cannot be had.
+// buffer cannot be had. With a reference, *largest_difference (when given)
+// receives the largest relative difference over all elements (infinity for a
+// NaN).
 CheckVerdict CheckResult(std::int32_t method, std::int32_t n, const double* a, const double* b,
-                         const double* c, std::int32_t isa_level);
+                         const double* c, std::int32_t isa_level,
+                         double* largest_difference = nullptr);

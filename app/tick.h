@@ -1,11 +1,35 @@
-// The run's millisecond tick: a monotonic clock in whole milliseconds.
+// The run's clocks: the millisecond tick of the report lines and a fine clock
+// (std::chrono::steady_clock, in seconds) for the statistics. Both stand
+// still while the user is being waited for (a notice that waits for an
+// answer): the run clocks are the raw clocks less the time spent in pauses,
+// a pause in progress included, so a timed span never contains the user's
+// time. Both clocks are replaceable for tests.
 #pragma once
 
 #include <functional>
 
+// Raw readings: whole milliseconds, and seconds with the steady clock's
+// resolution. Both are monotonic.
 double TickMilliseconds();
+double FineSeconds();
+
+// Readings with every pause so far taken off. Durations are differences of
+// two readings of the same clock.
+double RunTickMilliseconds();
+double RunFineSeconds();
+
+// Stops the run clocks from construction to destruction. Pauses may nest and
+// may come from any thread; the clocks run again when the last one ends.
+class ClockPause {
+public:
+    ClockPause();
+    ~ClockPause();
+    ClockPause(const ClockPause&) = delete;
+    ClockPause& operator=(const ClockPause&) = delete;
+};
 
 namespace tick_testing {
-// Replaces the clock (for runs of a known duration); empty restores it.
+// Replace the clocks (for runs of a known duration); empty restores them.
 void OverrideTickSource(std::function<double()> source);
-}
+void OverrideFineSource(std::function<double()> source);
+}  // namespace tick_testing

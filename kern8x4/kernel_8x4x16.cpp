@@ -430,7 +430,7 @@ void tavrel_AVX_8x4x16_AMD(int M, int N, int K, double alpha, double* A, int lda
 
     const int nr = N % 4;
     const int N4 = N - nr;
-    tavrel8x4::kEightRowBlocks({s.M8, N4, K, AA, BB, C, ldc, alpha, beta});
+    tavrel8x4::EightRowBlocks()({s.M8, N4, K, AA, BB, C, ldc, alpha, beta});
     if (s.M8 < M) {
         for (int j0 = 0; j0 < N4; j0 += 4) {
             WholePanelTailRows(s, AA, BB + static_cast<ptrdiff_t>(K) * j0,

@@ -3,9 +3,11 @@
 // without AVX, and only takes the address of the form it chooses.
 #include <cpuid.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
+#include "Tavrel_8x4.h"
 #include "kernel_forms.h"
 
 namespace tavrel8x4 {
@@ -33,12 +35,25 @@ bool AvxFormForced() {
     return form != nullptr && std::strcmp(form, "avx") == 0;
 }
 
-RegionForm ChooseForm() {
-    return !AvxFormForced() && ProcessorRunsAvx512() ? EightRowBlocksAvx512 : EightRowBlocksAvx;
-}
+// Decided once at load; a limit set later can only narrow it.
+const bool kAvx512Allowed = !AvxFormForced() && ProcessorRunsAvx512();
+
+std::atomic<RegionForm> current_form{kAvx512Allowed ? EightRowBlocksAvx512 : EightRowBlocksAvx};
 
 }  // namespace
 
-const RegionForm kEightRowBlocks = ChooseForm();
+RegionForm EightRowBlocks() { return current_form.load(std::memory_order_relaxed); }
+
+int FormBits() { return EightRowBlocks() == EightRowBlocksAvx512 ? 512 : 256; }
+
+int LimitFormBits(int bits) {
+    current_form.store(kAvx512Allowed && bits >= 512 ? EightRowBlocksAvx512 : EightRowBlocksAvx,
+                       std::memory_order_relaxed);
+    return FormBits();
+}
 
 }  // namespace tavrel8x4
+
+int TAVREL_AVX_8X4_FormBits() { return tavrel8x4::FormBits(); }
+
+int TAVREL_AVX_8X4_LimitFormBits(int bits) { return tavrel8x4::LimitFormBits(bits); }

@@ -14,7 +14,8 @@
 // the processor has AVX-512F and the operating system saves the SSE, AVX and
 // AVX-512 register state (XCR0 bits 1, 2, 5, 6 and 7), the AVX form
 // otherwise. The environment variable TAVREL_8X4_FORM=avx, read at load,
-// forces the AVX form (tests use it to cover both forms on one machine).
+// forces the AVX form (tests use it to cover both forms on one machine), and
+// a program may limit the width later (TAVREL_AVX_8X4_LimitFormBits).
 #pragma once
 
 #include <cstddef>
@@ -37,7 +38,10 @@ void EightRowBlocksAvx(const PanelRegion& region);
 // Up to 24x8 register blocks in 512-bit vectors, 32 registers (needs AVX-512F).
 void EightRowBlocksAvx512(const PanelRegion& region);
 
-// The form chosen at load.
-extern const RegionForm kEightRowBlocks;
+// The form in force: the one chosen at load, or the AVX form after
+// LimitFormBits(256).
+RegionForm EightRowBlocks();
+int FormBits();              // 512 or 256
+int LimitFormBits(int bits);  // see TAVREL_AVX_8X4_LimitFormBits
 
 }  // namespace tavrel8x4

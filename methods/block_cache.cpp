@@ -64,7 +64,7 @@ void MultBlockCache(std::int32_t n, std::int32_t l_block, std::int32_t threads,
                     std::int32_t parallel_kind, const double* a, const double* b, double* c) {
     if (parallel_kind == kParallelTbb) ShowNotice("TBB does not support");
     if (l_block < 1 || n % l_block != 0) {
-        ShowNotice("Conflict between N and lblck");
+        ShowFailureNotice("Conflict between N and lblck");
         return;
     }
     const std::int32_t block_count = n / l_block;

@@ -39,7 +39,7 @@ int RowsPerChunk(std::uint32_t chunk, std::int32_t n) {
 void MultHP(std::int32_t n, std::int32_t threads, std::uint32_t chunk, std::int32_t parallel_kind,
             const double* a, const double* b, double* c) {
     if (parallel_kind == kParallelTbb) {
-        ShowNotice("TBB does not support");
+        ShowFailureNotice("TBB does not support");
         return;
     }
     const std::ptrdiff_t order = n;

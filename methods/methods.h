@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Method 0, "Classic": the r, c, k triple loop on one thread. Row by row with a
 // one-element offset: element (r, c) at index 1 + r*n + c. C is overwritten.
@@ -57,3 +58,18 @@ void MultVectorPack(std::int32_t n, std::int32_t l_block, std::int32_t threads,
 // The AVX path of method 4 (the processor must offer AVX).
 void MultVectorPack_AVX(std::int32_t n, std::int32_t l_block, std::int32_t threads, const double* a,
                         const double* b, double* c);
+
+// The widest instruction set method 4 may use. Auto is the widest the
+// processor and the libraries run; Avx and Avx2 keep Tavrel_8x4 on its
+// 256-bit form; Avx512 asks for its 512-bit form.
+enum class VectorIsaCap { Auto, Sse2, Avx, Avx2, Avx512 };
+
+// Lowers the IsaLevel that preparation chooses and limits the form of
+// Tavrel_8x4's kernel. Returns false, changing nothing, when the cap asks for
+// what this processor or library does not run.
+bool CapVectorPackIsa(VectorIsaCap cap);
+
+// What method 4 runs at `isa_level`: "SSE2 4x4 (Tavrel)", or the form in
+// force in Tavrel_8x4 as the library reports it: "AVX 8x4 (Tavrel_8x4)" or
+// "AVX-512 24x8 (Tavrel_8x4)".
+std::string VectorPackKernelForm(std::int32_t isa_level);

@@ -120,7 +120,7 @@ void PackPanelSse(Index n, Index l_block, Index k0, const double* b, double* pan
 void MultVectorPackSse(std::int32_t n, std::int32_t l_block, std::int32_t threads, const double* a,
                        const double* b, double* c) {
     if (l_block % 4 != 0 || n % 4 != 0) {
-        ShowNotice("Conflict between N and lbv or lbh");
+        ShowFailureNotice("Conflict between N and lbv or lbh");
         return;
     }
     omp_set_num_threads(threads);
@@ -128,7 +128,7 @@ void MultVectorPackSse(std::int32_t n, std::int32_t l_block, std::int32_t thread
     if (!FitsInAvailableMemory(WrittenBytes(n, l_block, threads,
                                             StripDoubles(l_block) + PackedADoubles(l_block))) ||
         !AllocateSseBuffers(n, l_block, threads, buffers)) {
-        ShowNotice("Memory allocation error");
+        ShowFailureNotice("Memory allocation error");
         ReleaseSseBuffers(buffers);
         return;
     }
@@ -160,7 +160,7 @@ void MultVectorPack_AVX(std::int32_t n, std::int32_t l_block, std::int32_t threa
     if (!FitsInAvailableMemory(WrittenBytes(n, l_block, threads, packed_a_doubles, panels)) ||
         TAVREL_AVX_8X4_Init(n, n, l_block, threads) == 0) {
         // A failed Init has released what it obtained.
-        ShowNotice("Memory allocation error");
+        ShowFailureNotice("Memory allocation error");
         return;
     }
     // The library takes non-const pointers but only reads A and B.
@@ -204,7 +204,7 @@ void MultVectorPack(std::int32_t n, std::int32_t l_block, std::int32_t threads,
                     std::int32_t parallel_kind, const double* a, const double* b, double* c,
                     const std::int32_t* isa_level) {
     if (l_block < 1 || n % l_block != 0) {
-        ShowNotice("Conflict between N and lblck");
+        ShowFailureNotice("Conflict between N and lblck");
         return;
     }
     if (parallel_kind == kParallelTbb) ShowNotice("TBB does not support");
@@ -215,4 +215,34 @@ void MultVectorPack(std::int32_t n, std::int32_t l_block, std::int32_t threads,
         return;
     }
     MultVectorPackSse(n, l_block, threads, a, b, c);
+}
+
+bool CapVectorPackIsa(VectorIsaCap cap) {
+    const std::int32_t supported = SupportedIsaLevel();
+    std::int32_t level = kIsaAvxFma3;
+    int bits = 512;
+    switch (cap) {
+        case VectorIsaCap::Auto: break;
+        case VectorIsaCap::Sse2: level = kIsaSse2; bits = 256; break;
+        case VectorIsaCap::Avx: level = kIsaAvx; bits = 256; break;
+        case VectorIsaCap::Avx2: bits = 256; break;
+        case VectorIsaCap::Avx512: break;
+    }
+    if (cap != VectorIsaCap::Auto && level > supported) return false;
+    if (supported == kIsaSse2) {  // Tavrel_8x4's kernels cannot run at all
+        SetIsaLevelCap(level);
+        return true;
+    }
+    const int previous_bits = TAVREL_AVX_8X4_FormBits();
+    if (TAVREL_AVX_8X4_LimitFormBits(bits) < 512 && cap == VectorIsaCap::Avx512) {
+        TAVREL_AVX_8X4_LimitFormBits(previous_bits);
+        return false;
+    }
+    SetIsaLevelCap(level);
+    return true;
+}
+
+std::string VectorPackKernelForm(std::int32_t isa_level) {
+    if (isa_level == kIsaSse2) return "SSE2 4x4 (Tavrel)";
+    return TAVREL_AVX_8X4_FormBits() == 512 ? "AVX-512 24x8 (Tavrel_8x4)" : "AVX 8x4 (Tavrel_8x4)";
 }

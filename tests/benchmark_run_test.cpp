@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 #include "benchmark_run.h"
@@ -154,4 +155,78 @@ TEST(BenchmarkRun, ReleaseMatricesIsSafeOnEmptyBuffers) {
     ReleaseMatrices(buffers);
     ReleaseMatrices(buffers);
     EXPECT_TRUE(Empty(buffers));
+}
+
+TEST(BenchmarkRun, TheUsersTimeAtANoticeIsNotTimed) {
+    // HP with the TBB choice shows its notice inside the timed span; the user
+    // takes 3 s to answer it.
+    ScopedManualClocks clocks;
+    const NoticeHandler previous = SetNoticeHandler([&](const std::string&) { clocks.now += 3.0; });
+    RecordingSink sink;
+    RunParameters params = Params(kMethodHp, 40);
+    params.parallel_kind = kParallelTbb;
+    const RunResult result = RunBenchmark(params, sink);
+    SetNoticeHandler(previous);
+    EXPECT_EQ(result.measurements.duration_seconds, 0);
+    EXPECT_EQ(result.measurements.fine_seconds, 0);
+    EXPECT_EQ(sink.lines[1], "DURATION:  0  s");
+    // The run clocks stood still while the notice waited and run on after it.
+    const double before = RunFineSeconds();
+    clocks.now += 0.25;
+    EXPECT_DOUBLE_EQ(RunFineSeconds() - before, 0.25);
+}
+
+TEST(BenchmarkRun, RunClocksStandStillDuringAPauseFromAnyThread) {
+    ScopedManualClocks clocks;
+    const double tick = RunTickMilliseconds(), fine = RunFineSeconds();
+    {
+        const ClockPause outer;
+        clocks.now += 1.0;
+        EXPECT_EQ(RunTickMilliseconds(), tick);
+        {
+            const ClockPause inner;
+            clocks.now += 1.0;
+        }
+        EXPECT_EQ(RunFineSeconds(), fine);  // still inside the outer pause
+        clocks.now += 1.0;
+    }
+    clocks.now += 0.5;
+    EXPECT_EQ(RunTickMilliseconds() - tick, 500);
+    EXPECT_DOUBLE_EQ(RunFineSeconds() - fine, 0.5);
+}
+
+TEST(BenchmarkRun, AMethodThatGivesUpHasNoProduct) {
+    struct Case {
+        RunParameters params;
+        bool product;
+    };
+    RunParameters hp_tbb = Params(kMethodHp, 40), cache_tbb = Params(kMethodBlockCache, 40, 8);
+    hp_tbb.parallel_kind = cache_tbb.parallel_kind = kParallelTbb;
+    for (const Case& c : {Case{hp_tbb, false}, Case{cache_tbb, true},  // computes all the same
+                          Case{Params(kMethodClassic, 40), true}}) {
+        NoticeRecorder notices;
+        RecordingSink sink;
+        RunParameters params = c.params;
+        const RunResult result = RunBenchmark(params, sink);
+        EXPECT_EQ(result.outcome, RunOutcome::Completed);
+        EXPECT_EQ(result.product, c.product) << c.params.method;
+        EXPECT_EQ(sink.lines.size(), 4u);  // the report lines stay as they are
+    }
+    NoticeRecorder notices;
+    RecordingSink sink;
+    RunParameters params = Params(kMethodClassic, 40);
+    ScopedAllocationFailure fail(1);
+    EXPECT_FALSE(RunBenchmark(params, sink).product);
+}
+
+TEST(BenchmarkRun, TheCheckGivesItsLargestRelativeDifference) {
+    RecordingSink sink;
+    RunParameters params = Params(kMethodVectorPack, 64, 16);
+    params.check = true;
+    const RunResult checked = RunBenchmark(params, sink);
+    EXPECT_EQ(checked.check, CheckVerdict::Passed);
+    EXPECT_GE(checked.check_difference, 0.0);
+    EXPECT_LT(checked.check_difference, 1e-13);
+    params.check = false;
+    EXPECT_TRUE(std::isnan(RunBenchmark(params, sink).check_difference));
 }

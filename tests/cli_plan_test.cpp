@@ -2,7 +2,10 @@
 // summaries, without the binary.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <memory>
+#include <set>
 
 #include "plan_runner.h"
 #include "run_plan.h"
@@ -11,36 +14,100 @@
 
 namespace {
 using Sizes = std::vector<std::int32_t>;
+using Strings = std::vector<std::string>;
 
 CliOptions Options(std::vector<std::string> args) {
-    const CliParseResult parsed = ParseCommandLine(args, 2);
+    const CliParseResult parsed = ParseCommandLine(args, VectorIsaCap::Avx2);
     EXPECT_EQ(parsed.error, "");
     return parsed.options;
 }
 
-// A runner that takes the given durations in turn and completes every run.
-PointRunFunction ScriptedDurations(std::vector<double> seconds) {
-    return [seconds, next = std::size_t{0}](const PlannedPoint&, RunParameters& params,
-                                            ReportSink&) mutable {
+// "m1 n64 t2", or "ref n64 t2" for the reference row: a point as it runs.
+std::string Describe(const PlannedPoint& point) {
+    const RunParameters p = NormalisedParameters(point);
+    return (point.reference ? std::string("ref") : "m" + std::to_string(p.method)) + " n" +
+           std::to_string(p.n) + " t" + std::to_string(p.threads);
+}
+
+Strings Described(const Plan& plan) {
+    Strings points;
+    for (const PlannedPoint& point : plan.points) points.push_back(Describe(point));
+    return points;
+}
+
+// A run function that completes every run without running anything: call k
+// (from 0) lasts fine(k) seconds and computes a product unless k is in
+// `no_product`. `calls` counts the calls.
+PointRunFunction Scripted(std::function<double(std::size_t)> fine, std::set<std::size_t> no_product = {},
+                          std::shared_ptr<std::size_t> calls = std::make_shared<std::size_t>(0)) {
+    return [=](const PlannedPoint&, RunParameters& params, ReportSink&) {
+        const std::size_t k = (*calls)++;
         RunResult result;
         result.outcome = RunOutcome::Completed;
-        result.measurements.duration_seconds = seconds.at(next++);
+        result.measurements.fine_seconds = fine(k);
+        result.measurements.duration_seconds = fine(k);
+        result.product = no_product.count(k) == 0;
         NormaliseOrderAndBlock(params.n, params.l_block);
         return result;
     };
 }
 
-PointResult PointWithCountedTimes(std::vector<double> seconds, std::int32_t n = 100) {
+std::function<double(std::size_t)> Always(double seconds) {
+    return [seconds](std::size_t) { return seconds; };
+}
+
+PlanSettings Settings(std::int32_t warmup, std::int32_t repeat, double min_time = 0, bool batch = false) {
+    PlanSettings settings;
+    settings.warmup = warmup;
+    settings.repeat = repeat;
+    settings.min_time_seconds = min_time;
+    settings.batch_samples = batch;
+    return settings;
+}
+
+std::vector<PlannedPoint> OnePoint(std::int32_t n = 64) {
+    PlannedPoint point;
+    point.params.n = n;
+    point.params.l_block = n;
+    return {point};
+}
+
+RunRecord Record(std::size_t sample, double fine, bool product = true) {
+    RunRecord run;
+    run.sample = sample;
+    run.result.outcome = RunOutcome::Completed;
+    run.result.product = product;
+    run.result.measurements.fine_seconds = fine;
+    run.result.measurements.duration_seconds = fine;
+    return run;
+}
+
+// A point of n 100 (2e6 operations) holding the given runs, numbered in turn.
+PointResult PointOf(std::vector<RunRecord> runs) {
     PointResult point;
-    point.point.params.n = n;
+    point.point.params.n = 100;
     point.shown = NormalisedParameters(point.point);
-    for (const double s : seconds) {
-        RunRecord& run = point.runs.emplace_back();
-        run.result.outcome = RunOutcome::Completed;
-        run.result.measurements.duration_seconds = s;
-    }
+    for (std::size_t i = 0; i < runs.size(); ++i) runs[i].sequence = i + 1;
+    point.runs = std::move(runs);
     return point;
 }
+
+// Samples of one run each.
+PointResult PointWithSamples(const std::vector<double>& seconds) {
+    std::vector<RunRecord> runs;
+    for (std::size_t i = 0; i < seconds.size(); ++i) runs.push_back(Record(i + 1, seconds[i]));
+    return PointOf(runs);
+}
+
+// The fine clock gives the readings in turn (the last one repeats).
+struct ScopedFineReadings {
+    explicit ScopedFineReadings(std::vector<double> readings) {
+        tick_testing::OverrideFineSource([readings, next = std::size_t{0}]() mutable {
+            return readings[std::min(next++, readings.size() - 1)];
+        });
+    }
+    ~ScopedFineReadings() { tick_testing::OverrideFineSource({}); }
+};
 }  // namespace
 
 TEST(SizeList, ListsAndRanges) {
@@ -77,161 +144,408 @@ TEST(SizeList, MalformedListsAreRefusedWithTheOptionNamed) {
 }
 
 TEST(Plan, SizesThenThreadsThenMethodsThenReference) {
-    CliOptions options = Options({"--all", "--sizes", "64,128", "--threads-list", "1,2", "--repeat", "3",
-                                  "--warmup", "1"});
-    options.reference = true;  // as --reference would set it where OpenBLAS is built in
-    const std::vector<PlannedPoint> plan = ExpandPlan(options);
-    ASSERT_EQ(plan.size(), 2u * 2u * 6u);
-    EXPECT_EQ(TotalRuns(plan, options), 24u * 4u);
-    for (std::size_t i = 0; i < plan.size(); ++i) {
-        const PlannedPoint& p = plan[i];
-        EXPECT_EQ(p.params.n, i < 12 ? 64 : 128);
-        EXPECT_EQ(p.params.threads, (i / 6) % 2 == 0 ? 1 : 2);
-        EXPECT_EQ(p.reference, i % 6 == 5);
-        if (!p.reference) {
-            EXPECT_EQ(p.params.method, static_cast<std::int32_t>(i % 6));
-        }
+    CliOptions options = Options({"--all", "--sizes", "64,128", "--l-block", "64", "--threads-list", "1,2"});
+    options.reference = true;  // as --reference sets it where OpenBLAS loads
+    const Plan plan = ExpandPlan(options);
+    const Strings per_size = {"m0 n{} t1", "m1 n{} t1", "m2 n{} t1", "m3 n{} t1", "m4 n{} t1", "ref n{} t1",
+                              "m1 n{} t2", "m2 n{} t2", "m4 n{} t2", "ref n{} t2"};
+    Strings expected;
+    for (const char* n : {"64", "128"}) {
+        for (std::string point : per_size) expected.push_back(point.replace(point.find("{}"), 2, n));
     }
-    EXPECT_EQ(PointMethodKey(plan[4]), "vector-pack");
-    EXPECT_EQ(PointMethodKey(plan[5]), "openblas");
+    EXPECT_EQ(Described(plan), expected);
+    EXPECT_TRUE(plan.notes.empty());
+    EXPECT_EQ(PointMethodKey(plan.points[4]), "vector-pack");
+    EXPECT_EQ(PointMethodKey(plan.points[5]), "openblas");
 
-    const std::vector<PlannedPoint> single = ExpandPlan(Options({"--method", "3", "-n", "90", "--threads", "2"}));
-    ASSERT_EQ(single.size(), 1u);
-    EXPECT_EQ(single[0].params.method, 3);
-    EXPECT_EQ(single[0].params.n, 90);
-    EXPECT_EQ(single[0].params.threads, 2);
+    const Plan single = ExpandPlan(Options({"--method", "3", "-n", "90", "--threads", "2"}));
+    ASSERT_EQ(single.points.size(), 1u);
+    EXPECT_EQ(single.points[0].params.method, 3);
+    EXPECT_EQ(single.points[0].params.n, 90);  // as asked; the run normalises it
+    EXPECT_EQ(single.points[0].params.threads, 2);  // no list: the thread count is kept
+}
+
+TEST(Plan, SingleThreadMethodsRunOnceUnderAThreadList) {
+    EXPECT_EQ(Described(ExpandPlan(Options({"--all", "-n", "64", "--l-block", "32", "--threads-list", "2,4"}))),
+              (Strings{"m0 n64 t1", "m1 n64 t2", "m2 n64 t2", "m3 n64 t1", "m4 n64 t2", "m1 n64 t4",
+                       "m2 n64 t4", "m4 n64 t4"}));
+    EXPECT_EQ(Described(ExpandPlan(Options({"--method", "classic", "-n", "64", "--threads-list", "2,4,8"}))),
+              (Strings{"m0 n64 t1"}));
+    EXPECT_EQ(Described(ExpandPlan(Options({"--method", "block-pack-2x2", "--sizes", "64,128",
+                                            "--l-block", "64", "--threads-list", "1,2"}))),
+              (Strings{"m3 n64 t1", "m3 n128 t1"}));
 }
 
 TEST(Plan, NormalisedParametersAreThoseOfTheRun) {
-    CliOptions options = Options({"--sizes", "2000,10,100", "--l-block", "7", "--threads-list", "8"});
-    const std::vector<PlannedPoint> plan = ExpandPlan(options);
-    const RunParameters a = NormalisedParameters(plan[0]);
+    const Plan plan = ExpandPlan(Options({"--method", "hp", "--sizes", "2000,10,100", "--l-block", "7",
+                                          "--threads-list", "8"}));
+    ASSERT_EQ(plan.points.size(), 3u);
+    const RunParameters a = NormalisedParameters(plan.points[0]);
     EXPECT_EQ(a.l_block, 4);
     EXPECT_EQ(a.n, 2000);
+    EXPECT_EQ(a.threads, 8);
     EXPECT_EQ(a.chunk, 100u);
-    const RunParameters b = NormalisedParameters(plan[1]);
+    const RunParameters b = NormalisedParameters(plan.points[1]);
     EXPECT_EQ(b.l_block, 4);
     EXPECT_EQ(b.n, 8);
-    EXPECT_EQ(b.chunk, 1u);
-    options = Options({"--sizes", "2000"});
-    EXPECT_EQ(NormalisedParameters(ExpandPlan(options)[0]).n, 1936);
+    EXPECT_EQ(b.chunk, 1u);  // lowered to n / threads
+    EXPECT_EQ(NormalisedParameters(ExpandPlan(Options({"--sizes", "2000"})).points[0]).n, 1936);
 }
 
-TEST(Statistics, BestAndMedian) {
-    TimingSummary s = SummariseTimes({0.005, 0.003, 0.009});
-    EXPECT_EQ(s.count, 3u);
-    EXPECT_DOUBLE_EQ(s.best_seconds, 0.003);
-    EXPECT_DOUBLE_EQ(s.median_seconds, 0.005);
-    s = SummariseTimes({0.004, 0.001, 0.010, 0.002});  // even count: mean of the middle two
-    EXPECT_DOUBLE_EQ(s.best_seconds, 0.001);
-    EXPECT_DOUBLE_EQ(s.median_seconds, 0.003);
-    s = SummariseTimes({0.25});
-    EXPECT_DOUBLE_EQ(s.best_seconds, 0.25);
-    EXPECT_DOUBLE_EQ(s.median_seconds, 0.25);
-    EXPECT_EQ(SummariseTimes({}).count, 0u);
+TEST(Plan, NotesSayWhatTheNormalisationChanges) {
+    EXPECT_EQ(ExpandPlan(Options({"-n", "1000"})).notes,
+              (Strings{"-n 1000 runs as 880: a multiple of l_block 176"}));
+    EXPECT_EQ(ExpandPlan(Options({"-n", "100"})).notes,
+              (Strings{"--l-block 176 runs as 100: lowered to n 100"}));
+    EXPECT_EQ(ExpandPlan(Options({"-n", "10", "--l-block", "7"})).notes,
+              (Strings{"--l-block 7 runs as 4: a multiple of 4", "-n 10 runs as 8: a multiple of l_block 4"}));
+    EXPECT_TRUE(ExpandPlan(Options({"-n", "64", "--l-block", "64"})).notes.empty());
+    // A sweep says each change once, in the order of its sizes.
+    EXPECT_EQ(ExpandPlan(Options({"--method", "hp", "--sizes", "2000,10,100", "--l-block", "7",
+                                  "--threads-list", "1,2"}))
+                  .notes,
+              (Strings{"--l-block 7 runs as 4: a multiple of 4", "-n 10 runs as 8: a multiple of l_block 4"}));
+}
 
+TEST(Plan, PointsThatRunTheSameRunOnce) {
+    const Plan sizes = ExpandPlan(Options({"--method", "hp", "--sizes", "200,250,400"}));
+    EXPECT_EQ(Described(sizes), (Strings{"m1 n176 t1", "m1 n352 t1"}));
+    EXPECT_EQ(sizes.notes, (Strings{"-n 200 runs as 176: a multiple of l_block 176",
+                                    "-n 250 runs as 176, as -n 200 does: its points run once",
+                                    "-n 400 runs as 352: a multiple of l_block 176"}));
+
+    const Plan sweep = ExpandPlan(Options({"--all", "--sizes", "200,250", "--threads-list", "1,2"}));
+    EXPECT_EQ(Described(sweep), (Strings{"m0 n176 t1", "m1 n176 t1", "m2 n176 t1", "m3 n176 t1",
+                                         "m4 n176 t1", "m1 n176 t2", "m2 n176 t2", "m4 n176 t2"}));
+    EXPECT_EQ(sweep.notes.size(), 2u);
+
+    const Plan threads = ExpandPlan(Options({"--method", "hp", "-n", "64", "--l-block", "64", "--threads-list", "2,2,3"}));
+    EXPECT_EQ(Described(threads), (Strings{"m1 n64 t2", "m1 n64 t3"}));
+    EXPECT_TRUE(threads.notes.empty());
+}
+
+TEST(Plan, WhatCountsAsMultiRun) {
+    const auto multi = [](std::vector<std::string> args) {
+        const CliOptions options = Options(args);
+        return IsMultiRun(options, ExpandPlan(options));
+    };
+    EXPECT_FALSE(multi({"-n", "64"}));
+    EXPECT_FALSE(multi({"--sizes", "200,250"}));  // one point after the dedupe
+    EXPECT_TRUE(multi({"--repeat", "2"}));
+    EXPECT_TRUE(multi({"--warmup", "1"}));
+    EXPECT_TRUE(multi({"--min-time", "0.1"}));
+    EXPECT_TRUE(multi({"--all", "-n", "64"}));
+}
+
+TEST(PointStatistics, GflopsOnlyForPositiveDurations) {
     EXPECT_DOUBLE_EQ(*GflopsAt(2e9, 0.5), 4.0);
-    EXPECT_FALSE(GflopsAt(2e9, 0.0));  // less than a tick: no figure
+    EXPECT_FALSE(GflopsAt(2e9, 0.0));
     EXPECT_FALSE(GflopsAt(2e9, -0.001));
     EXPECT_FALSE(GflopsAt(2e9, std::nan("")));
 }
 
-TEST(Statistics, SummaryCountsOnlyCompletedCountedRuns) {
-    PointResult point = PointWithCountedTimes({0.004, 0.002, 0.008}, 100);
-    point.runs.front().warmup = true;           // 0.004 is a warm-up
-    point.runs.back().result.outcome = RunOutcome::AllocError;  // 0.008 never completed
-    point.runs.back().notices = {"Alloc Error"};
+// Sample 1 of two runs (5 ms each), a sample 2 of 12 ms, a failed sample 3, a
+// sample 4 of 13 ms; a warm-up and a sizing run that do not count.
+TEST(PointStatistics, SummaryOfHandMadeSamples) {
+    RunRecord warmup = Record(0, 0.5);
+    warmup.warmup = true;
+    const PointResult point = PointOf({warmup, Record(0, 0.001), Record(1, 0.005), Record(1, 0.005),
+                                       Record(2, 0.012), Record(3, 0.011, false), Record(4, 0.013)});
     const PointSummary s = Summarise(point);
-    EXPECT_EQ(s.timing.count, 1u);
-    EXPECT_DOUBLE_EQ(s.timing.best_seconds, 0.002);
+    EXPECT_EQ(s.samples, 4u);
+    EXPECT_EQ(s.failed_samples, 1u);
+    EXPECT_EQ(s.seconds, (std::vector<double>{0.005, 0.012, 0.013}));
+    EXPECT_EQ(s.runs_per_sample, (std::vector<std::size_t>{2, 1, 1}));
+    EXPECT_EQ(s.statistics.count, 3u);
+    EXPECT_DOUBLE_EQ(s.statistics.min, 0.005);
+    EXPECT_DOUBLE_EQ(s.statistics.median, 0.012);
+    EXPECT_DOUBLE_EQ(s.statistics.mean, 0.010);
+    EXPECT_NEAR(s.statistics.stddev, std::sqrt(19e-6), 1e-12);  // (25 + 4 + 9) / 2 ms^2
+    EXPECT_NEAR(s.statistics.cv, std::sqrt(19e-6) / 0.010, 1e-9);
+    EXPECT_TRUE(s.noisy);
+    EXPECT_FALSE(s.short_samples);  // sample 1 adds up to 10 ms exactly: not short
     EXPECT_DOUBLE_EQ(s.operations, 2e6);
+    EXPECT_DOUBLE_EQ(*s.best_gflops, 2e6 * 1e-9 / 0.005);  // the failed sample is no figure
+    EXPECT_DOUBLE_EQ(*s.median_gflops, 2e6 * 1e-9 / 0.012);
+    EXPECT_TRUE(s.problem);
+    EXPECT_EQ(ProblemText(point.runs[5]), "no product");
+
+    // Short: a sample with a figure below 10 ms; failed samples never count.
+    EXPECT_TRUE(Summarise(PointWithSamples({0.020, 0.009})).short_samples);
+    EXPECT_FALSE(Summarise(PointOf({Record(1, 0.020), Record(2, 0.001, false)})).short_samples);
+
+    const PointSummary failed = Summarise(PointOf({Record(1, 0.02, false), Record(2, 0.02, false)}));
+    EXPECT_EQ(failed.samples, 2u);
+    EXPECT_EQ(failed.failed_samples, 2u);
+    EXPECT_EQ(failed.statistics.count, 0u);
+    EXPECT_FALSE(failed.best_gflops);
+    EXPECT_FALSE(failed.median_gflops);
+    EXPECT_FALSE(failed.noisy);
+}
+
+TEST(PointStatistics, NoisyAboveFivePercentOverTwoSamplesOrMore) {
+    const PointSummary noisy = Summarise(PointWithSamples({0.100, 0.110}));  // CV 6.7 %
+    EXPECT_NEAR(noisy.statistics.cv, 0.067343, 1e-6);
+    EXPECT_TRUE(noisy.noisy);
+    EXPECT_FALSE(Summarise(PointWithSamples({0.100, 0.104})).noisy);  // CV 2.8 %
+    EXPECT_FALSE(Summarise(PointWithSamples({0.100})).noisy);
+    // Failed samples are left out of the statistics, not counted as zero.
+    EXPECT_FALSE(Summarise(PointOf({Record(1, 0.100), Record(2, 0.0, false), Record(3, 0.101)})).noisy);
+    const PointSummary even = Summarise(PointWithSamples({0.004, 0.001, 0.010, 0.002}));
+    EXPECT_DOUBLE_EQ(even.statistics.median, 0.003);  // the mean of the middle two
+}
+
+TEST(PointStatistics, WarmUpsAndUncompletedRuns) {
+    RunRecord warmup = Record(0, 0.004);
+    warmup.warmup = true;
+    RunRecord alloc_error = Record(2, 0.008);
+    alloc_error.result.outcome = RunOutcome::AllocError;
+    alloc_error.result.product = false;
+    alloc_error.notices = {"Alloc Error"};
+    const PointResult point = PointOf({warmup, Record(1, 0.002), alloc_error});
+    const PointSummary s = Summarise(point);
+    EXPECT_EQ(s.samples, 2u);
+    EXPECT_EQ(s.failed_samples, 1u);
+    EXPECT_EQ(s.seconds, (std::vector<double>{0.002}));
     EXPECT_DOUBLE_EQ(*s.best_gflops, 1.0);
     EXPECT_TRUE(s.problem);
     EXPECT_EQ(s.check, "not run");
     EXPECT_EQ(ProblemText(point.runs.back()), "notice \"Alloc Error\"; run not completed");
     EXPECT_TRUE(AnyProblem({point}));
-    EXPECT_FALSE(AnyProblem({PointWithCountedTimes({0.001})}));
+    EXPECT_TRUE(AnyFigure({point}));
+    EXPECT_FALSE(AnyProblem({PointWithSamples({0.001})}));
+    EXPECT_FALSE(AnyFigure({PointOf({Record(1, 0.001, false)})}));
 }
 
-TEST(Statistics, CheckVerdictOfAPoint) {
-    PointResult point = PointWithCountedTimes({0.001, 0.001});
-    point.point.params.check = true;
+TEST(PointStatistics, CheckVerdictAndLargestDifferenceOfAPoint) {
+    PointResult point = PointWithSamples({0.001, 0.001});
     for (RunRecord& run : point.runs) run.result.check = CheckVerdict::Passed;
-    EXPECT_EQ(Summarise(point).check, "passed");
-    EXPECT_FALSE(Summarise(point).problem);
+    point.runs[0].result.check_difference = 2e-17;
+    point.runs[1].result.check_difference = 5e-17;
+    PointSummary s = Summarise(point);
+    EXPECT_EQ(s.check, "passed");
+    EXPECT_EQ(s.check_difference, 5e-17);
+    EXPECT_FALSE(s.problem);
     point.runs[1].result.check = CheckVerdict::Failed;
-    EXPECT_EQ(Summarise(point).check, "failed");
-    EXPECT_TRUE(Summarise(point).problem);
+    s = Summarise(point);
+    EXPECT_EQ(s.check, "failed");
+    EXPECT_EQ(s.failed_samples, 1u);  // a failed check gives no figure
+    EXPECT_TRUE(s.problem);
     EXPECT_EQ(ProblemText(point.runs[1]), "check failed");
     point.runs[1].result.check = CheckVerdict::NoReference;
-    EXPECT_EQ(Summarise(point).check, "no reference");
+    point.runs[1].result.check_difference = std::nan("");
+    s = Summarise(point);
+    EXPECT_EQ(s.check, "no reference");
+    EXPECT_EQ(s.check_difference, 2e-17);  // a check without reference has no difference
+    EXPECT_TRUE(s.problem);
+    EXPECT_EQ(s.failed_samples, 0u);
     for (RunRecord& run : point.runs) {  // runs that stopped before their check
         run.result.outcome = RunOutcome::AllocError;
         run.result.check = CheckVerdict::NotRun;
+        run.result.check_difference = std::nan("");
     }
-    EXPECT_EQ(Summarise(point).check, "not run");
+    s = Summarise(point);
+    EXPECT_EQ(s.check, "not run");
+    EXPECT_FALSE(s.check_difference);
 }
 
-TEST(PlanRunner, WarmUpsThenCountedRunsWithProgress) {
-    const CliOptions options = Options({"--all", "-n", "64", "--repeat", "3", "--warmup", "1"});
-    const std::vector<PlannedPoint> plan = ExpandPlan(options);
-    std::vector<double> seconds;
-    for (int i = 0; i < 20; ++i) seconds.push_back(0.001 * (i + 1));
-    std::vector<std::string> seen;
+TEST(PlanRunner, WarmUpsThenSamplesWithProgress) {
+    const Plan plan = ExpandPlan(Options({"--all", "-n", "64", "--repeat", "3", "--warmup", "1"}));
+    Strings seen;
     PlanHooks hooks;
-    hooks.run = ScriptedDurations(seconds);
+    hooks.run = Scripted([](std::size_t k) { return 0.001 * static_cast<double>(k + 1); });
     hooks.before_run = [&](const RunProgress& p) {
-        seen.push_back(std::to_string(p.sequence) + "/" + std::to_string(p.total) +
-                       (p.warmup ? " w" : " c") + std::to_string(p.round) + "/" + std::to_string(p.rounds) +
-                       " m" + std::to_string(p.point->params.method));
+        seen.push_back(std::to_string(p.point_index) + "/" + std::to_string(p.points) +
+                       (p.warmup ? " w" : " s") + std::to_string(p.round) + " m" +
+                       std::to_string(p.point->params.method));
     };
     RecordingSink sink;
-    const std::vector<PointResult> results = RunPlan(plan, 1, 3, sink, hooks);
+    const std::vector<PointResult> results = RunPlan(plan.points, Settings(1, 3), sink, hooks);
     ASSERT_EQ(results.size(), 5u);
-    EXPECT_EQ(seen.front(), "1/20 w1/1 m0");
-    EXPECT_EQ(seen[1], "2/20 c1/3 m0");
-    EXPECT_EQ(seen[4], "5/20 w1/1 m1");
-    EXPECT_EQ(seen.back(), "20/20 c3/3 m4");
+    ASSERT_EQ(seen.size(), 20u);
+    EXPECT_EQ(seen[0], "1/5 w1 m0");
+    EXPECT_EQ(seen[1], "1/5 s1 m0");
+    EXPECT_EQ(seen[4], "2/5 w1 m1");
+    EXPECT_EQ(seen.back(), "5/5 s3 m4");
+    std::vector<std::size_t> samples;
+    for (const RunRecord& run : results[0].runs) samples.push_back(run.sample);
+    EXPECT_EQ(samples, (std::vector<std::size_t>{0, 1, 2, 3}));
+    EXPECT_TRUE(results[0].runs[0].warmup);
     const PointSummary first = Summarise(results[0]);  // counted: 2, 3 and 4 ms
-    EXPECT_DOUBLE_EQ(first.timing.best_seconds, 0.002);
-    EXPECT_DOUBLE_EQ(first.timing.median_seconds, 0.003);
+    EXPECT_DOUBLE_EQ(first.statistics.min, 0.002);
+    EXPECT_DOUBLE_EQ(first.statistics.median, 0.003);
+    EXPECT_TRUE(first.short_samples);  // unbatched samples stay short
     EXPECT_EQ(results[4].runs.back().sequence, 20u);
 }
 
-TEST(PlanRunner, RecordsEachNoticeWithItsRunAndPassesItOn) {
+// Runs of 0.4 ms: a timed plan adds runs to a sample until it reaches 10 ms;
+// the shorter samples before only size it and are not counted.
+TEST(PlanRunner, BatchesShortRunsIntoSamplesOfTenMilliseconds) {
+    const double run_seconds = 0.0004;
+    PlanHooks hooks;
+    hooks.run = Scripted(Always(run_seconds));
+    std::vector<RunProgress> firsts;
+    hooks.before_run = [&](const RunProgress& p) {
+        if (p.first_of_sample) firsts.push_back(p);
+    };
+    RecordingSink sink;
+    const std::vector<PointResult> results = RunPlan(OnePoint(), Settings(0, 2, 0, true), sink, hooks);
+    ASSERT_EQ(results.size(), 1u);
+    const PointSummary s = Summarise(results[0]);
+    ASSERT_EQ(s.samples, 2u);
+    const std::size_t runs = s.runs_per_sample[0];
+    EXPECT_EQ(s.runs_per_sample[1], runs);
+    EXPECT_GE(static_cast<double>(runs) * run_seconds, kMinSampleSeconds);
+    EXPECT_LE(static_cast<double>(runs), 1.5 * kMinSampleSeconds / run_seconds);  // no wild overshoot
+    EXPECT_NEAR(s.statistics.median, run_seconds, 1e-15);  // seconds per product
+    EXPECT_FALSE(s.short_samples);
+
+    // The sizing runs come first, with sample 0; then the two samples.
+    std::size_t sizing = 0;
+    while (sizing < results[0].runs.size() && results[0].runs[sizing].sample == 0) ++sizing;
+    EXPECT_GT(sizing, 0u);
+    EXPECT_EQ(results[0].runs.size(), sizing + 2 * runs);
+    for (std::size_t i = sizing; i < results[0].runs.size(); ++i) {
+        EXPECT_EQ(results[0].runs[i].sample, i < sizing + runs ? 1u : 2u) << i;
+    }
+    ASSERT_GE(firsts.size(), 3u);
+    EXPECT_EQ(firsts.back().round, 2u);
+    EXPECT_EQ(firsts.back().runs_in_sample, runs);
+    EXPECT_EQ(firsts.front().runs_in_sample, 1u);
+
+    // Unbatched, each run is a sample, however short.
+    hooks.before_run = nullptr;
+    const PointSummary single = Summarise(RunPlan(OnePoint(), Settings(0, 2), sink, hooks)[0]);
+    EXPECT_EQ(single.runs_per_sample, (std::vector<std::size_t>{1, 1}));
+    EXPECT_TRUE(single.short_samples);
+}
+
+// Runs of 4 ms, batched; the third run computes nothing.
+TEST(PlanRunner, ARunWithoutProductEndsItsSampleAsFailed) {
+    PlanHooks hooks;
+    hooks.run = Scripted(Always(0.004), {2});
+    RecordingSink sink;
+    const PointResult point = RunPlan(OnePoint(), Settings(0, 2, 0, true), sink, hooks).at(0);
+    std::size_t failed = 0;
+    while (failed < point.runs.size() && point.runs[failed].result.product) ++failed;
+    ASSERT_EQ(failed, 2u);
+    const std::size_t sample = point.runs[failed].sample;
+    ASSERT_GT(sample, 0u);  // it counted
+    ASSERT_LT(failed + 1, point.runs.size());
+    EXPECT_EQ(point.runs[failed + 1].sample, sample + 1);  // the next run starts a new sample
+    const PointSummary s = Summarise(point);
+    EXPECT_EQ(s.samples, 2u);
+    EXPECT_EQ(s.failed_samples, 1u);
+    ASSERT_EQ(s.seconds.size(), 1u);
+    EXPECT_NEAR(s.seconds[0], 0.004, 1e-15);
+    EXPECT_TRUE(s.problem);
+}
+
+TEST(PlanRunner, MinimumTimeAddsSamplesUntilReached) {
+    const double run_seconds = 1.0 / 32;  // exact in binary: 4 samples reach 0.1 s
+    PlanHooks hooks;
+    hooks.run = Scripted(Always(run_seconds));
+    RecordingSink sink;
+    EXPECT_EQ(Summarise(RunPlan(OnePoint(), Settings(1, 1, 0.1, true), sink, hooks)[0]).samples, 4u);
+    EXPECT_EQ(Summarise(RunPlan(OnePoint(), Settings(0, 6, 0.1, true), sink, hooks)[0]).samples, 6u);
+    EXPECT_EQ(Summarise(RunPlan(OnePoint(), Settings(0, 2, 0.0, true), sink, hooks)[0]).samples, 2u);
+
+    // A point that computes nothing takes no more than its repeats.
+    auto calls = std::make_shared<std::size_t>(0);
+    hooks.run = Scripted(Always(run_seconds), {0, 1, 2, 3, 4, 5}, calls);
+    const PointSummary none = Summarise(RunPlan(OnePoint(), Settings(0, 2, 10.0, true), sink, hooks)[0]);
+    EXPECT_EQ(*calls, 2u);
+    EXPECT_EQ(none.failed_samples, 2u);
+}
+
+TEST(PlanRunner, AStopEndsThePlanAfterTheRunAtHand) {
+    const Plan plan = ExpandPlan(Options({"--sizes", "64,128,192", "--l-block", "64"}));
+    const auto run_until_stop = [&plan](std::size_t stop_after, std::size_t& calls, std::size_t& finished) {
+        std::atomic<bool> stop{stop_after == 0};
+        auto counter = std::make_shared<std::size_t>(0);
+        PlanHooks hooks;
+        hooks.run = Scripted(Always(0.02), {}, counter);
+        hooks.stop = &stop;
+        hooks.after_run = [&](const RunProgress&, const RunRecord& run) {
+            if (run.sequence == stop_after) stop = true;
+        };
+        finished = 0;
+        hooks.after_point = [&](const PointResult&) { ++finished; };
+        RecordingSink sink;
+        std::vector<PointResult> results = RunPlan(plan.points, Settings(0, 3), sink, hooks);
+        calls = *counter;
+        return results;
+    };
+    std::size_t calls = 0, finished = 0;
+    // In the middle of point 2: it is kept with its two runs and marked.
+    std::vector<PointResult> results = run_until_stop(5, calls, finished);
+    EXPECT_EQ(calls, 5u);
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_FALSE(results[0].interrupted);
+    EXPECT_EQ(results[0].runs.size(), 3u);
+    EXPECT_TRUE(results[1].interrupted);
+    EXPECT_EQ(results[1].runs.size(), 2u);
+    EXPECT_EQ(Summarise(results[1]).samples, 2u);
+    EXPECT_EQ(finished, 1u);  // an interrupted point is not reported as finished
+
+    // After the last run of point 1: the point is whole, nothing else runs.
+    results = run_until_stop(3, calls, finished);
+    EXPECT_EQ(calls, 3u);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_FALSE(results[0].interrupted);
+    EXPECT_EQ(finished, 1u);
+
+    // Before the plan: nothing runs.
+    results = run_until_stop(0, calls, finished);
+    EXPECT_EQ(calls, 0u);
+    EXPECT_TRUE(results.empty());
+}
+
+// Every notice is recorded with its run; each text is passed on once per
+// point, so a batched sample does not show it once per run.
+TEST(PlanRunner, RecordsEachNoticeWithItsRunAndPassesItOnOncePerPoint) {
     NoticeRecorder outer;
     PlanHooks hooks;
     hooks.run = [](const PlannedPoint& point, RunParameters&, ReportSink&) {
         if (point.params.method == kMethodHp) ShowNotice("TBB does not support");
         RunResult result;
         result.outcome = RunOutcome::Completed;
+        result.product = true;
+        result.measurements.fine_seconds = 0.02;
         return result;
     };
     RecordingSink sink;
     const std::vector<PointResult> results =
-        RunPlan(ExpandPlan(Options({"--all", "-n", "8", "--repeat", "2"})), 0, 2, sink, hooks);
-    EXPECT_EQ(outer.notices, (std::vector<std::string>{"TBB does not support", "TBB does not support"}));
+        RunPlan(ExpandPlan(Options({"--all", "-n", "8", "--repeat", "2"})).points, Settings(0, 2), sink, hooks);
+    EXPECT_EQ(outer.notices, (Strings{"TBB does not support"}));
     EXPECT_TRUE(results[0].runs[0].notices.empty());
-    EXPECT_EQ(results[1].runs[1].notices, (std::vector<std::string>{"TBB does not support"}));
+    EXPECT_EQ(results[1].runs[0].notices, (Strings{"TBB does not support"}));
+    EXPECT_EQ(results[1].runs[1].notices, (Strings{"TBB does not support"}));
     EXPECT_TRUE(results[2].runs[0].notices.empty());
     ShowNotice("after the plan");  // the earlier handler is back
     EXPECT_EQ(outer.notices.back(), "after the plan");
 }
 
-TEST(PlanRunner, RealRunsWithAKnownClock) {
+// Real runs of Classic; the fine clock is read at the start and the end of
+// each timed span: 9 ms for the warm-up, then 5, 3 and 9 ms.
+TEST(PlanRunner, RealRunsWithAKnownFineClock) {
     NoticeRecorder notices;
-    // Each run reads the clock at its start and its end: 9 ms warm-up, then 5, 3 and 9 ms.
-    ScopedTicks ticks({0, 9, 100, 105, 200, 203, 300, 309});
+    ScopedFineReadings clock({0, 0.009, 1, 1.005, 2, 2.003, 3, 3.009});
     RecordingSink sink;
-    const std::vector<PointResult> results =
-        RunPlan(ExpandPlan(Options({"-n", "20", "--l-block", "8", "--check", "--chunk", "500"})), 1, 3, sink);
+    const Plan plan = ExpandPlan(Options({"-n", "20", "--l-block", "8", "--check", "--chunk", "500"}));
+    const std::vector<PointResult> results = RunPlan(plan.points, Settings(1, 3), sink);
     ASSERT_EQ(results.size(), 1u);
     const PointSummary s = Summarise(results[0]);
-    EXPECT_EQ(s.timing.count, 3u);
-    EXPECT_DOUBLE_EQ(s.timing.best_seconds, 0.003);
-    EXPECT_DOUBLE_EQ(s.timing.median_seconds, 0.005);
-    EXPECT_DOUBLE_EQ(*s.best_gflops, 2.0 * 16 * 16 * 16 * 1e-9 / 0.003);  // n 20 runs as 16
+    EXPECT_EQ(s.samples, 3u);
+    ASSERT_EQ(s.seconds.size(), 3u);
+    EXPECT_NEAR(s.seconds[0], 0.005, 1e-12);
+    EXPECT_NEAR(s.statistics.min, 0.003, 1e-12);
+    EXPECT_NEAR(s.statistics.median, 0.005, 1e-12);
+    EXPECT_NEAR(*s.best_gflops, 2.0 * 16 * 16 * 16 * 1e-9 / 0.003, 1e-9);  // n 20 runs as 16
     EXPECT_EQ(s.check, "passed");
+    ASSERT_TRUE(s.check_difference);
+    EXPECT_LT(*s.check_difference, 1e-12);
+    EXPECT_EQ(s.kernel_form, "scalar r-c-k loop");
     EXPECT_EQ(results[0].shown.n, 16);
     EXPECT_EQ(results[0].shown.chunk, 16u);
     EXPECT_EQ(sink.lines.size(), 4u * 4u);

@@ -304,6 +304,36 @@ TEST_F(MainDialog, ANoticeHoldsTheRunUntilItIsAnswered) {
     ExpectDone();
 }
 
+TEST_F(MainDialog, TheRunClockAndTheElapsedDisplayStopWhileANoticeWaits) {
+    std::atomic<double> now{50.0};  // seconds, read by the worker and the GUI thread
+    tick_testing::OverrideTickSource([&] { return static_cast<double>(static_cast<long long>(now * 1000)); });
+    tick_testing::OverrideFineSource([&] { return now.load(); });
+    const auto elapsed_text = [this] {
+        for (QLabel* label : dlg.findChildren<QLabel*>()) {
+            if (!label->isHidden() && label->text().endsWith(" s")) return label->text();
+        }
+        return QString();
+    };
+    Click(IDC_HP);
+    dlg.SetCheck(IDC_TBB, true);  // HP shows its notice inside the timed span
+    Type(IDC_N, "40");
+    QString before, after;
+    boxes.on_show = [&](const QString&) {
+        SpinEvents(150);
+        before = elapsed_text();
+        now = now + 5.0;  // the user takes five seconds to answer
+        SpinEvents(250);
+        after = elapsed_text();
+    };
+    StartAndWait();
+    tick_testing::OverrideTickSource({});
+    tick_testing::OverrideFineSource({});
+    EXPECT_FALSE(before.isEmpty());
+    EXPECT_EQ(after, before);  // the display stood still while the box was open
+    ASSERT_EQ(Report().size(), 4);
+    EXPECT_EQ(Report()[1], "DURATION:  0  s");  // none of the user's time is timed
+}
+
 TEST_F(MainDialog, Method4AddsItsVectorisationLine) {
     Click(IDC_VECTOR_PACK);
     Type(IDC_N, "64");

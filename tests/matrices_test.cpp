@@ -112,9 +112,12 @@ TEST(Check, RelativeErrorAboveTheToleranceFailsOnce) {
     std::int32_t level = 0;
     Buffers m = PreparedProduct(kMethodClassic, 4, level);
     m.c[3] *= 1 + 1e-9;
-    m.c[7] *= 1 + 1e-9;
-    EXPECT_EQ(Check(kMethodClassic, m, level), CheckVerdict::Failed);
+    m.c[7] *= 1 + 4e-9;
+    double largest = 0;
+    EXPECT_EQ(CheckResult(kMethodClassic, m.n, m.a.data(), m.b.data(), m.c.data(), level, &largest),
+              CheckVerdict::Failed);
     EXPECT_EQ(notices.notices, std::vector<std::string>{"Check Error"});
+    EXPECT_NEAR(largest, 4e-9, 1e-12);  // the scan goes on past the first failure
 
     m = PreparedProduct(kMethodClassic, 4, level);
     m.c[3] *= 1 + 1e-11;

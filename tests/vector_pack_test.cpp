@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <random>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -329,4 +331,101 @@ TEST(VectorPack, RunsAndPassesTheCheckOnEveryPath) {
         EXPECT_EQ(sink.lines[1], lines[level]);
         EXPECT_EQ(notices.notices, Notices{});
     }
+}
+
+namespace {
+// Method 4 through RunBenchmark with its check; the product is the method's
+// own call, made in place of the run's dispatch so that C can be kept.
+struct CheckedRun {
+    RunResult result;
+    std::int32_t level = -1;  // the level the product ran at
+    std::vector<double> c;
+};
+
+CheckedRun RunVectorPackChecked() {
+    RunParameters params;
+    params.method = kMethodVectorPack;
+    params.n = 96;
+    params.l_block = 32;
+    params.threads = 2;
+    params.check = true;
+    RecordingSink sink;
+    RunBuffers buffers;
+    CheckedRun run;
+    run.result = RunBenchmark(params, sink, buffers, [&run](const RunParameters& p, RunBuffers& b, ReportSink&) {
+        SelectIsaLevel(run.level);
+        MultVectorPack(p.n, p.l_block, p.threads, p.parallel_kind, b.a, b.b, b.c, &run.level);
+        run.c.assign(b.c, b.c + static_cast<std::size_t>(p.n) * p.n);
+    });
+    return run;
+}
+
+struct AutoCapAtEnd {
+    ~AutoCapAtEnd() { CapVectorPackIsa(VectorIsaCap::Auto); }
+};
+}  // namespace
+
+// Every cap the processor allows runs the level and kernel form it names;
+// the AVX levels give the same bits in both forms of Tavrel_8x4's kernel.
+TEST(VectorPackIsaCap, EachCapRunsItsFormAndTheAvxFormsAgreeBitForBit) {
+    const AutoCapAtEnd restore;
+    const char* forced = std::getenv("TAVREL_8X4_FORM");
+    const bool avx = SupportedIsaLevel() >= kIsaAvx;
+    const bool avx2 = SupportedIsaLevel() >= kIsaAvxFma3;
+    const bool avx512 = avx && TheProcessorInfo().RunsAvx512() && !(forced && std::string(forced) == "avx");
+    const std::string sse2_form = "SSE2 4x4 (Tavrel)", avx_form = "AVX 8x4 (Tavrel_8x4)",
+                      avx512_form = "AVX-512 24x8 (Tavrel_8x4)";
+    struct Case {
+        VectorIsaCap cap;
+        const char* name;
+        bool allowed;
+        std::int32_t level;
+        std::string form;
+    };
+    const Case cases[] = {
+        {VectorIsaCap::Auto, "auto", true, SupportedIsaLevel(),
+         !avx ? sse2_form : avx512 ? avx512_form : avx_form},
+        {VectorIsaCap::Sse2, "sse2", true, kIsaSse2, sse2_form},
+        {VectorIsaCap::Avx, "avx", avx, kIsaAvx, avx_form},
+        {VectorIsaCap::Avx2, "avx2", avx2, kIsaAvxFma3, avx_form},
+        {VectorIsaCap::Avx512, "avx512", avx512, kIsaAvxFma3, avx512_form},
+    };
+    std::vector<double> avx_product;
+    std::set<std::string> avx_forms;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(CapVectorPackIsa(c.cap), c.allowed);
+        if (!c.allowed) continue;
+        NoticeRecorder notices;
+        const CheckedRun run = RunVectorPackChecked();
+        EXPECT_EQ(run.result.outcome, RunOutcome::Completed);
+        EXPECT_TRUE(run.result.product);
+        EXPECT_EQ(run.result.check, CheckVerdict::Passed);
+        EXPECT_EQ(run.result.isa_level, c.level);
+        EXPECT_EQ(run.level, c.level);
+        EXPECT_EQ(VectorPackKernelForm(run.result.isa_level), c.form);
+        EXPECT_EQ(notices.notices, Notices{});
+        if (c.level == kIsaSse2) continue;
+        avx_forms.insert(c.form);
+        if (avx_product.empty()) {
+            avx_product = run.c;
+        } else {
+            EXPECT_EQ(std::memcmp(avx_product.data(), run.c.data(), avx_product.size() * sizeof(double)), 0);
+        }
+    }
+    EXPECT_EQ(avx_forms.size(), static_cast<std::size_t>(avx) + avx512);  // both forms compared where both run
+}
+
+// Asking for the 512-bit form where it does not run is refused and changes
+// nothing.
+TEST(VectorPackIsaCap, Avx512IsRefusedWhereItDoesNotRun) {
+    const AutoCapAtEnd restore;
+    ASSERT_TRUE(CapVectorPackIsa(VectorIsaCap::Sse2));
+    const char* forced = std::getenv("TAVREL_8X4_FORM");
+    const bool runs = TheProcessorInfo().RunsAvx512() && !(forced && std::string(forced) == "avx");
+    if (runs) GTEST_SKIP() << "this processor runs the 512-bit form";
+    EXPECT_FALSE(CapVectorPackIsa(VectorIsaCap::Avx512));
+    const CheckedRun run = RunVectorPackChecked();
+    EXPECT_EQ(run.result.isa_level, kIsaSse2);  // the cap before the refusal
+    EXPECT_NE(VectorPackKernelForm(kIsaAvxFma3), "AVX-512 24x8 (Tavrel_8x4)");
 }

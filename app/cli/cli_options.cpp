@@ -8,11 +8,30 @@
 #include <optional>
 #include <set>
 
+#include "processor_info.h"
 #include "reference_dgemm.h"
 #include "run_plan.h"
 
 namespace {
-const std::vector<std::string> kIsaNames = {"sse2", "avx", "avx2"};
+// --isa values after "auto", in the order of VectorIsaCap::Sse2 onwards.
+const std::vector<std::string> kIsaNames = {"sse2", "avx", "avx2", "avx512"};
+
+VectorIsaCap CapAt(std::size_t index) {
+    return static_cast<VectorIsaCap>(index + static_cast<std::size_t>(VectorIsaCap::Sse2));
+}
+
+std::size_t IndexOfCap(VectorIsaCap cap) {
+    return static_cast<std::size_t>(cap) - static_cast<std::size_t>(VectorIsaCap::Sse2);
+}
+
+// A decimal number of seconds from 0 to kMaxMinTimeSeconds.
+std::optional<double> ParseSeconds(const std::string& text) {
+    if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos) return std::nullopt;
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (*end != '\0' || !(value >= 0 && value <= kMaxMinTimeSeconds)) return std::nullopt;
+    return value;
+}
 
 std::optional<long long> ParseWholeNumber(const std::string& text) {
     if (text.empty()) return std::nullopt;
@@ -55,7 +74,7 @@ struct OptionSpec {
     Handler handle;
 };
 
-std::map<std::string, OptionSpec> OptionTable(std::int32_t supported_isa) {
+std::map<std::string, OptionSpec> OptionTable(VectorIsaCap supported_isa) {
     const auto int_max = std::numeric_limits<std::int32_t>::max();
     return {
         {"--method", {true, [](const std::string& v, CliOptions& o) -> std::string {
@@ -92,16 +111,24 @@ std::map<std::string, OptionSpec> OptionTable(std::int32_t supported_isa) {
          }}},
         {"--isa", {true, [supported_isa](const std::string& v, CliOptions& o) -> std::string {
              if (v == "auto") {
-                 o.isa_cap = 2;
+                 o.isa_cap = VectorIsaCap::Auto;
                  return {};
              }
-             const auto level = IndexOf(kIsaNames, v);
-             if (!level) return "--isa: expected auto, sse2, avx or avx2, got '" + v + "'";
-             if (*level > supported_isa) {
+             const auto index = IndexOf(kIsaNames, v);
+             if (!index) return "--isa: expected auto, sse2, avx, avx2 or avx512, got '" + v + "'";
+             const VectorIsaCap cap = CapAt(static_cast<std::size_t>(*index));
+             if (cap > supported_isa) {
                  return "--isa " + v + ": this processor (with this operating system) offers at most " +
-                        kIsaNames[static_cast<std::size_t>(supported_isa)];
+                        kIsaNames[IndexOfCap(supported_isa)];
              }
-             o.isa_cap = static_cast<std::int32_t>(*level);
+             o.isa_cap = cap;
+             return {};
+         }}},
+        {"--min-time", {true, [](const std::string& v, CliOptions& o) -> std::string {
+             const auto seconds = ParseSeconds(v);
+             if (!seconds) return "--min-time: expected seconds from 0 to 3600, such as 0.5, got '" + v + "'";
+             o.min_time_seconds = *seconds;
+             o.min_time_given = true;
              return {};
          }}},
         {"--check", {false, [](const std::string&, CliOptions& o) {
@@ -126,7 +153,7 @@ std::map<std::string, OptionSpec> OptionTable(std::int32_t supported_isa) {
              return {};
          }}},
         {"--output", {true, [](const std::string& v, CliOptions& o) -> std::string {
-             if (v.empty()) return "--output: expected a file name";
+             if (v.empty()) return "--output: expected a file name, or - for standard output";
              o.output_path = v;
              return {};
          }}},
@@ -176,7 +203,15 @@ const std::vector<std::string>& CliMethodNames() {
     return names;
 }
 
-CliParseResult ParseCommandLine(const std::vector<std::string>& args, std::int32_t supported_isa) {
+VectorIsaCap SupportedIsaCap() {
+    switch (SupportedIsaLevel()) {
+        case kIsaSse2: return VectorIsaCap::Sse2;
+        case kIsaAvx: return VectorIsaCap::Avx;
+        default: return TheProcessorInfo().RunsAvx512() ? VectorIsaCap::Avx512 : VectorIsaCap::Avx2;
+    }
+}
+
+CliParseResult ParseCommandLine(const std::vector<std::string>& args, VectorIsaCap supported_isa) {
     CliParseResult result;
     const auto table = OptionTable(supported_isa);
     std::set<std::string> given;
@@ -188,6 +223,16 @@ CliParseResult ParseCommandLine(const std::vector<std::string>& args, std::int32
             name = name.substr(0, eq);
         }
         if (name == "-h") name = "--help";
+        if (name == "--compare") {
+            if (value || i + 2 >= args.size()) {
+                result.error = "--compare: expected two result files, OLD.json NEW.json";
+                break;
+            }
+            result.options.compare_paths = {args[i + 1], args[i + 2]};
+            i += 2;
+            given.insert(name);
+            continue;
+        }
         const auto option = table.find(name);
         if (option == table.end()) {
             result.error = "unknown option '" + args[i] + "'";
@@ -207,11 +252,15 @@ CliParseResult ParseCommandLine(const std::vector<std::string>& args, std::int32
         result.error = option->second.handle(value.value_or(""), result.options);
     }
     if (result.error.empty()) result.error = ConflictBetween(given);
+    if (result.error.empty() && given.count("--compare") && given.size() > 1) {
+        result.error = "--compare takes no other option";
+    }
     return result;
 }
 
 std::string CliUsage() {
     return "Usage: vorp-cli [options]\n"
+           "       vorp-cli --compare OLD.json NEW.json\n"
            "Times one dense double-precision product C = A*B and prints the report.\n"
            "\n"
            "  --method M            0 classic, 1 hp, 2 block-cache, 3 block-pack-2x2,\n"
@@ -225,28 +274,38 @@ std::string CliUsage() {
            "                        (default 100; lowered to n / threads)\n"
            "  --parallel-kind K     openmp or tbb (default openmp)\n"
            "  --check               recompute with the Classic method and compare\n"
-           "  --isa I               auto, sse2, avx or avx2: the widest instruction set\n"
-           "                        method 4 may use (default auto)\n"
+           "  --isa I               auto, sse2, avx, avx2 or avx512: the widest instruction\n"
+           "                        set method 4 may use; avx and avx2 keep Tavrel_8x4 on\n"
+           "                        its 256-bit form (default auto: the widest there is)\n"
            "\n"
-           "Several runs at once (each prints its report, then a summary table):\n"
+           "Several runs at once (each shown run prints its report, then a summary):\n"
            "  --all                 methods 0 to 4 in turn (not with --method)\n"
-           "  --repeat R            R counted runs of each, 1 to 1000 (default 1); the\n"
-           "                        summary gives the best and the median\n"
+           "  --repeat R            at least R counted samples per point, 1 to 1000\n"
+           "                        (default 1)\n"
+           "  --min-time S          repeat each point until its counted samples add up to\n"
+           "                        S seconds, 0 to 3600 (default 0.2 for sweeps, else 0);\n"
+           "                        short runs are batched into samples of 10 ms or more\n"
            "  --warmup W            W uncounted runs before them, 0 to 100 (default 0)\n"
            "  --sizes LIST          orders to sweep: 200,400,800 or FROM:TO:STEP such as\n"
            "                        200:1000:200 (not with -n); each is normalised\n"
-           "  --threads-list LIST   thread counts to sweep, such as 1,2 (not with --threads)\n"
+           "  --threads-list LIST   thread counts to sweep, such as 1,2 (not with\n"
+           "                        --threads); methods 0 and 3 run once, on one thread\n"
            "  --reference           add the system BLAS dgemm (OpenBLAS) as a reference row\n"
            "  --format F            text, csv or json (default text): the reports and\n"
            "                        summary, one CSV row per point, or a JSON document\n"
-           "                        with a context object and the results; the context\n"
-           "                        of text and csv goes to standard error\n"
-           "  --output FILE         write the results to FILE instead of standard output\n"
+           "                        with a context object and the results\n"
+           "  --output FILE         write the results to FILE (- for standard output),\n"
+           "                        replacing it only when the work ends with a figure;\n"
+           "                        text and CSV files start with \"#\" context lines\n"
+           "  --compare OLD NEW     compare two JSON result files point by point\n"
            "\n"
            "  -h, --help            show this help\n"
            "  --version             show the version\n"
            "\n"
+           "Statistics use a fine clock; GFLOPS are of the median and the fastest sample.\n"
+           "Ctrl-C stops after the run at hand and writes what completed (exit 130).\n"
+           "\n"
            "Exit status: 0 every run completed without notice, 1 a notice was shown, a\n"
-           "check failed or a run stopped with \"Alloc Error\" (the summary names the\n"
-           "runs), 2 unusable arguments (nothing is run).\n";
+           "check failed or a run computed nothing (the summary names the runs), 2\n"
+           "unusable arguments (nothing is run), 130 stopped by a signal.\n";
 }

@@ -7,24 +7,28 @@
 #include <string>
 #include <vector>
 
+#include "methods/methods.h"
 #include "run_parameters.h"
 
 enum class OutputFormat { Text, Csv, Json };
 
 struct CliOptions {
     RunParameters params;
-    std::int32_t isa_cap = 2;  // highest IsaLevel method 4 may use
+    VectorIsaCap isa_cap = VectorIsaCap::Auto;  // the widest method 4 may use
     bool show_help = false;
     bool show_version = false;
 
     bool all_methods = false;                 // methods 0 to 4 instead of params.method
     std::int32_t repeat = 1;                  // counted runs per point
     std::int32_t warmup = 0;                  // uncounted runs before them
+    double min_time_seconds = 0;              // counted time per point at least
+    bool min_time_given = false;
     OutputFormat format = OutputFormat::Text;
     std::string output_path;                  // empty: standard output
     std::vector<std::int32_t> sizes;          // empty: params.n only
     std::vector<std::int32_t> thread_counts;  // empty: params.threads only
     bool reference = false;                   // add the system BLAS dgemm row
+    std::vector<std::string> compare_paths;   // --compare OLD NEW: nothing is run
 };
 
 struct CliParseResult {
@@ -32,9 +36,13 @@ struct CliParseResult {
     std::string error;  // empty when the arguments are usable
 };
 
-// Parses the arguments after the program name. `supported_isa` is the highest
-// IsaLevel this processor offers; asking --isa for more is an error.
-CliParseResult ParseCommandLine(const std::vector<std::string>& args, std::int32_t supported_isa);
+// Parses the arguments after the program name. `supported_isa` is the widest
+// --isa value this processor offers (Sse2 to Avx512); asking for more is an
+// error.
+CliParseResult ParseCommandLine(const std::vector<std::string>& args, VectorIsaCap supported_isa);
+
+// The widest --isa value of this processor and the kernel libraries.
+VectorIsaCap SupportedIsaCap();
 
 std::string CliUsage();
 
@@ -44,3 +52,4 @@ const std::vector<std::string>& CliMethodNames();
 // Limits of the multi-run options.
 constexpr std::int32_t kMaxRepeat = 1000;
 constexpr std::int32_t kMaxWarmup = 100;
+constexpr double kMaxMinTimeSeconds = 3600;

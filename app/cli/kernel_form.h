@@ -1,7 +1,8 @@
 // Which code did the arithmetic of a run: the loop form of methods 0 to 3,
 // the kernel library and register block of method 4 at its IsaLevel, or the
-// reference BLAS. Method 4's AVX levels both run Tavrel_8x4's 8x4 kernel
-// (built without FMA; "AVX+FMA3" only names the processor's level).
+// reference BLAS. Method 4's AVX levels both run the form of Tavrel_8x4's
+// kernel that the library reports (built without FMA; "AVX+FMA3" only names
+// the processor's level).
 #pragma once
 
 #include <cstdint>

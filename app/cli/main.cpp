@@ -1,49 +1,78 @@
 // vorp-cli: the command-line front end of the benchmark run.
 //
-// One plain run prints its report lines on standard output, nothing else.
-// Multi-run work (--all, --repeat, --warmup, sweeps, --reference) prints a
-// header before each report and a summary table after them (text), or only a
-// CSV or JSON document; the data goes to standard output or --output FILE,
-// the context, notices and the progress line (at a terminal that does not
-// show the text reports already) to standard error.
+// One plain run prints its report lines on standard output and, after a
+// check, its verdict on standard error. Multi-run work (--all, --repeat,
+// --warmup, --min-time, sweeps, --reference) prints a header before each
+// shown report and a summary table after them (text), or only a CSV or JSON
+// document; the data goes to standard output or --output FILE (replaced only
+// when the work ends), the context to the top of FILE as "#" lines (text and
+// CSV) or to standard error, and notes, notices and the progress line (at a
+// terminal that does not show the text reports already) to standard error.
+// SIGINT or SIGTERM stops after the run at hand and writes what completed
+// (exit 130); a second one ends the process at once.
 #include <unistd.h>
 
-#include <cerrno>
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "benchmark_run.h"
 #include "cli_options.h"
+#include "compare.h"
 #include "notice.h"
+#include "output_file.h"
 #include "plan_runner.h"
-#include "processor_info.h"
 #include "result_format.h"
 #include "run_context.h"
 #include "run_plan.h"
 
 namespace {
-// Report lines of text output go to the data stream; CSV and JSON keep only
-// the document there.
+constexpr int kExitInterrupted = 130;
+// The counted time per point of sweeps without --min-time: enough samples of
+// at least 10 ms each for small sizes to mean something.
+constexpr double kSweepMinTimeSeconds = 0.2;
+
+std::atomic<bool> g_stop{false};
+const char* g_temporary_path = nullptr;
+
+extern "C" void OnStopSignal(int) {
+    if (g_stop.exchange(true)) {
+        if (g_temporary_path && *g_temporary_path) unlink(g_temporary_path);
+        _exit(kExitInterrupted);
+    }
+}
+
+void InstallStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+// Report lines of text output go to the data stream while `shown`; CSV and
+// JSON keep only the document there.
 class DataSink : public ReportSink {
 public:
-    DataSink(std::FILE* out, bool keep) : out_(out), keep_(keep) {}
+    DataSink(std::FILE* out, bool text) : out_(out), text_(text) {}
     void AppendLine(const std::string& line) override {
-        if (!keep_) return;
+        if (!text_ || !shown) return;
         std::fputs(line.c_str(), out_);
         std::fputc('\n', out_);
         std::fflush(out_);
     }
+    bool shown = true;
 
 private:
     std::FILE* out_;
-    bool keep_;
+    bool text_;
 };
 
-// "run k of N ..." rewritten in place on standard error; only at a terminal.
+// The point at hand rewritten in place on standard error; only at a terminal.
 class ProgressLine {
 public:
     explicit ProgressLine(bool enabled) : enabled_(enabled) {}
@@ -69,7 +98,8 @@ private:
 
 ProgressLine* g_progress = nullptr;
 
-// Notices go to standard error; at a terminal they wait for Enter.
+// Notices go to standard error; at a terminal they wait for Enter (the run
+// clocks stand still meanwhile).
 void InstallTerminalNotices() {
     SetNoticeHandler([](const std::string& text) {
         if (g_progress) g_progress->Clear();
@@ -87,24 +117,152 @@ int Refuse(const std::string& message) {
     return 2;
 }
 
-// Writes the document of CSV and JSON output, or the summary of multi-run text.
-void WriteResults(std::FILE* out, const CliOptions& options, const RunContext& context,
-                  const std::vector<PointResult>& results, bool multi_run) {
-    std::string data;
-    switch (options.format) {
-        case OutputFormat::Text:
-            if (multi_run) data = "\n" + FormatSummaryTable(results, options.warmup, options.repeat);
-            break;
-        case OutputFormat::Csv: data = FormatCsv(results, options.warmup, options.repeat); break;
-        case OutputFormat::Json: data = FormatJson(context, results); break;
+int Compare(const CliOptions& options) {
+    const CompareOutcome outcome = CompareResultFiles(options.compare_paths[0], options.compare_paths[1]);
+    if (outcome.status != 0) {
+        std::fprintf(stderr, "vorp-cli: %s\n", outcome.error.c_str());
+        return outcome.status;
     }
-    std::fputs(data.c_str(), out);
+    std::fputs(outcome.text.c_str(), stdout);
+    return 0;
 }
+
+bool IsSweep(const CliOptions& options, const Plan& plan) {
+    return !options.sizes.empty() || !options.thread_counts.empty() ||
+           (options.all_methods && plan.points.size() > 1);
+}
+
+PlanSettings SettingsFor(const CliOptions& options, const Plan& plan) {
+    PlanSettings settings;
+    settings.warmup = options.warmup;
+    settings.repeat = options.repeat;
+    settings.min_time_seconds = options.min_time_given ? options.min_time_seconds
+                                : IsSweep(options, plan) ? kSweepMinTimeSeconds
+                                                         : 0;
+    settings.batch_samples = IsMultiRun(options, plan) || settings.min_time_seconds > 0;
+    return settings;
+}
+
+// Everything of one invocation that runs the plan.
+class Session {
+public:
+    Session(const CliOptions& options, const std::vector<std::string>& command_line)
+        : options_(options), plan_(ExpandPlan(options)), settings_(SettingsFor(options, plan_)),
+          multi_run_(settings_.batch_samples), text_(options.format == OutputFormat::Text),
+          output_(options.output_path), context_(CollectRunContext(options, command_line)) {
+        context_.min_time_seconds = settings_.min_time_seconds;
+    }
+
+    int Run() {
+        std::string error;
+        if (!output_.Open(error)) return Refuse(error);
+        g_temporary_path = output_.TemporaryPath();
+        for (const std::string& note : plan_.notes) std::fprintf(stderr, "note: %s\n", note.c_str());
+        WriteContext();
+        if (options_.format == OutputFormat::Csv) Put(FormatCsvHeader());
+
+        const std::vector<PointResult> results = RunWithProgress();
+        const bool interrupted = g_stop.load();
+        WriteResults(results, interrupted);
+        const bool problems = AnyProblem(results);
+        if (!text_ && problems) std::fputs(FormatProblems(results).c_str(), stderr);
+        if (!output_.ToStandardOutput() && !AnyFigure(results) && !interrupted) {
+            output_.Discard();
+            std::fprintf(stderr, "vorp-cli: no run gave a figure; %s is left as it was\n",
+                         options_.output_path.c_str());
+            return 1;
+        }
+        if (!output_.Commit(error)) {
+            std::fprintf(stderr, "vorp-cli: could not write the results: %s\n", error.c_str());
+            return 1;
+        }
+        if (interrupted) {
+            std::fprintf(stderr, "vorp-cli: stopped; the results hold the runs that completed\n");
+            return kExitInterrupted;
+        }
+        return problems ? 1 : 0;
+    }
+
+private:
+    void Put(const std::string& text) {
+        std::fputs(text.c_str(), output_.Stream());
+        std::fflush(output_.Stream());
+    }
+
+    // "#" lines at the top of a text or CSV file; standard error otherwise.
+    void WriteContext() {
+        if (options_.format == OutputFormat::Json) return;
+        if (!output_.ToStandardOutput()) {
+            Put(FormatContextComments(context_));
+        } else if (options_.format == OutputFormat::Csv || multi_run_) {
+            std::fputs(FormatContextText(context_).c_str(), stderr);
+        }
+    }
+
+    std::vector<PointResult> RunWithProgress() {
+        // Text reports on the same terminal already say which run is going on.
+        const bool reports_on_terminal = text_ && output_.ToStandardOutput() && isatty(STDOUT_FILENO);
+        ProgressLine progress(multi_run_ && isatty(STDERR_FILENO) && !reports_on_terminal);
+        g_progress = &progress;
+        DataSink sink(output_.Stream(), text_);
+        PlanHooks hooks;
+        hooks.stop = &g_stop;
+        bool first_header = true;
+        hooks.before_run = [&](const RunProgress& run) {
+            sink.shown = !multi_run_ || run.first_of_sample;
+            if (text_ && multi_run_ && sink.shown) {
+                sink.AppendLine((first_header ? "" : "\n") + FormatRunHeader(run));
+                first_header = false;
+            }
+            progress.Show(run);
+        };
+        hooks.after_run = [&](const RunProgress&, const RunRecord& run) {
+            const std::string check = FormatCheckLine(run);
+            if (!check.empty() && (text_ || !multi_run_) && sink.shown) {
+                progress.Clear();
+                std::fprintf(stderr, "%s\n", check.c_str());
+            }
+        };
+        hooks.after_point = [&](const PointResult& point) {
+            if (options_.format == OutputFormat::Csv) {
+                Put(FormatCsvRow(point, options_.warmup, options_.repeat));
+            }
+        };
+        std::vector<PointResult> results = RunPlan(plan_.points, settings_, sink, hooks);
+        progress.Clear();
+        g_progress = nullptr;
+        return results;
+    }
+
+    void WriteResults(const std::vector<PointResult>& results, bool interrupted) {
+        switch (options_.format) {
+            case OutputFormat::Text:
+                if (multi_run_) Put("\n" + FormatSummaryTable(results));
+                break;
+            case OutputFormat::Csv:
+                // Completed points are written already; an interrupted one last.
+                if (interrupted && !results.empty() && results.back().interrupted) {
+                    Put(FormatCsvRow(results.back(), options_.warmup, options_.repeat));
+                }
+                break;
+            case OutputFormat::Json: Put(FormatJson(context_, results, interrupted)); break;
+        }
+    }
+
+    const CliOptions& options_;
+    Plan plan_;
+    PlanSettings settings_;
+    bool multi_run_;
+    bool text_;
+    OutputFile output_;
+    RunContext context_;
+};
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    const CliParseResult parsed = ParseCommandLine(args, SupportedIsaLevel());
+    const std::vector<std::string> command_line(argv, argv + argc);
+    const std::vector<std::string> args(command_line.begin() + 1, command_line.end());
+    const CliParseResult parsed = ParseCommandLine(args, SupportedIsaCap());
     if (!parsed.error.empty()) return Refuse(parsed.error);
     const CliOptions& options = parsed.options;
     if (options.show_help) {
@@ -115,44 +273,13 @@ int main(int argc, char** argv) {
         std::printf("vorp-cli %s\n", VORP_VERSION);
         return 0;
     }
-    std::FILE* out = stdout;
-    if (!options.output_path.empty()) {
-        out = std::fopen(options.output_path.c_str(), "w");
-        if (!out) return Refuse("--output " + options.output_path + ": " + std::strerror(errno));
+    if (!options.compare_paths.empty()) return Compare(options);
+    if (!CapVectorPackIsa(options.isa_cap)) {
+        return Refuse("--isa: Tavrel_8x4 does not run its 512-bit form here (no AVX-512, or "
+                      "TAVREL_8X4_FORM=avx)");
     }
-    SetIsaLevelCap(options.isa_cap);
     InstallTerminalNotices();
-
-    const std::vector<PlannedPoint> plan = ExpandPlan(options);
-    const bool multi_run = TotalRuns(plan, options) > 1;
-    const bool text = options.format == OutputFormat::Text;
-    const RunContext context = CollectRunContext(options);
-    if (options.format == OutputFormat::Csv || (text && multi_run)) {
-        std::fputs(FormatContextText(context).c_str(), stderr);
-    }
-
-    // Text reports on the same terminal already say which run is going on.
-    const bool reports_on_terminal = text && out == stdout && isatty(STDOUT_FILENO);
-    ProgressLine progress(multi_run && isatty(STDERR_FILENO) && !reports_on_terminal);
-    g_progress = &progress;
-    DataSink sink(out, text);
-    PlanHooks hooks;
-    hooks.before_run = [&](const RunProgress& run) {
-        if (text && multi_run) sink.AppendLine((run.sequence > 1 ? "\n" : "") + FormatRunHeader(run));
-        progress.Show(run);
-    };
-    const std::vector<PointResult> results =
-        RunPlan(plan, options.warmup, options.repeat, sink, hooks);
-    progress.Clear();
-    g_progress = nullptr;
-
-    WriteResults(out, options, context, results, multi_run);
-    const bool problems = AnyProblem(results);
-    if (!text && problems) std::fputs(FormatProblems(results).c_str(), stderr);
-    const bool written = std::fflush(out) == 0 && !std::ferror(out) && (out == stdout || std::fclose(out) == 0);
-    if (!written) {
-        std::fprintf(stderr, "vorp-cli: could not write the results: %s\n", std::strerror(errno));
-        return 1;
-    }
-    return problems ? 1 : 0;
+    InstallStopSignals();
+    Session session(options, command_line);
+    return session.Run();
 }

@@ -1,14 +1,19 @@
 #include "plan_runner.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <map>
 #include <utility>
 
 #include "notice.h"
 #include "reference_dgemm.h"
 
 namespace {
-// While it lives, notices are appended to *target (when set) and passed on to
-// the handler that was installed before (or printed as the default does).
+// While it lives, notices are appended to *target (when set). The first
+// notice of each text at a point is passed on to the handler installed
+// before (or printed as the default does); repeats, which a batched sample
+// would otherwise show once per run, are counted and told once at the end
+// of the point.
 class NoticeCapture {
 public:
     NoticeCapture()
@@ -19,10 +24,21 @@ public:
 
     void RecordInto(std::vector<std::string>* target) { target_ = target; }
 
+    void EndPoint() {
+        for (const auto& [text, repeats] : repeats_) {
+            if (repeats == 0) continue;
+            std::fprintf(stderr, "notice: \"%s\" again in %zu more runs\n", text.c_str(), repeats);
+        }
+        repeats_.clear();
+    }
+
 private:
     void Record(const std::string& text) {
         if (target_) target_->push_back(text);
-        if (previous_) {
+        const auto [entry, first] = repeats_.try_emplace(text, 0);
+        if (!first) {
+            ++entry->second;
+        } else if (previous_) {
             previous_(text);
         } else {
             std::fprintf(stderr, "notice: %s\n", text.c_str());
@@ -31,6 +47,7 @@ private:
 
     NoticeHandler previous_;
     std::vector<std::string>* target_ = nullptr;
+    std::map<std::string, std::size_t> repeats_;  // by text, at the point at hand
 };
 }  // namespace
 
@@ -38,31 +55,124 @@ RunResult RunPoint(const PlannedPoint& point, RunParameters& params, ReportSink&
     return point.reference ? RunReferenceDgemm(params, sink) : RunBenchmark(params, sink);
 }
 
-std::vector<PointResult> RunPlan(const std::vector<PlannedPoint>& plan, std::int32_t warmup,
-                                 std::int32_t repeat, ReportSink& sink, const PlanHooks& hooks) {
-    const PointRunFunction run = hooks.run ? hooks.run : PointRunFunction(RunPoint);
+namespace {
+// Runs one point; the runs are appended to result.runs as they end.
+class PointRunner {
+public:
+    PointRunner(const PlanSettings& settings, const PlanHooks& hooks, ReportSink& sink,
+                NoticeCapture& capture, std::size_t& sequence)
+        : settings_(settings), hooks_(hooks), sink_(sink), capture_(capture), sequence_(sequence),
+          run_(hooks.run ? hooks.run : PointRunFunction(RunPoint)) {}
+
+    void Run(RunProgress progress, PointResult& result) {
+        progress.warmup = true;
+        for (std::int32_t k = 1; k <= settings_.warmup; ++k) {
+            progress.round = static_cast<std::size_t>(k);
+            if (!RunOnce(progress, result, 0)) return Interrupted(result);
+        }
+        progress.warmup = false;
+        std::size_t runs_per_sample = 1;
+        double counted_seconds = 0;
+        std::size_t sample = 1;
+        for (std::size_t attempt = 0; attempt < kMaxSamples; ++attempt) {
+            if (sample > static_cast<std::size_t>(settings_.repeat) &&
+                counted_seconds >= settings_.min_time_seconds) {
+                return;
+            }
+            progress.round = sample;
+            progress.runs_in_sample = runs_per_sample;
+            const std::size_t first = result.runs.size();
+            double sample_seconds = 0;
+            bool figure = true;
+            for (std::size_t r = 0; r < runs_per_sample && figure; ++r) {
+                progress.first_of_sample = r == 0;
+                if (!RunOnce(progress, result, sample)) return Interrupted(result);
+                figure = GaveProduct(result.runs.back());
+                sample_seconds += result.runs.back().result.measurements.fine_seconds;
+            }
+            // A point without a product takes no more time than its repeats.
+            if (!figure) {
+                counted_seconds = settings_.min_time_seconds;
+                ++sample;
+                continue;
+            }
+            const std::size_t next = NextRunsPerSample(runs_per_sample, sample_seconds);
+            if (next > runs_per_sample) {
+                // Too short to count: it only sizes the next sample.
+                for (std::size_t r = first; r < result.runs.size(); ++r) result.runs[r].sample = 0;
+                runs_per_sample = next;
+                continue;
+            }
+            counted_seconds += sample_seconds;
+            ++sample;
+        }
+    }
+
+private:
+    // Enough runs for the next sample to reach kMinSampleSeconds, growing at
+    // most tenfold at a time (as Google Benchmark sizes its iterations).
+    std::size_t NextRunsPerSample(std::size_t runs, double seconds) const {
+        if (!settings_.batch_samples || seconds >= kMinSampleSeconds || runs >= kMaxRunsPerSample) {
+            return runs;
+        }
+        const double wanted = seconds > 0 ? 1.4 * kMinSampleSeconds / seconds * runs : 10.0 * runs;
+        const double grown = std::min(wanted, 10.0 * runs);
+        return std::min(kMaxRunsPerSample, std::max(runs + 1, static_cast<std::size_t>(grown)));
+    }
+
+    bool StopRequested() const { return hooks_.stop && hooks_.stop->load(); }
+
+    void Interrupted(PointResult& result) { result.interrupted = true; }
+
+    // One run; false (and nothing run) once a stop is requested.
+    bool RunOnce(RunProgress& progress, PointResult& result, std::size_t sample) {
+        if (StopRequested()) return false;
+        if (hooks_.before_run) hooks_.before_run(progress);
+        RunRecord record;
+        record.sequence = ++sequence_;
+        record.warmup = progress.warmup;
+        record.sample = sample;
+        RunParameters params = result.point.params;
+        capture_.RecordInto(&record.notices);
+        record.result = run_(result.point, params, sink_);
+        capture_.RecordInto(nullptr);
+        result.runs.push_back(std::move(record));
+        if (hooks_.after_run) hooks_.after_run(progress, result.runs.back());
+        return true;
+    }
+
+    const PlanSettings& settings_;
+    const PlanHooks& hooks_;
+    ReportSink& sink_;
+    NoticeCapture& capture_;
+    std::size_t& sequence_;
+    PointRunFunction run_;
+};
+}  // namespace
+
+std::vector<PointResult> RunPlan(const std::vector<PlannedPoint>& plan, const PlanSettings& settings,
+                                 ReportSink& sink, const PlanHooks& hooks) {
     NoticeCapture capture;
     std::vector<PointResult> results;
-    RunProgress progress;
-    progress.total = plan.size() * static_cast<std::size_t>(warmup + repeat);
-    for (const PlannedPoint& point : plan) {
+    std::size_t sequence = 0;
+    PointRunner runner(settings, hooks, sink, capture, sequence);
+    for (std::size_t i = 0; i < plan.size(); ++i) {
+        if (hooks.stop && hooks.stop->load()) break;
         PointResult& result = results.emplace_back();
-        result.point = point;
-        result.shown = NormalisedParameters(point);
-        progress.point = &point;
-        for (std::int32_t k = 0; k < warmup + repeat; ++k) {
-            RunRecord& record = result.runs.emplace_back();
-            record.sequence = ++progress.sequence;
-            record.warmup = k < warmup;
-            progress.warmup = record.warmup;
-            progress.round = record.warmup ? k + 1 : k - warmup + 1;
-            progress.rounds = record.warmup ? warmup : repeat;
-            if (hooks.before_run) hooks.before_run(progress);
-            RunParameters params = point.params;
-            capture.RecordInto(&record.notices);
-            record.result = run(point, params, sink);
-            capture.RecordInto(nullptr);
+        result.point = plan[i];
+        result.shown = NormalisedParameters(plan[i]);
+        RunProgress progress;
+        progress.point_index = i + 1;
+        progress.points = plan.size();
+        progress.point = &plan[i];
+        progress.shown = result.shown;
+        runner.Run(progress, result);
+        capture.EndPoint();
+        if (result.runs.empty()) {
+            results.pop_back();
+            break;
         }
+        if (hooks.after_point && !result.interrupted) hooks.after_point(result);
     }
     return results;
 }

@@ -1,12 +1,11 @@
 #include "result_format.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <set>
 
-#include "json_writer.h"
 #include "processor_info.h"
 
 namespace {
@@ -17,116 +16,93 @@ std::string Formatted(const char* format, Values... values) {
     return text;
 }
 
-std::string ShortestNumber(double value) {
-    char digits[32];
-    const auto written = std::to_chars(digits, digits + sizeof digits, value);
-    return std::string(digits, written.ptr);
-}
-
-std::string OptionalNumber(std::optional<double> value) {
-    return value ? ShortestNumber(*value) : std::string();
-}
-
-// Durations come from a millisecond clock, medians of two may end in half a
-// millisecond: 0.0135, not 0.013500000000000002.
-double ClockRounded(double seconds) { return std::round(seconds * 1e4) / 1e4; }
-
-// GFLOPS to six significant digits, more than a millisecond clock resolves.
+// Six significant digits: what the fine clock resolves at the shortest
+// counted sample, and no more.
 std::optional<double> SixDigits(std::optional<double> value) {
-    if (!value) return std::nullopt;
-    char digits[32];
-    std::snprintf(digits, sizeof digits, "%.6g", *value);
-    return std::strtod(digits, nullptr);
+    if (!value || !std::isfinite(*value)) return std::nullopt;
+    return std::strtod(Formatted("%.6g", *value).c_str(), nullptr);
 }
 
-std::optional<double> TimingOf(const PointSummary& s, double TimingSummary::*field) {
-    if (s.timing.count == 0) return std::nullopt;
-    return ClockRounded(s.timing.*field);
+std::string Plain(std::optional<double> value) {
+    return value ? Formatted("%.6g", *value) : std::string();
 }
 
-std::string FixedOrDash(std::optional<double> value, int decimals) {
-    return value ? Formatted("%.*f", decimals, *value) : "-";
+std::string Flag(bool value) { return value ? "true" : "false"; }
+
+std::optional<double> IfAny(const PointSummary& s, double value) {
+    if (s.statistics.count == 0) return std::nullopt;
+    return value;
 }
 
-// "hp, n 400, threads 2": the point as asked (n before normalisation).
-std::string PointLabel(const PlannedPoint& point) {
-    return PointMethodKey(point) + Formatted(", n %d, threads %d", point.params.n, point.params.threads);
+std::optional<double> Cv(const PointSummary& s) {
+    if (s.statistics.count < 2) return std::nullopt;
+    return s.statistics.cv;
+}
+
+// "hp, n 400, l_block 176, threads 2": the point as it runs.
+std::string PointLabel(const PointResult& point) {
+    return Formatted("%s, n %d, l_block %d, threads %d", PointMethodKey(point.point).c_str(),
+                     point.shown.n, point.shown.l_block, point.shown.threads);
+}
+
+std::string ProgressLabel(const RunProgress& progress) {
+    return Formatted("point %zu of %zu: %s, n %d, l_block %d, threads %d", progress.point_index,
+                     progress.points, PointMethodKey(*progress.point).c_str(), progress.shown.n,
+                     progress.shown.l_block, progress.shown.threads);
 }
 
 std::string RunKind(const RunProgress& progress) {
-    return Formatted("%s %d of %d", progress.warmup ? "warm-up" : "counted run", progress.round,
-                     progress.rounds);
+    if (progress.warmup) return Formatted("warm-up %zu", progress.round);
+    if (progress.runs_in_sample == 1) return Formatted("sample %zu", progress.round);
+    return Formatted("sample %zu (%zu runs)", progress.round, progress.runs_in_sample);
+}
+
+// "run 7" or "runs 7-9 (3)".
+std::string RunsOf(const ProblemSpan& span) {
+    if (span.count == 1) return Formatted("run %zu", span.first);
+    return Formatted("runs %zu-%zu (%zu)", span.first, span.last, span.count);
 }
 
 std::string ProblemsOf(const PointResult& point) {
     std::string text;
-    for (const RunRecord& run : point.runs) {
-        if (!HasProblem(run)) continue;
-        text += (text.empty() ? "" : "; ") + Formatted("run %zu: ", run.sequence) + ProblemText(run);
+    for (const ProblemSpan& span : ProblemSpans(point)) {
+        text += (text.empty() ? "" : "; ") + RunsOf(span) + ": " + span.text;
     }
     return text;
 }
 
-std::vector<double> CountedSeconds(const PointResult& point) {
-    std::vector<double> seconds;
-    for (const RunRecord& run : point.runs) {
-        if (!run.warmup && run.result.outcome == RunOutcome::Completed) {
-            seconds.push_back(run.result.measurements.duration_seconds);
-        }
-    }
-    return seconds;
+std::string Flags(const PointSummary& s, const PointResult& point) {
+    std::string flags;
+    const auto add = [&flags](const char* flag) { flags += (flags.empty() ? "" : " ") + std::string(flag); };
+    if (s.samples > 0 && s.statistics.count == 0) add("none");
+    if (s.failed_samples > 0 && s.statistics.count > 0) add("fail");
+    if (s.noisy) add("noisy");
+    if (s.short_samples) add("short");
+    if (point.interrupted) add("stop");
+    return flags;
 }
 
-std::size_t CountRuns(const std::vector<PointResult>& results) {
-    std::size_t total = 0;
-    for (const PointResult& point : results) total += point.runs.size();
-    return total;
+std::string Dash(std::optional<double> value, const char* format) {
+    return value ? Formatted(format, *value) : "-";
 }
 
-void WriteResultJson(JsonWriter& json, const PointResult& point, const RunContext& context) {
-    const PointSummary s = Summarise(point);
-    json.BeginObject();
-    json.Key("method").String(s.method);
-    json.Key("method_index");
-    if (point.point.reference) json.Null(); else json.Integer(point.shown.method);
-    json.Key("n").Integer(point.shown.n);
-    json.Key("l_block").Integer(point.shown.l_block);
-    json.Key("threads").Integer(point.shown.threads);
-    json.Key("chunk").Integer(point.shown.chunk);
-    json.Key("isa_level");
-    if (s.isa_level) json.Integer(*s.isa_level); else json.Null();
-    json.Key("isa");
-    if (s.isa_level) json.String(IsaLevelName(*s.isa_level)); else json.Null();
-    json.Key("kernel").String(s.kernel_form);
-    json.Key("warmup").Integer(context.warmup);
-    json.Key("repeat").Integer(context.repeat);
-    json.Key("completed").Integer(static_cast<long long>(s.timing.count));
-    json.Key("operations").Integer(static_cast<long long>(s.operations));  // 2 n^3 < 2^53
-    json.Key("seconds").BeginArray();
-    for (const double seconds : CountedSeconds(point)) json.Number(ClockRounded(seconds));
-    json.EndArray();
-    json.Key("best_seconds").Number(TimingOf(s, &TimingSummary::best_seconds));
-    json.Key("median_seconds").Number(TimingOf(s, &TimingSummary::median_seconds));
-    json.Key("best_gflops").Number(SixDigits(s.best_gflops));
-    json.Key("median_gflops").Number(SixDigits(s.median_gflops));
-    json.Key("check").String(s.check);
-    json.Key("problems").BeginArray();
-    for (const RunRecord& run : point.runs) {
-        if (!HasProblem(run)) continue;
-        json.BeginObject();
-        json.Key("run").Integer(static_cast<long long>(run.sequence));
-        json.Key("warmup").Bool(run.warmup);
-        json.Key("notices").BeginArray();
-        for (const std::string& notice : run.notices) json.String(notice);
-        json.EndArray();
-        json.Key("check").String(CheckVerdictName(run.result.check));
-        json.Key("completed").Bool(run.result.outcome == RunOutcome::Completed);
-        json.EndObject();
+std::string KernelLines(const std::vector<PointResult>& results) {
+    std::set<std::string> seen;
+    std::string text;
+    for (const PointResult& point : results) {
+        const PointSummary s = Summarise(point);
+        if (s.kernel_form.empty() || !seen.insert(s.method + s.kernel_form).second) continue;
+        text += "  " + s.method + ": " + s.kernel_form + "\n";
     }
-    json.EndArray();
-    json.EndObject();
+    return text.empty() ? text : "Kernels:\n" + text;
 }
 }  // namespace
+
+const std::vector<std::string> kCsvColumns = {
+    "method", "method_index", "n", "l_block", "threads", "chunk", "isa", "kernel", "warmup",
+    "repeat", "completed", "failed", "best_seconds", "median_seconds", "mean_seconds",
+    "stddev_seconds", "cv", "best_gflops", "median_gflops", "noisy", "short", "interrupted",
+    "check", "max_rel_diff", "problems"};
 
 std::string CsvField(const std::string& text) {
     if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
@@ -136,126 +112,182 @@ std::string CsvField(const std::string& text) {
 }
 
 std::string FormatRunHeader(const RunProgress& progress) {
-    return Formatted("== run %zu of %zu: ", progress.sequence, progress.total) +
-           PointLabel(*progress.point) + ", " + RunKind(progress);
+    return "== " + ProgressLabel(progress) + ", " + RunKind(progress);
 }
 
 std::string FormatProgressLine(const RunProgress& progress, double elapsed_seconds) {
-    return Formatted("run %zu of %zu: ", progress.sequence, progress.total) +
-           PointLabel(*progress.point) + Formatted(" (%.1f s elapsed)", elapsed_seconds);
+    return ProgressLabel(progress) + ", " + RunKind(progress) +
+           Formatted(" (%.1f s elapsed)", elapsed_seconds);
 }
 
-std::string FormatSummaryTable(const std::vector<PointResult>& results, std::int32_t warmup,
-                               std::int32_t repeat) {
-    std::string text = Formatted("Summary: best and median of %d counted run%s per row", repeat,
-                                 repeat == 1 ? "" : "s");
-    if (warmup > 0) text += Formatted(", after %d warm-up%s", warmup, warmup == 1 ? "" : "s");
-    text += "; n, l_block and threads as the runs normalised them\n";
-    const char* row = "%3s  %-14s  %5s  %7s  %7s  %8s  %8s  %11s  %13s  %-12s  %s\n";
-    text += Formatted(row, "#", "method", "n", "l_block", "threads", "best s", "median s",
-                      "best GFLOPS", "median GFLOPS", "check", "kernel");
+std::string FormatCheckLine(const RunRecord& run) {
+    const double d = run.result.check_difference;
+    switch (run.result.check) {
+        case CheckVerdict::Passed:
+        case CheckVerdict::Failed:
+            return Formatted("check: %s (largest relative difference %.2g)",
+                             CheckVerdictName(run.result.check), d);
+        case CheckVerdict::NoReference:
+            return "check: not done (no memory for the reference product)";
+        default: return {};
+    }
+}
+
+std::string FormatSummaryTable(const std::vector<PointResult>& results) {
+    std::string text =
+        "Summary: per point, samples with a figure; seconds per product on the fine clock\n";
+    const char* row = "%3s %-14s %5s %5s %3s %4s %9s %5s %7s %7s %-6s %s\n";
+    text += Formatted(row, "#", "method", "n", "l_blk", "thr", "smp", "median ms", "cv%",
+                      "GFLOPS", "best", "check", "flags");
     std::size_t number = 0;
     for (const PointResult& point : results) {
         const PointSummary s = Summarise(point);
+        const std::string check = s.check == "not run" ? "-" : s.check == "no reference" ? "no-ref" : s.check;
+        std::optional<double> median_ms = IfAny(s, s.statistics.median * 1e3);
+        std::optional<double> cv_percent = Cv(s);
+        if (cv_percent) *cv_percent *= 100;
         text += Formatted(row, std::to_string(++number).c_str(), s.method.c_str(),
                           std::to_string(point.shown.n).c_str(),
                           std::to_string(point.shown.l_block).c_str(),
                           std::to_string(point.shown.threads).c_str(),
-                          FixedOrDash(TimingOf(s, &TimingSummary::best_seconds), 3).c_str(),
-                          FixedOrDash(TimingOf(s, &TimingSummary::median_seconds), 3).c_str(),
-                          FixedOrDash(s.best_gflops, 2).c_str(), FixedOrDash(s.median_gflops, 2).c_str(),
-                          s.check.c_str(), s.kernel_form.c_str());
+                          std::to_string(s.statistics.count).c_str(),
+                          Dash(median_ms, "%.4g").c_str(), Dash(cv_percent, "%.1f").c_str(),
+                          Dash(s.median_gflops, "%.2f").c_str(), Dash(s.best_gflops, "%.2f").c_str(),
+                          check.c_str(), Flags(s, point).c_str());
     }
-    return text + FormatProblems(results);
+    text += "GFLOPS: of the median sample; best: of the fastest. Flags: noisy (CV above 5%),\n"
+            "short (a sample under 10 ms), none or fail (all or some samples without a\n"
+            "product: no figure), stop (interrupted).\n";
+    return text + KernelLines(results) + FormatProblems(results);
 }
 
 std::string FormatProblems(const std::vector<PointResult>& results) {
+    std::size_t runs = 0;
+    for (const PointResult& point : results) runs += point.runs.size();
     if (!AnyProblem(results)) {
-        return Formatted("All %zu runs completed without notice or check failure.\n",
-                         CountRuns(results));
+        return Formatted("All %zu runs computed their product without notice or check failure.\n",
+                         runs);
     }
-    std::string text = "Runs with a check failure or notice:\n";
-    std::size_t number = 0;
-    for (const PointResult& point : results) {
-        ++number;
-        for (const RunRecord& run : point.runs) {
-            if (!HasProblem(run)) continue;
-            text += Formatted("  run %zu of %zu (row %zu: ", run.sequence, CountRuns(results), number) +
-                    PointLabel(point.point) + (run.warmup ? ", warm-up" : "") + "): " +
-                    ProblemText(run) + "\n";
+    std::string text = "Runs without a figure, with a notice or a check failure:\n";
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        for (const ProblemSpan& span : ProblemSpans(results[i])) {
+            text += "  " + RunsOf(span) + Formatted(" (row %zu: ", i + 1) + PointLabel(results[i]) +
+                    (span.run->warmup ? ", warm-up" : "") + "): " + span.text + "\n";
         }
     }
     return text;
 }
 
-std::string FormatCsv(const std::vector<PointResult>& results, std::int32_t warmup,
-                      std::int32_t repeat) {
-    std::string csv =
-        "method,method_index,n,l_block,threads,chunk,isa,kernel,warmup,repeat,completed,"
-        "best_seconds,median_seconds,best_gflops,median_gflops,check,problems\n";
-    for (const PointResult& point : results) {
-        const PointSummary s = Summarise(point);
-        const std::vector<std::string> fields = {
-            s.method,
-            point.point.reference ? "" : std::to_string(point.shown.method),
-            std::to_string(point.shown.n),
-            std::to_string(point.shown.l_block),
-            std::to_string(point.shown.threads),
-            std::to_string(point.shown.chunk),
-            s.isa_level ? IsaLevelName(*s.isa_level) : "",
-            s.kernel_form,
-            std::to_string(warmup),
-            std::to_string(repeat),
-            std::to_string(s.timing.count),
-            OptionalNumber(TimingOf(s, &TimingSummary::best_seconds)),
-            OptionalNumber(TimingOf(s, &TimingSummary::median_seconds)),
-            OptionalNumber(SixDigits(s.best_gflops)),
-            OptionalNumber(SixDigits(s.median_gflops)),
-            s.check,
-            ProblemsOf(point),
-        };
-        for (std::size_t i = 0; i < fields.size(); ++i) {
-            csv += (i ? "," : "") + CsvField(fields[i]);
-        }
-        csv += '\n';
+std::string FormatCsvHeader() {
+    std::string header;
+    for (std::size_t i = 0; i < kCsvColumns.size(); ++i) header += (i ? "," : "") + kCsvColumns[i];
+    return header + "\n";
+}
+
+std::string FormatCsvRow(const PointResult& point, std::int32_t warmup, std::int32_t repeat) {
+    const PointSummary s = Summarise(point);
+    const SampleStatistics& st = s.statistics;
+    const std::vector<std::string> fields = {
+        s.method,
+        point.point.reference ? "" : std::to_string(point.shown.method),
+        std::to_string(point.shown.n),
+        std::to_string(point.shown.l_block),
+        std::to_string(point.shown.threads),
+        std::to_string(point.shown.chunk),
+        s.isa_level ? IsaLevelName(*s.isa_level) : "",
+        s.kernel_form,
+        std::to_string(warmup),
+        std::to_string(repeat),
+        std::to_string(st.count),
+        std::to_string(s.failed_samples),
+        Plain(IfAny(s, st.min)),
+        Plain(IfAny(s, st.median)),
+        Plain(IfAny(s, st.mean)),
+        Plain(Cv(s) ? std::optional<double>(st.stddev) : std::nullopt),
+        Plain(Cv(s)),
+        Plain(s.best_gflops),
+        Plain(s.median_gflops),
+        Flag(s.noisy),
+        Flag(s.short_samples),
+        Flag(point.interrupted),
+        s.check,
+        Plain(s.check_difference),
+        ProblemsOf(point),
+    };
+    std::string csv;
+    for (std::size_t i = 0; i < fields.size(); ++i) csv += (i ? "," : "") + CsvField(fields[i]);
+    return csv + "\n";
+}
+
+nlohmann::json ResultJson(const PointResult& point, std::int32_t warmup, std::int32_t repeat) {
+    using nlohmann::json;
+    const PointSummary s = Summarise(point);
+    const SampleStatistics& st = s.statistics;
+    const auto number = [](std::optional<double> value) -> json {
+        value = SixDigits(value);
+        return value ? json(*value) : json(nullptr);
+    };
+    json problems = json::array();
+    for (const ProblemSpan& span : ProblemSpans(point)) {
+        const RunRecord& run = *span.run;
+        problems.push_back({{"run", span.first},
+                            {"last_run", span.last},
+                            {"runs", span.count},
+                            {"warmup", run.warmup},
+                            {"notices", run.notices},
+                            {"completed", run.result.outcome == RunOutcome::Completed},
+                            {"product", run.result.product},
+                            {"check", CheckVerdictName(run.result.check)}});
     }
-    return csv;
+    json seconds = json::array(), ticks = json::array();
+    for (const double v : s.seconds) seconds.push_back(*SixDigits(v));
+    for (const double v : s.tick_seconds) ticks.push_back(*SixDigits(v));
+    return {
+        {"method", s.method},
+        {"method_index", point.point.reference ? json(nullptr) : json(point.shown.method)},
+        {"n", point.shown.n},
+        {"l_block", point.shown.l_block},
+        {"threads", point.shown.threads},
+        {"chunk", point.shown.chunk},
+        {"asked", {{"n", point.point.params.n}, {"l_block", point.point.params.l_block},
+                   {"threads", point.point.params.threads}}},
+        {"isa_level", s.isa_level ? json(*s.isa_level) : json(nullptr)},
+        {"isa", s.isa_level ? json(IsaLevelName(*s.isa_level)) : json(nullptr)},
+        {"kernel", s.kernel_form},
+        {"warmup", warmup},
+        {"repeat", repeat},
+        {"completed", st.count},
+        {"failed", s.failed_samples},
+        {"product", st.count > 0},
+        {"operations", static_cast<long long>(s.operations)},  // 2 n^3 < 2^53
+        {"seconds", seconds},
+        {"tick_seconds", ticks},
+        {"runs_per_sample", s.runs_per_sample},
+        {"best_seconds", number(IfAny(s, st.min))},
+        {"median_seconds", number(IfAny(s, st.median))},
+        {"mean_seconds", number(IfAny(s, st.mean))},
+        {"stddev_seconds", number(Cv(s) ? std::optional<double>(st.stddev) : std::nullopt)},
+        {"cv", number(Cv(s))},
+        {"best_gflops", number(s.best_gflops)},
+        {"median_gflops", number(s.median_gflops)},
+        {"noisy", s.noisy},
+        {"short", s.short_samples},
+        {"interrupted", point.interrupted},
+        {"check", s.check},
+        {"max_rel_diff", number(s.check_difference)},
+        {"problems", problems},
+    };
 }
 
-std::string FormatJson(const RunContext& context, const std::vector<PointResult>& results) {
-    JsonWriter json;
-    json.BeginObject();
-    json.Key("schema_version").Integer(kResultsSchemaVersion);
-    json.Key("context").BeginObject();
-    json.Key("program").String(context.program);
-    json.Key("version").String(context.version);
-    json.Key("date").String(context.date);
-    json.Key("cpu_model").String(context.cpu_model);
-    json.Key("isa_level").Integer(context.isa_level);
-    json.Key("isa").String(context.isa_name);
-    json.Key("vector_kernel").String(context.kernel_form);
-    json.Key("threads").BeginArray();
-    for (const std::int32_t threads : context.threads) json.Integer(threads);
-    json.EndArray();
-    json.Key("warmup").Integer(context.warmup);
-    json.Key("repeat").Integer(context.repeat);
-    json.Key("compiler").String(context.compiler);
-    json.Key("build_type").String(context.build_type);
-    json.Key("reference");
-    if (context.reference.empty()) json.Null(); else json.String(context.reference);
-    json.EndObject();
-    json.Key("results").BeginArray();
-    for (const PointResult& point : results) WriteResultJson(json, point, context);
-    json.EndArray();
-    json.EndObject();
-    return json.Text();
-}
-
-std::string FormatContextText(const RunContext& context) {
-    std::string text = context.program + " " + context.version + ", " + context.date + "\n";
-    text += "cpu: " + context.cpu_model + "\n";
-    text += "method 4: " + context.isa_name + ", " + context.kernel_form + "\n";
-    text += "build: " + context.compiler + ", " + context.build_type + "\n";
-    if (!context.reference.empty()) text += "reference: " + context.reference + "\n";
-    return text;
+std::string FormatJson(const RunContext& context, const std::vector<PointResult>& results,
+                       bool interrupted) {
+    nlohmann::json results_json = nlohmann::json::array();
+    for (const PointResult& point : results) {
+        results_json.push_back(ResultJson(point, context.warmup, context.repeat));
+    }
+    const nlohmann::json doc = {{"schema_version", kResultsSchemaVersion},
+                                {"context", ContextJson(context)},
+                                {"interrupted", interrupted},
+                                {"results", results_json}};
+    return doc.dump(2) + "\n";
 }

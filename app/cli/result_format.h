@@ -1,16 +1,17 @@
-// The outputs of multi-run work: the header line before each run's report,
+// The outputs of multi-run work: the header line before each shown report,
 // the progress line, the summary table, the list of runs with problems, and
-// the CSV and JSON documents.
+// the CSV and JSON documents. Figures are GFLOPS from the fine clock.
 //
 // CSV: a header row, then one row per point (method, n and threads; the
 // reference row has the method "openblas" and no method_index); fields that
-// hold a comma, quote or line break are quoted. Columns:
-//   method,method_index,n,l_block,threads,chunk,isa,kernel,warmup,repeat,
-//   completed,best_seconds,median_seconds,best_gflops,median_gflops,check,problems
-// JSON: {"schema_version", "context": {...}, "results": [{...}, ...]}, each
-// result holding the fields of the CSV row plus the counted durations.
+// hold a comma, quote or line break are quoted. Columns: see kCsvColumns.
+// Seconds are per product; best is the fastest sample; empty fields where a
+// point has no figure.
+// JSON: {"schema_version", "context": {...}, "interrupted", "results": [...]},
+// each result holding the fields of the CSV row plus the per-sample seconds.
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -18,23 +19,29 @@
 #include "run_context.h"
 #include "run_results.h"
 
-// "== run 3 of 10: hp, n 400, threads 2, counted run 1 of 3"
+// "== point 3 of 10: hp, n 400, l_block 176, threads 2, sample 1 (8 runs)"
 std::string FormatRunHeader(const RunProgress& progress);
-// "run 3 of 10: hp, n 400, threads 2 (1.2 s elapsed)"
+// "point 3 of 10: hp, n 400, l_block 176, threads 2, sample 1 (8 runs) (1.2 s elapsed)"
 std::string FormatProgressLine(const RunProgress& progress, double elapsed_seconds);
 
-// The table of one row per point: method, n, l_block, threads, best and median
-// seconds and GFLOPS, check verdict and kernel form; then the problem list.
-std::string FormatSummaryTable(const std::vector<PointResult>& results, std::int32_t warmup,
-                               std::int32_t repeat);
-// "Runs with a check failure or notice:" and one line per such run, or a line
+// "check: passed (largest relative difference 3.1e-17)", or nothing when the
+// run had no check.
+std::string FormatCheckLine(const RunRecord& run);
+
+// The table of one row per point (at most 100 columns), the kernels that ran,
+// the flags' meaning, then the problem list.
+std::string FormatSummaryTable(const std::vector<PointResult>& results);
+// "Runs without a figure, with a notice or a check failure:" and one line per
+// such run (consecutive runs with the same problem as one line), or a line
 // saying there was none.
 std::string FormatProblems(const std::vector<PointResult>& results);
 
-std::string FormatCsv(const std::vector<PointResult>& results, std::int32_t warmup,
-                      std::int32_t repeat);
-std::string FormatJson(const RunContext& context, const std::vector<PointResult>& results);
-// "key: value" lines for standard error.
-std::string FormatContextText(const RunContext& context);
+extern const std::vector<std::string> kCsvColumns;
+std::string FormatCsvHeader();
+std::string FormatCsvRow(const PointResult& point, std::int32_t warmup, std::int32_t repeat);
+
+nlohmann::json ResultJson(const PointResult& point, std::int32_t warmup, std::int32_t repeat);
+std::string FormatJson(const RunContext& context, const std::vector<PointResult>& results,
+                       bool interrupted);
 
 std::string CsvField(const std::string& text);

@@ -1,5 +1,6 @@
 #include "run_plan.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -82,40 +83,113 @@ ListParse ParseThreadList(const std::string& text) {
     return ParseCommaList("--threads-list", text, kMinThreads, kMaxThreads);
 }
 
-std::vector<PlannedPoint> ExpandPlan(const CliOptions& options) {
+namespace {
+bool RunsOnOneThread(std::int32_t method) {
+    return method == kMethodClassic || method == kMethodBlockPack2x2;
+}
+
+std::vector<std::int32_t> PlannedMethods(const CliOptions& options) {
+    if (!options.all_methods) return {options.params.method};
+    std::vector<std::int32_t> methods;
+    for (std::int32_t m = 0; m < kMethodCount; ++m) methods.push_back(m);
+    return methods;
+}
+
+// What the run's normalisation does to n and l_block, or nothing.
+std::vector<std::string> NormalisationNotes(std::int32_t n, std::int32_t l_block) {
+    std::int32_t run_n = n, run_block = l_block;
+    NormaliseOrderAndBlock(run_n, run_block);
+    std::vector<std::string> notes;
+    if (run_block != l_block) {
+        const bool lowered = l_block - l_block % 4 > n;
+        notes.push_back("--l-block " + std::to_string(l_block) + " runs as " +
+                        std::to_string(run_block) +
+                        (lowered ? ": lowered to n " + std::to_string(n) : ": a multiple of 4"));
+    }
+    if (run_n != n) {
+        notes.push_back("-n " + std::to_string(n) + " runs as " + std::to_string(run_n) +
+                        ": a multiple of l_block " + std::to_string(run_block));
+    }
+    return notes;
+}
+
+bool SameRun(const PlannedPoint& a, const PlannedPoint& b) {
+    const RunParameters x = NormalisedParameters(a), y = NormalisedParameters(b);
+    return a.reference == b.reference && x.method == y.method && x.n == y.n &&
+           x.l_block == y.l_block && x.threads == y.threads && x.chunk == y.chunk;
+}
+
+void AddNote(Plan& plan, const std::string& note) {
+    for (const std::string& known : plan.notes) {
+        if (known == note) return;
+    }
+    plan.notes.push_back(note);
+}
+
+// Appends `point` unless an earlier point runs the same, and notes that.
+// Returns whether it was appended.
+bool AddPoint(Plan& plan, const PlannedPoint& point) {
+    for (const PlannedPoint& earlier : plan.points) {
+        if (!SameRun(earlier, point)) continue;
+        if (earlier.params.n != point.params.n) {
+            AddNote(plan, "-n " + std::to_string(point.params.n) + " runs as " +
+                              std::to_string(NormalisedParameters(point).n) + ", as -n " +
+                              std::to_string(earlier.params.n) + " does: its points run once");
+        }
+        return false;
+    }
+    plan.points.push_back(point);
+    return true;
+}
+}  // namespace
+
+Plan ExpandPlan(const CliOptions& options) {
     const std::vector<std::int32_t> sizes =
         options.sizes.empty() ? std::vector<std::int32_t>{options.params.n} : options.sizes;
-    const std::vector<std::int32_t> thread_counts = options.thread_counts.empty()
-                                                        ? std::vector<std::int32_t>{options.params.threads}
-                                                        : options.thread_counts;
-    std::vector<std::int32_t> methods{options.params.method};
-    if (options.all_methods) {
-        methods.clear();
-        for (std::int32_t m = 0; m < kMethodCount; ++m) methods.push_back(m);
-    }
-    std::vector<PlannedPoint> plan;
+    const bool thread_sweep = !options.thread_counts.empty();
+    const std::vector<std::int32_t> thread_counts =
+        thread_sweep ? options.thread_counts : std::vector<std::int32_t>{options.params.threads};
+    Plan plan;
     for (const std::int32_t n : sizes) {
-        for (const std::int32_t threads : thread_counts) {
+        const std::size_t notes_before = plan.notes.size();
+        bool added = false;
+        for (std::size_t t = 0; t < thread_counts.size(); ++t) {
             PlannedPoint point;
             point.params = options.params;
             point.params.n = n;
-            point.params.threads = threads;
-            for (const std::int32_t method : methods) {
+            point.params.threads = thread_counts[t];
+            for (const std::int32_t method : PlannedMethods(options)) {
                 point.params.method = method;
-                plan.push_back(point);
+                if (thread_sweep && RunsOnOneThread(method)) {
+                    if (t > 0) continue;
+                    point.params.threads = 1;
+                }
+                added = AddPoint(plan, point) || added;
+                point.params.threads = thread_counts[t];
             }
             if (options.reference) {
                 point.reference = true;
                 point.params.method = kMethodClassic;  // the layout the reference reads
-                plan.push_back(point);
+                added = AddPoint(plan, point) || added;
             }
         }
+        // A size whose points all ran before has its note already.
+        if (!added) continue;
+        std::vector<std::string> notes;
+        for (const std::string& note : NormalisationNotes(n, options.params.l_block)) {
+            if (std::find(plan.notes.begin(), plan.notes.end(), note) == plan.notes.end()) {
+                notes.push_back(note);
+            }
+        }
+        plan.notes.insert(plan.notes.begin() + static_cast<std::ptrdiff_t>(notes_before), notes.begin(),
+                          notes.end());
     }
     return plan;
 }
 
-std::size_t TotalRuns(const std::vector<PlannedPoint>& plan, const CliOptions& options) {
-    return plan.size() * static_cast<std::size_t>(options.warmup + options.repeat);
+bool IsMultiRun(const CliOptions& options, const Plan& plan) {
+    return plan.points.size() > 1 || options.warmup > 0 || options.repeat > 1 ||
+           options.min_time_seconds > 0;
 }
 
 std::string PointMethodKey(const PlannedPoint& point) {

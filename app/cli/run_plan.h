@@ -1,6 +1,6 @@
 // The plan of a vorp-cli invocation: the lists of sizes and thread counts it
 // sweeps, and the points (one method, or the reference, at one n and thread
-// count) that it runs in order. Each point is run warm-up + repeat times.
+// count) that it runs in order.
 #pragma once
 
 #include <cstddef>
@@ -30,12 +30,23 @@ struct PlannedPoint {
     RunParameters params;    // as asked, before the run's normalisation
 };
 
-// Sizes outermost, then thread counts, then methods 0 to 4 (or the one
-// method), then the reference row.
-std::vector<PlannedPoint> ExpandPlan(const CliOptions& options);
+struct Plan {
+    std::vector<PlannedPoint> points;
+    // One line each where the run's normalisation changes what was asked
+    // ("-n 1000 runs as 880: a multiple of l_block 176") or makes two points
+    // the same (the later one is dropped).
+    std::vector<std::string> notes;
+};
 
-// How many runs the plan performs in all.
-std::size_t TotalRuns(const std::vector<PlannedPoint>& plan, const CliOptions& options);
+// Sizes outermost, then thread counts, then methods 0 to 4 (or the one
+// method), then the reference row. Methods 0 and 3 run on one thread: over a
+// list of thread counts they appear once per size, with threads 1. Points
+// that normalise to the same parameters run once.
+Plan ExpandPlan(const CliOptions& options);
+
+// Whether the options ask for more than one run (several points, warm-ups,
+// repetitions or a minimum time).
+bool IsMultiRun(const CliOptions& options, const Plan& plan);
 
 // "classic" ... "vector-pack", or "openblas" for the reference row.
 std::string PointMethodKey(const PlannedPoint& point);

@@ -1,23 +1,39 @@
 #include "run_results.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "kernel_form.h"
+#include "plan_runner.h"
 #include "processor_info.h"
 #include "reference_dgemm.h"
 
 namespace {
-// "failed" when a run failed its check, "no reference" when a check could not
-// get its reference, "passed" when some run passed, "not run" otherwise.
-std::string CheckSummary(const PointResult& point) {
-    bool no_reference = false, passed = false;
+// The worst verdict of the point's runs: failed, then no reference, then
+// passed, then not run.
+CheckVerdict PointCheck(const PointResult& point) {
+    const auto rank = [](CheckVerdict v) {
+        switch (v) {
+            case CheckVerdict::Failed: return 3;
+            case CheckVerdict::NoReference: return 2;
+            case CheckVerdict::Passed: return 1;
+            default: return 0;
+        }
+    };
+    CheckVerdict worst = CheckVerdict::NotRun;
     for (const RunRecord& run : point.runs) {
-        if (run.result.check == CheckVerdict::Failed) return "failed";
-        no_reference = no_reference || run.result.check == CheckVerdict::NoReference;
-        passed = passed || run.result.check == CheckVerdict::Passed;
+        if (rank(run.result.check) > rank(worst)) worst = run.result.check;
     }
-    if (no_reference) return "no reference";
-    return passed ? "passed" : "not run";
+    return worst;
+}
+
+std::optional<double> LargestCheckDifference(const PointResult& point) {
+    std::optional<double> largest;
+    for (const RunRecord& run : point.runs) {
+        const double d = run.result.check_difference;
+        if (!std::isnan(d) && (!largest || d > *largest)) largest = d;
+    }
+    return largest;
 }
 
 const RunRecord* LastCompleted(const PointResult& point) {
@@ -26,6 +42,7 @@ const RunRecord* LastCompleted(const PointResult& point) {
     }
     return nullptr;
 }
+
 // The kernel form and, for method 4, the IsaLevel its preparation chose (none
 // when no run of the point completed).
 void DescribeKernel(const PointResult& point, PointSummary& summary) {
@@ -42,19 +59,66 @@ void DescribeKernel(const PointResult& point, PointSummary& summary) {
         summary.kernel_form = KernelFormName(method, *summary.isa_level);
     }
 }
+
+struct SampleTotals {
+    std::size_t runs = 0;
+    double fine = 0, tick = 0;
+    bool figure = true;
+};
+
+std::vector<SampleTotals> CountedSamples(const PointResult& point) {
+    std::vector<SampleTotals> samples;
+    for (const RunRecord& run : point.runs) {
+        if (run.warmup || run.sample == 0) continue;
+        if (samples.size() < run.sample) samples.resize(run.sample);
+        SampleTotals& s = samples[run.sample - 1];
+        ++s.runs;
+        s.fine += run.result.measurements.fine_seconds;
+        s.tick += run.result.measurements.duration_seconds;
+        s.figure = s.figure && GaveProduct(run);
+    }
+    return samples;
+}
 }  // namespace
 
-TimingSummary SummariseTimes(std::vector<double> seconds) {
-    TimingSummary summary;
-    summary.count = seconds.size();
-    if (seconds.empty()) return summary;
-    std::sort(seconds.begin(), seconds.end());
-    const std::size_t middle = seconds.size() / 2;
-    summary.best_seconds = seconds.front();
-    summary.median_seconds = seconds.size() % 2 == 1
-                                 ? seconds[middle]
-                                 : (seconds[middle - 1] + seconds[middle]) / 2;
-    return summary;
+bool GaveProduct(const RunRecord& run) {
+    return run.result.outcome == RunOutcome::Completed && run.result.product &&
+           run.result.check != CheckVerdict::Failed;
+}
+
+bool HasProblem(const RunRecord& run) {
+    return !GaveProduct(run) || !run.notices.empty() ||
+           run.result.check == CheckVerdict::NoReference;
+}
+
+std::string ProblemText(const RunRecord& run) {
+    std::vector<std::string> parts;
+    for (const std::string& notice : run.notices) parts.push_back("notice \"" + notice + "\"");
+    if (run.result.outcome != RunOutcome::Completed) {
+        parts.push_back("run not completed");
+    } else if (!run.result.product) {
+        parts.push_back("no product");
+    }
+    if (run.result.check == CheckVerdict::Failed) parts.push_back("check failed");
+    if (run.result.check == CheckVerdict::NoReference) parts.push_back("check without reference");
+    std::string text;
+    for (const std::string& part : parts) text += (text.empty() ? "" : "; ") + part;
+    return text;
+}
+
+std::vector<ProblemSpan> ProblemSpans(const PointResult& point) {
+    std::vector<ProblemSpan> spans;
+    for (const RunRecord& run : point.runs) {
+        if (!HasProblem(run)) continue;
+        const std::string text = ProblemText(run);
+        if (!spans.empty() && spans.back().text == text && spans.back().run->warmup == run.warmup) {
+            spans.back().last = run.sequence;
+            ++spans.back().count;
+            continue;
+        }
+        spans.push_back({&run, run.sequence, run.sequence, 1, text});
+    }
+    return spans;
 }
 
 std::optional<double> GflopsAt(double operations, double seconds) {
@@ -71,41 +135,32 @@ const char* CheckVerdictName(CheckVerdict verdict) {
     }
 }
 
-bool HasProblem(const RunRecord& run) {
-    return run.result.outcome != RunOutcome::Completed || !run.notices.empty() ||
-           run.result.check == CheckVerdict::Failed || run.result.check == CheckVerdict::NoReference;
-}
-
-std::string ProblemText(const RunRecord& run) {
-    std::vector<std::string> parts;
-    for (const std::string& notice : run.notices) parts.push_back("notice \"" + notice + "\"");
-    if (run.result.check == CheckVerdict::Failed) parts.push_back("check failed");
-    if (run.result.check == CheckVerdict::NoReference) parts.push_back("check without reference");
-    if (run.result.outcome != RunOutcome::Completed) parts.push_back("run not completed");
-    std::string text;
-    for (const std::string& part : parts) text += (text.empty() ? "" : "; ") + part;
-    return text;
-}
-
 PointSummary Summarise(const PointResult& point) {
     PointSummary summary;
     summary.method = PointMethodKey(point.point);
-    std::vector<double> counted;
-    for (const RunRecord& run : point.runs) {
-        summary.problem = summary.problem || HasProblem(run);
-        if (!run.warmup && run.result.outcome == RunOutcome::Completed) {
-            counted.push_back(run.result.measurements.duration_seconds);
+    for (const RunRecord& run : point.runs) summary.problem = summary.problem || HasProblem(run);
+    for (const SampleTotals& sample : CountedSamples(point)) {
+        ++summary.samples;
+        if (!sample.figure || sample.runs == 0) {
+            ++summary.failed_samples;
+            continue;
         }
+        summary.seconds.push_back(sample.fine / static_cast<double>(sample.runs));
+        summary.tick_seconds.push_back(sample.tick / static_cast<double>(sample.runs));
+        summary.runs_per_sample.push_back(sample.runs);
+        summary.short_samples = summary.short_samples || sample.fine < kMinSampleSeconds;
     }
-    summary.timing = SummariseTimes(counted);
+    summary.statistics = Describe(summary.seconds);
+    summary.noisy = summary.statistics.count >= 2 && summary.statistics.cv > kNoisyCv;
     const RunParameters& p = point.shown;
     summary.operations = 2.0 * static_cast<double>(p.n) * p.n * p.n;
-    if (summary.timing.count > 0) {
-        summary.best_gflops = GflopsAt(summary.operations, summary.timing.best_seconds);
-        summary.median_gflops = GflopsAt(summary.operations, summary.timing.median_seconds);
+    if (summary.statistics.count > 0) {
+        summary.best_gflops = GflopsAt(summary.operations, summary.statistics.min);
+        summary.median_gflops = GflopsAt(summary.operations, summary.statistics.median);
     }
     DescribeKernel(point, summary);
-    summary.check = CheckSummary(point);
+    summary.check = CheckVerdictName(PointCheck(point));
+    summary.check_difference = LargestCheckDifference(point);
     return summary;
 }
 
@@ -114,6 +169,13 @@ bool AnyProblem(const std::vector<PointResult>& results) {
         for (const RunRecord& run : point.runs) {
             if (HasProblem(run)) return true;
         }
+    }
+    return false;
+}
+
+bool AnyFigure(const std::vector<PointResult>& results) {
+    for (const PointResult& point : results) {
+        if (!Summarise(point).seconds.empty()) return true;
     }
     return false;
 }

@@ -20,6 +20,8 @@
 #include <limits>
 #include <utility>
 
+#include "tick.h"
+
 // ---- Dialog units ---------------------------------------------------------
 
 namespace {
@@ -440,7 +442,7 @@ void CDialog::BeginBusy(const QString& label) {
     focus_before_busy_ = focusWidget();
     inputs_->setEnabled(false);
     for (QAction* action : system_menu_->actions()) action->setEnabled(false);
-    busy_clock_.start();
+    busy_since_ = RunFineSeconds();
     UpdateBusyText();
     if (busy_bar_) {
         busy_bar_->show();
@@ -468,7 +470,8 @@ void CDialog::EndBusy() {
 
 void CDialog::UpdateBusyText() {
     if (!busy_text_) return;
-    const double seconds = static_cast<double>(busy_clock_.elapsed()) / 1000.0;
+    // The run clock: it stands still while a notice waits for the user.
+    const double seconds = RunFineSeconds() - busy_since_;
     busy_text_->setText(QStringLiteral("%1 %2 s").arg(busy_label_).arg(seconds, 0, 'f', 1));
 }
 

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QIcon>
 #include <QKeySequence>
 #include <QPointer>
@@ -188,7 +187,7 @@ private:
     QString busy_label_;
     QProgressBar* busy_bar_ = nullptr;
     QLabel* busy_text_ = nullptr;
-    QElapsedTimer busy_clock_;
+    double busy_since_ = 0;  // RunFineSeconds() when the work began
     QTimer busy_timer_;
     QPointer<QWidget> focus_before_busy_;
 };

@@ -53,6 +53,12 @@ TAVREL_8X4_API void Pack_BB(int M, int K, double* src, double* dst);
 TAVREL_8X4_API void tavrel_AVX_8x4x16_AMD(int M, int N, int K, double alpha, double* A, int lda,
                                           double* B, int ldb, double beta, double* C, int ldc,
                                           double* AA, double* BB);
+// The vector width in bits of the form that call runs: 512 or 256.
+TAVREL_8X4_API int TAVREL_AVX_8X4_FormBits();
+// Limits that form to at most `bits`: below 512 the AVX form runs, from 512
+// on the form chosen at load. Returns the width then in force. Must not run
+// while a kernel runs.
+TAVREL_8X4_API int TAVREL_AVX_8X4_LimitFormBits(int bits);
 
 // C := alpha*A*B + beta*C over whole 4x2 blocks, without packing: A(i,k) at
 // A[i*lda + k], B(k,j) at B[j*ldb + k], C(i,j) at C[i*ldc + j] (row by row).

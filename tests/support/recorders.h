@@ -60,6 +60,22 @@ struct ScopedTicks {
     ~ScopedTicks() { tick_testing::OverrideTickSource({}); }
 };
 
+// A clock of both kinds that the test moves: `now` in seconds; the tick reads
+// it in whole milliseconds.
+struct ScopedManualClocks {
+    ScopedManualClocks() {
+        tick_testing::OverrideTickSource([this] { return static_cast<double>(static_cast<long long>(now * 1000)); });
+        tick_testing::OverrideFineSource([this] { return now; });
+    }
+    ~ScopedManualClocks() {
+        tick_testing::OverrideTickSource({});
+        tick_testing::OverrideFineSource({});
+    }
+    ScopedManualClocks(const ScopedManualClocks&) = delete;
+    ScopedManualClocks& operator=(const ScopedManualClocks&) = delete;
+    double now = 100.0;
+};
+
 struct ScopedIsaCap {
     explicit ScopedIsaCap(std::int32_t cap) : previous_(IsaLevelCap()) { SetIsaLevelCap(cap); }
     ~ScopedIsaCap() { SetIsaLevelCap(previous_); }

@@ -1,0 +1,260 @@
+// The vorp-cli binary end to end: the output file replaced only by work that
+// gives a figure, standard output as "-", a stop by signal, --isa, the JSON
+// document read back and --compare on documents of the program itself.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "cli_options.h"
+#include "result_format.h"
+#include "support/cli_process.h"
+
+namespace {
+using nlohmann::json;
+
+void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// A file that already holds results, removed with its temporary siblings at
+// the end of the test.
+struct ExistingFile {
+    explicit ExistingFile(const std::string& name, const std::string& text = "earlier results\n1,2,3\n")
+        : path(TempPath(name)), content(text) {
+        WriteFile(path, content);
+    }
+    ~ExistingFile() {
+        std::remove(path.c_str());
+        for (const std::string& partial : PartialFiles(path)) std::remove(partial.c_str());
+    }
+    std::string path, content;
+};
+
+// The lines of a CSV text that are not "#" context lines.
+std::vector<std::string> DataLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = text.substr(start, end - start);
+        if (line.rfind("#", 0) != 0) lines.push_back(line);
+    }
+    return lines;
+}
+
+// Waits until `ready` holds, polling every 20 ms; false after `limit`.
+template <typename Condition>
+bool WaitFor(Condition ready, std::chrono::seconds limit = std::chrono::seconds(60)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!ready()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+}  // namespace
+
+TEST(CliOutputFile, RefusedOrFailedWorkLeavesTheFileAsItWas) {
+    for (const char* format : {"text", "csv", "json"}) {
+        SCOPED_TRACE(format);
+        const ExistingFile file(std::string("kept.") + format);
+        const std::string output = std::string(" --format ") + format + " --output " + file.path;
+
+        const CliRun refused = RunCli("--threads 200" + output);
+        EXPECT_EQ(refused.status, 2);
+        EXPECT_EQ(ReadWholeFile(file.path), file.content);
+
+        // HP under TBB gives up: no run gives a figure.
+        const CliRun failed = RunCli("--method 1 --parallel-kind tbb -n 64" + output);
+        EXPECT_EQ(failed.status, 1);
+        EXPECT_TRUE(Contains(failed.err, "no run gave a figure; " + file.path + " is left as it was"))
+            << failed.err;
+        EXPECT_EQ(ReadWholeFile(file.path), file.content);
+        EXPECT_EQ(PartialFiles(file.path), std::vector<std::string>{});
+
+        // Work with a figure replaces it whole.
+        const CliRun replaced = RunCli("--method 0 -n 32" + output);
+        EXPECT_EQ(replaced.status, 0) << replaced.err;
+        const std::string text = ReadWholeFile(file.path);
+        EXPECT_FALSE(Contains(text, "earlier results"));
+        EXPECT_EQ(text.rfind(std::string(format) == "json" ? "{" : "# cpu: ", 0), 0u) << text;
+        EXPECT_EQ(PartialFiles(file.path), std::vector<std::string>{});
+    }
+}
+
+TEST(CliOutputFile, DashIsStandardOutput) {
+    const std::string dir = TempPath("dash");
+    ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
+    const CliRun run = RunCli("-n 32 --repeat 2 --format csv --output -", "cd " + dir + " &&");
+    EXPECT_EQ(run.status, 0) << run.err;
+    const CsvRows rows = ParseCsv(run.out);  // the data alone: no context lines
+    ASSERT_EQ(rows.size(), 2u) << run.out;
+    EXPECT_EQ(rows[0], kCsvColumns);
+    EXPECT_TRUE(Contains(run.err, "cpu: "));  // the context goes to standard error
+    EXPECT_FALSE(FileExists(dir + "/-"));
+    EXPECT_EQ(PartialFiles(dir + "/-"), std::vector<std::string>{});
+    std::system(("rm -rf " + dir).c_str());
+}
+
+// A sweep whose larger sizes take seconds, stopped by SIGINT once its first
+// row is in the temporary file: the file then holds the context, the header
+// and the rows completed.
+TEST(CliInterrupt, CsvSweepKeepsItsCompletedRows) {
+    const ExistingFile file("stopped.csv", "");
+    CliChild child({"--sizes", "200:2000:200", "--method", "0", "--format", "csv", "--output", file.path});
+    const bool first_row = WaitFor([&] {
+        for (const std::string& partial : PartialFiles(file.path)) {
+            if (DataLines(ReadWholeFile(partial)).size() >= 2) return true;
+        }
+        return false;
+    });
+    ASSERT_TRUE(first_row) << child.Err();
+    EXPECT_EQ(ReadWholeFile(file.path), "");  // replaced only at the end
+    child.Signal(SIGINT);
+    EXPECT_EQ(child.Wait(), 130) << child.Err();
+    EXPECT_TRUE(Contains(child.Err(), "stopped")) << child.Err();
+
+    const std::string text = ReadWholeFile(file.path);
+    EXPECT_EQ(text.rfind("# cpu: ", 0), 0u) << text;
+    const CsvRows rows = ParseCsv(WithoutContext(text));
+    ASSERT_GE(rows.size(), 2u) << text;
+    ASSERT_LT(rows.size(), 11u) << text;
+    EXPECT_EQ(rows[0], kCsvColumns);
+    for (std::size_t r = 1; r < rows.size(); ++r) EXPECT_EQ(rows[r].size(), kCsvColumns.size()) << r;
+    EXPECT_EQ(Column(rows, "n")[0], "176");  // 200 normalised with l_block 176
+    EXPECT_NE(Column(rows, "median_gflops")[0], "");
+    EXPECT_EQ(PartialFiles(file.path), std::vector<std::string>{});
+}
+
+TEST(CliInterrupt, JsonSweepIsMarkedInterrupted) {
+    const ExistingFile file("stopped.json", "");
+    CliChild child({"--sizes", "200:2000:200", "--method", "0", "--format", "json", "--output", file.path});
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    child.Signal(SIGINT);
+    EXPECT_EQ(child.Wait(), 130) << child.Err();
+
+    const json doc = json::parse(ReadWholeFile(file.path));
+    EXPECT_EQ(doc["interrupted"], true);
+    const json& results = doc["results"];
+    ASSERT_GE(results.size(), 1u);
+    ASSERT_LT(results.size(), 10u);
+    for (std::size_t i = 0; i + 1 < results.size(); ++i) EXPECT_EQ(results[i]["interrupted"], false) << i;
+    EXPECT_EQ(PartialFiles(file.path), std::vector<std::string>{});
+}
+
+// A second signal ends the process at once: the run at hand (seconds long) is
+// not waited for, so no result is written and the file is left as it was.
+TEST(CliInterrupt, SecondSignalExitsAtOnce) {
+    const ExistingFile file("twice.csv");
+    CliChild child({"--method", "0", "-n", "1600", "--format", "csv", "--output", file.path});
+    ASSERT_TRUE(WaitFor([&] { return !PartialFiles(file.path).empty(); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // into the product
+    child.Signal(SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    child.Signal(SIGINT);
+    EXPECT_EQ(child.Wait(), 130);
+    EXPECT_EQ(ReadWholeFile(file.path), file.content);
+    EXPECT_EQ(PartialFiles(file.path), std::vector<std::string>{});
+}
+
+TEST(CliIsa, CapsNameTheKernelFormThatRan) {
+    if (SupportedIsaCap() < VectorIsaCap::Avx2) GTEST_SKIP() << "no AVX2 here";
+    const auto kernel_of = [](const std::string& isa) {
+        const CliRun run = RunCli("--isa " + isa + " --method 4 -n 200 --format json");
+        EXPECT_EQ(run.status, 0) << run.err;
+        const json doc = json::parse(run.out);
+        EXPECT_EQ(doc["context"]["vector_kernel"], doc["results"][0]["kernel"]);
+        return doc["results"][0]["kernel"].get<std::string>();
+    };
+    EXPECT_EQ(kernel_of("avx2"), "AVX 8x4 (Tavrel_8x4)");
+    EXPECT_EQ(kernel_of("sse2"), "SSE2 4x4 (Tavrel)");
+    if (std::getenv("TAVREL_8X4_FORM")) return;  // the library's own switch decides the form
+    if (SupportedIsaCap() == VectorIsaCap::Avx512) {
+        EXPECT_EQ(kernel_of("avx512"), "AVX-512 24x8 (Tavrel_8x4)");
+        EXPECT_EQ(kernel_of("auto"), "AVX-512 24x8 (Tavrel_8x4)");
+    } else {
+        const CliRun refused = RunCli("--isa avx512 --method 4 -n 200");
+        EXPECT_EQ(refused.status, 2);
+        EXPECT_TRUE(Contains(refused.err, "offers at most avx2")) << refused.err;
+    }
+}
+
+TEST(CliJson, DocumentReadsBackWithContextAndResults) {
+    const std::string path = TempPath("doc.json");
+    const CliRun run = RunCli("--method 4 -n 64 --l-block 32 --repeat 3 --check --format json --output " + path);
+    const std::string text = ReadWholeFile(path);
+    std::remove(path.c_str());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "");
+    const json doc = json::parse(text);
+    EXPECT_EQ(doc["schema_version"], 2);
+    EXPECT_EQ(doc["interrupted"], false);
+
+    const json& context = doc["context"];
+    EXPECT_TRUE(context["cpu_model"].is_string());
+    EXPECT_GE(context["cores"].get<int>(), 1);
+    EXPECT_TRUE(context["commit"].is_string());
+    EXPECT_TRUE(context["environment"].is_object());
+    const std::string command = context["command"];
+    EXPECT_TRUE(Contains(command, "vorp-cli --method 4 -n 64 --l-block 32 --repeat 3 --check --format json --output "))
+        << command;
+    EXPECT_EQ(context["repeat"], 3);
+    EXPECT_EQ(context["min_time_seconds"], 0);
+
+    ASSERT_EQ(doc["results"].size(), 1u);
+    const json& result = doc["results"][0];
+    std::set<std::string> keys;
+    for (const auto& item : result.items()) keys.insert(item.key());
+    EXPECT_EQ(keys, (std::set<std::string>{
+                        "method", "method_index", "n", "l_block", "threads", "chunk", "asked",
+                        "isa_level", "isa", "kernel", "warmup", "repeat", "completed", "failed",
+                        "product", "operations", "seconds", "tick_seconds", "runs_per_sample",
+                        "best_seconds", "median_seconds", "mean_seconds", "stddev_seconds", "cv",
+                        "best_gflops", "median_gflops", "noisy", "short", "interrupted", "check",
+                        "max_rel_diff", "problems"}));
+    EXPECT_EQ(result["method"], "vector-pack");
+    EXPECT_EQ(result["isa_level"], context["isa_level"]);
+    EXPECT_EQ(result["isa"], context["isa"]);
+    EXPECT_EQ(result["completed"], 3);
+    EXPECT_EQ(result["seconds"].size(), 3u);
+    EXPECT_EQ(result["check"], "passed");
+    EXPECT_LT(result["max_rel_diff"].get<double>(), 1e-10);
+    EXPECT_EQ(result["operations"], 2 * 64 * 64 * 64);
+    // The figures follow from the seconds per product.
+    double best = result["seconds"][0];
+    for (const json& s : result["seconds"]) best = std::min(best, s.get<double>());
+    EXPECT_EQ(result["best_seconds"], best);
+    EXPECT_NEAR(result["best_gflops"].get<double>(), 2 * 64 * 64 * 64 * 1e-9 / best,
+                1e-5 * result["best_gflops"].get<double>());
+}
+
+TEST(CliCompare, TwoDocumentsOfTheProgram) {
+    const std::string old_path = TempPath("old.json"), new_path = TempPath("new.json");
+    for (const std::string& path : {old_path, new_path}) {
+        const CliRun run = RunCli("--method 0 -n 64 --repeat 4 --format json --output " + path);
+        ASSERT_EQ(run.status, 0) << run.err;
+    }
+    const CliRun compared = RunCli("--compare " + old_path + " " + new_path);
+    EXPECT_EQ(compared.status, 0) << compared.err;
+    EXPECT_TRUE(Contains(compared.out, "old: " + old_path)) << compared.out;
+    EXPECT_TRUE(Contains(compared.out, "new: " + new_path));
+    EXPECT_TRUE(std::regex_search(compared.out, std::regex("\nclassic +64 +64 +1 +[0-9.e-]+ +[0-9.e-]+ +[0-9.]+ "
+                                                           "+[<0-9.]+ +(faster|slower|same)\n")))
+        << compared.out;
+
+    WriteFile(new_path, "method,n\nclassic,64\n");
+    const CliRun refused = RunCli("--compare " + old_path + " " + new_path);
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_TRUE(Contains(refused.err, new_path)) << refused.err;
+    EXPECT_EQ(refused.out, "");
+    std::remove(old_path.c_str());
+    std::remove(new_path.c_str());
+}

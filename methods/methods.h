@@ -42,7 +42,8 @@ void MultBlockPack_2x2(std::int32_t m, std::int32_t n, std::int32_t k, std::int3
                        const double* a, const double* b, double* c, double** work);
 
 // Method 4, the vectorised packed method: depth blocks of l_block, row blocks
-// of l_block shared among OpenMP threads, packed panels of B and the register
+// of l_block (level 0) or bands of columns (levels 1 and 2) shared among
+// OpenMP threads, packed panels of B and the register
 // kernels of the libraries Tavrel (level 0, SSE2) and Tavrel_8x4 (levels 1 and
 // 2, AVX). Level 0: A and C row by row from index 0, B row by row from index 1;
 // l_block and n must be multiples of 4. Levels 1 and 2: A, B and C column by

@@ -1,27 +1,28 @@
 // Method 4, the vectorised packed method: depth blocks of l_block (outer,
-// sequential), one column block spanning all n columns, row blocks of l_block
-// shared among OpenMP threads (dynamic schedule, one block per chunk). For
-// every depth block the calling thread packs the panel of B once; each row
-// block is then handed to a register kernel that packs its piece of A and adds
-// its product with the panel into C. C must be zero on entry.
+// sequential for every element), row blocks of l_block, and packed panels of
+// B handed to register kernels that pack their piece of A and add its
+// product with the panel into C. C must be zero on entry.
 //
 // Two paths, chosen by the IsaLevel (never by looking at the processor here):
 //   level 0, SSE2 (libTavrel, MultBlock_4x4xK_2): A and C row by row from
-//     index 0 (element (r, c) at r*n + c), B row by row from index 1. The
-//     panel of rows k0..k0+l_block-1 is stored in groups of four columns:
-//     group g from 4*l_block*g, for each k the four B(k, 4g+q). Needs l_block
-//     and n multiples of 4. Buffers: the panel (n*n+1 doubles) and per thread a
-//     C strip (4*l_block+128) and a packed-A buffer (2*l_block^2+128), all
+//     index 0 (element (r, c) at r*n + c), B row by row from index 1. For
+//     every depth block the calling thread packs the panel of rows
+//     k0..k0+l_block-1 in groups of four columns (group g from 4*l_block*g,
+//     for each k the four B(k, 4g+q)); row blocks are then shared among
+//     OpenMP threads (dynamic schedule, one block per chunk). Needs l_block
+//     and n multiples of 4. Buffers: the panel (n*n+1 doubles) and per thread
+//     a C strip (4*l_block+128) and a packed-A buffer (2*l_block^2+128), all
 //     16-byte aligned, in a table indexed by OpenMP thread number that holds
 //     max(64, threads) entries.
 //   levels 1 and 2, AVX (libTavrel_8x4): A, B and C column by column from
-//     index 0. Init gives `threads` AA slots (n*l_block doubles) and BB slots;
-//     the panel goes to BB slot 0 (Pack_BBTRANSP_AMD), thread t packs A into AA
-//     slot t inside tavrel_AVX_8x4x16_AMD. With two threads or more the panels
-//     alternate between BB slots 0 and 1, and the next one is packed by the
-//     first thread that has no row block left (same C, less waiting).
+//     index 0. Thread t owns a band of columns of C and its own AA slot
+//     (l_block*l_block doubles used) and BB slot (its band's panel of one
+//     depth block): it packs its part of each depth block's panel
+//     (Pack_BBTRANSP_AMD) and runs tavrel_AVX_8x4x16_AMD on every row block
+//     of its band. No thread waits for another.
 // Every element of C receives one contribution per depth block, in increasing
-// k0; the kernels sum each contribution in increasing k.
+// k0; the kernels sum each contribution in increasing k, so the bits of C do
+// not depend on the thread count.
 #include <omp.h>
 
 #include <algorithm>
@@ -150,15 +151,70 @@ void MultVectorPackSse(std::int32_t n, std::int32_t l_block, std::int32_t thread
 }
 }  // namespace
 
+// The AVX path shares the columns of C among the threads: thread t of T owns
+// a band of about n/T columns (a multiple of kBandColumns wide, the last band
+// taking the rest), packs its own piece of every depth block's panel into its
+// own BB slot and runs every row block of its band. The threads share nothing
+// they write, so no thread waits for another until the region ends; each
+// element of C still receives its depth blocks in increasing k0, whatever T.
+namespace {
+// Band widths are whole 512-bit register blocks (8 columns), so no band ends
+// in a partial block but the last.
+constexpr std::int32_t kBandColumns = 8;
+
+struct Band {
+    std::int32_t first = 0, columns = 0;
+};
+
+Band BandOf(std::int32_t n, std::int32_t thread, std::int32_t threads) {
+    const std::int32_t units = (n + kBandColumns - 1) / kBandColumns;
+    const auto edge = [&](std::int32_t t) {
+        return std::min(n, static_cast<std::int32_t>(static_cast<std::int64_t>(units) * t / threads) *
+                               kBandColumns);
+    };
+    return {edge(thread), edge(thread + 1) - edge(thread)};
+}
+
+// The widest band of n columns among `threads`.
+std::int32_t WidestBand(std::int32_t n, std::int32_t threads) {
+    std::int32_t widest = 0;
+    for (std::int32_t t = 0; t < threads; ++t) widest = std::max(widest, BandOf(n, t, threads).columns);
+    return widest;
+}
+
+// One thread's share: every depth block of its band, row block by row block.
+void MultiplyBand(std::int32_t n, std::int32_t l_block, Band band, std::int32_t slot, double* a,
+                  double* b, double* c) {
+    if (band.columns <= 0) return;
+    const Index order = n;
+    double* aa = TAVREL_AVX_8X4_GET_AA()[slot];
+    double* panel = TAVREL_AVX_8X4_GET_BB()[slot];
+    double* b_band = b + band.first * order;
+    double* c_band = c + band.first * order;
+    for (std::int32_t k0 = 0; k0 < n; k0 += l_block) {
+        const std::int32_t kb = std::min(l_block, n - k0);
+        Pack_BBTRANSP_AMD(band.columns, kb, n, slot, b_band + k0);
+        for (std::int32_t i0 = 0; i0 < n; i0 += l_block) {
+            const std::int32_t mb = std::min(l_block, n - i0);
+            tavrel_AVX_8x4x16_AMD(mb, band.columns, kb, 1.0, a + k0 * order + i0, n, b_band + k0, n,
+                                  1.0, c_band + i0, n, aa, panel);
+        }
+    }
+}
+}  // namespace
+
 void MultVectorPack_AVX(std::int32_t n, std::int32_t l_block, std::int32_t threads, const double* a,
                         const double* b, double* c) {
     if (n < 1 || l_block < 1) return;
     threads = std::max(threads, 1);
     omp_set_num_threads(threads);
-    const Index packed_a_doubles = Index{l_block} * l_block;  // M*K of one kernel call at most
-    const Index panels = threads >= 2 ? 2 : 1;  // BB slots 0 and 1 alternate (below)
-    if (!FitsInAvailableMemory(WrittenBytes(n, l_block, threads, packed_a_doubles, panels)) ||
-        TAVREL_AVX_8X4_Init(n, n, l_block, threads) == 0) {
+    // AA slots hold one packed l_block x l_block block of A; BB slots one
+    // depth block of the widest band (Init counts slots in multiples of n).
+    const Index widest = WidestBand(n, threads);
+    const std::int32_t bb_extent = static_cast<std::int32_t>((widest * l_block + n - 1) / n);
+    const Index per_thread = Index{l_block} * l_block + widest * l_block;
+    if (!FitsInAvailableMemory(static_cast<std::uint64_t>(per_thread * threads) * sizeof(double)) ||
+        TAVREL_AVX_8X4_Init(n, bb_extent, l_block, threads) == 0) {
         // A failed Init has released what it obtained.
         ShowFailureNotice("Memory allocation error");
         return;
@@ -166,36 +222,10 @@ void MultVectorPack_AVX(std::int32_t n, std::int32_t l_block, std::int32_t threa
     // The library takes non-const pointers but only reads A and B.
     double* a_columns = const_cast<double*>(a);
     double* b_columns = const_cast<double*>(b);
-    const Index order = n;
-    // With two threads or more the panels alternate between BB slots 0 and 1:
-    // the first thread that runs out of row blocks packs the next depth block
-    // into the other slot while the rest finish theirs. The kernels read only
-    // the panel of their own depth block, so C is the same as with one slot.
-    const bool alternate = panels == 2;
-    const auto pack = [&](std::int32_t k0, std::int32_t slot) {
-        Pack_BBTRANSP_AMD(n, std::min(l_block, n - k0), n, slot, b_columns + k0);
-    };
-    pack(0, 0);
-    for (std::int32_t k0 = 0, block = 0; k0 < n; k0 += l_block, ++block) {
-        const std::int32_t kb = std::min(l_block, n - k0);
-        const std::int32_t slot = alternate ? block % 2 : 0;
-        if (!alternate && k0 > 0) pack(k0, 0);
-        double* panel = TAVREL_AVX_8X4_GET_BB()[slot];
-        const bool pack_next = alternate && k0 + l_block < n;
 #pragma omp parallel num_threads(threads)
-        {
-#pragma omp for schedule(dynamic, 1) nowait
-            for (std::int32_t i0 = 0; i0 < n; i0 += l_block) {
-                const std::int32_t mb = std::min(l_block, n - i0);
-                double* aa = TAVREL_AVX_8X4_GET_AA()[omp_get_thread_num()];
-                tavrel_AVX_8x4x16_AMD(mb, n, kb, 1.0, a_columns + k0 * order + i0, n,
-                                      b_columns + k0, n, 1.0, c + i0, n, aa, panel);
-            }
-            if (pack_next) {
-#pragma omp single nowait
-                pack(k0 + l_block, 1 - slot);
-            }
-        }
+    {
+        const std::int32_t t = omp_get_thread_num();
+        MultiplyBand(n, l_block, BandOf(n, t, omp_get_num_threads()), t, a_columns, b_columns, c);
     }
     TAVREL_AVX_8X4_Free();
 }

@@ -130,29 +130,43 @@ TEST(VectorPack, AvxLevelsOneAndTwoGiveIdenticalProducts) {
     EXPECT_EQ(std::memcmp(avx.c.data(), fma3.c.data(), avx.c.size() * sizeof(double)), 0);
 }
 
-// With two threads or more the AVX path packs the next depth block into a
-// second BB slot while the last row blocks run; every thread count must give
-// the bits of the one-thread product (6 or 7 depth blocks and row blocks, and
-// more threads than either).
-TEST(VectorPack, AvxPathGivesTheSameBitsWithAnyThreadCount) {
-    if (!AvxAvailable()) GTEST_SKIP() << "no AVX";
-    for (const auto& [n, l_block] : {std::pair{96, 16}, std::pair{112, 16}}) {
-        std::vector<std::vector<double>> products;
-        for (const int threads : {1, 2, 3, 5, 9}) {
-            Matrices m(n);
-            std::mt19937_64 engine(11);
-            std::uniform_real_distribution<double> value(-1.0, 1.0);
-            for (std::size_t i = 0; i < m.Elements(); ++i) m.a[i] = value(engine), m.b[i] = value(engine);
-            Multiply(m, l_block, threads, kIsaAvxFma3);
-            products.push_back(m.c);
-        }
-        for (std::size_t t = 1; t < products.size(); ++t) {
-            EXPECT_EQ(std::memcmp(products[0].data(), products[t].data(),
-                                  products[0].size() * sizeof(double)),
-                      0)
-                << "n " << n << ", thread count #" << t;
+// The threads share the work differently for every thread count (bands of
+// columns on the AVX path, row blocks on the SSE2 path); every count must
+// give the bits of the one-thread product, on both forms of Tavrel_8x4's
+// kernel and on the SSE2 path (6 or 7 depth blocks and row blocks, bands
+// that are no multiple of the register block, more threads than blocks).
+TEST(VectorPack, EveryPathGivesTheSameBitsWithAnyThreadCount) {
+    struct Path {
+        const char* name;
+        int level;
+        int form_bits;
+    };
+    std::vector<Path> paths = {{"SSE2", kIsaSse2, 0}};
+    if (AvxAvailable()) paths.push_back({"AVX form", kIsaAvxFma3, 256});
+    if (AvxAvailable() && TAVREL_AVX_8X4_LimitFormBits(512) == 512) {
+        paths.push_back({"AVX-512 form", kIsaAvxFma3, 512});
+    }
+    for (const Path& path : paths) {
+        if (path.form_bits) TAVREL_AVX_8X4_LimitFormBits(path.form_bits);
+        for (const auto& [n, l_block] : {std::pair{96, 16}, std::pair{112, 16}, std::pair{100, 20}}) {
+            std::vector<std::vector<double>> products;
+            for (const int threads : {1, 2, 3, 5, 9}) {
+                Matrices m(n);
+                std::mt19937_64 engine(11);
+                std::uniform_real_distribution<double> value(-1.0, 1.0);
+                for (std::size_t i = 0; i < m.Elements(); ++i) m.a[i] = value(engine), m.b[i] = value(engine);
+                Multiply(m, l_block, threads, path.level);
+                products.push_back(m.c);
+            }
+            for (std::size_t t = 1; t < products.size(); ++t) {
+                EXPECT_EQ(std::memcmp(products[0].data(), products[t].data(),
+                                      products[0].size() * sizeof(double)),
+                          0)
+                    << path.name << ", n " << n << ", thread count #" << t;
+            }
         }
     }
+    TAVREL_AVX_8X4_LimitFormBits(512);  // back to the form chosen at load
 }
 
 // An order that is no multiple of the block: a short last row block and a

@@ -167,9 +167,17 @@ std::map<std::string, OptionSpec> OptionTable(VectorIsaCap supported_isa) {
              o.thread_counts = std::move(list.values);
              return list.error;
          }}},
-        {"--reference", {false, [](const std::string&, CliOptions& o) -> std::string {
-             if (!ReferenceDgemmAvailable()) {
-                 return "--reference: the system BLAS (libopenblas.so.0) could not be loaded";
+        {"--reference", {false, [](const std::string& v, CliOptions& o) -> std::string {
+             if (v == "blis") {
+                 o.reference_library = ReferenceLibrary::Blis;
+             } else if (v.empty() || v == "openblas") {
+                 o.reference_library = ReferenceLibrary::OpenBlas;
+             } else {
+                 return "--reference: expected openblas or blis, got '" + v + "'";
+             }
+             if (!ReferenceDgemmAvailable(o.reference_library)) {
+                 return std::string("--reference: the system BLAS (") +
+                        (v == "blis" ? "libblis.so.4" : "libopenblas.so.0") + ") could not be loaded";
              }
              o.reference = true;
              return {};
@@ -244,7 +252,7 @@ CliParseResult ParseCommandLine(const std::vector<std::string>& args, VectorIsaC
                 break;
             }
             value = args[++i];
-        } else if (!option->second.takes_value && value) {
+        } else if (!option->second.takes_value && value && name != "--reference") {
             result.error = name + ": takes no value";
             break;
         }
@@ -290,7 +298,8 @@ std::string CliUsage() {
            "                        200:1000:200 (not with -n); each is normalised\n"
            "  --threads-list LIST   thread counts to sweep, such as 1,2 (not with\n"
            "                        --threads); methods 0 and 3 run once, on one thread\n"
-           "  --reference           add the system BLAS dgemm (OpenBLAS) as a reference row\n"
+           "  --reference[=LIB]     add a system BLAS dgemm as a reference row: openblas\n"
+           "                        (default) or blis (its widest configuration here)\n"
            "  --format F            text, csv or json (default text): the reports and\n"
            "                        summary, one CSV row per point, or a JSON document\n"
            "                        with a context object and the results\n"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "methods/methods.h"
+#include "reference_dgemm.h"
 #include "run_parameters.h"
 
 enum class OutputFormat { Text, Csv, Json };
@@ -27,7 +28,8 @@ struct CliOptions {
     std::string output_path;                  // empty: standard output
     std::vector<std::int32_t> sizes;          // empty: params.n only
     std::vector<std::int32_t> thread_counts;  // empty: params.threads only
-    bool reference = false;                   // add the system BLAS dgemm row
+    bool reference = false;                   // add a system BLAS dgemm row
+    ReferenceLibrary reference_library = ReferenceLibrary::OpenBlas;
     std::vector<std::string> compare_paths;   // --compare OLD NEW: nothing is run
 };
 

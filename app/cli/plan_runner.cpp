@@ -52,7 +52,7 @@ private:
 }  // namespace
 
 RunResult RunPoint(const PlannedPoint& point, RunParameters& params, ReportSink& sink) {
-    return point.reference ? RunReferenceDgemm(params, sink) : RunBenchmark(params, sink);
+    return point.reference ? RunReferenceDgemm(params, sink, point.library) : RunBenchmark(params, sink);
 }
 
 namespace {

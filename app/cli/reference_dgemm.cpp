@@ -2,76 +2,143 @@
 
 #include <dlfcn.h>
 
+#include <cstdint>
+#include <functional>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
 #include "notice.h"
+#include "processor_info.h"
 
 namespace {
-// The few OpenBLAS entry points the reference row needs. The CBLAS enum
-// values are fixed by the CBLAS interface.
+// The CBLAS enum values are fixed by the CBLAS interface.
 constexpr int kCblasRowMajor = 101;
 constexpr int kCblasNoTrans = 111;
+// BLIS numbers its configurations from 0; a handful is plenty to find one.
+constexpr int kBlisArchIds = 64;
 
-struct OpenBlas {
+// The few entry points the reference row needs; null members when the
+// library is not there.
+struct Blas {
     using Dgemm = void (*)(int, int, int, int, int, int, double, const double*, int,
                            const double*, int, double, double*, int);
     Dgemm dgemm = nullptr;
-    void (*set_num_threads)(int) = nullptr;
-    char* (*get_corename)() = nullptr;
-    char* (*get_config)() = nullptr;
+    std::function<void(int)> set_threads;
+    std::function<std::string()> kernel;  // the core type or configuration
+    std::function<std::string()> config;
 };
 
 template <typename Function>
-void Bind(void* library, const char* name, Function& function) {
-    function = reinterpret_cast<Function>(dlsym(library, name));
+Function Bound(void* library, const char* name) {
+    return reinterpret_cast<Function>(dlsym(library, name));
 }
 
-// Loaded once, on first use; null members when it is not there.
-const OpenBlas& Library() {
-    static const OpenBlas library = [] {
-        OpenBlas loaded;
-        void* handle = dlopen("libopenblas.so.0", RTLD_NOW | RTLD_LOCAL);
-        if (handle == nullptr) return loaded;
-        Bind(handle, "cblas_dgemm", loaded.dgemm);
-        Bind(handle, "openblas_set_num_threads", loaded.set_num_threads);
-        Bind(handle, "openblas_get_corename", loaded.get_corename);
-        Bind(handle, "openblas_get_config", loaded.get_config);
-        if (!loaded.dgemm || !loaded.set_num_threads) loaded = OpenBlas{};
-        return loaded;
-    }();
-    return library;
+std::string Text(const char* text) { return text ? text : ""; }
+
+Blas LoadOpenBlas() {
+    Blas blas;
+    void* handle = dlopen("libopenblas.so.0", RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) return blas;
+    auto set_threads = Bound<void (*)(int)>(handle, "openblas_set_num_threads");
+    auto corename = Bound<char* (*)()>(handle, "openblas_get_corename");
+    auto config = Bound<char* (*)()>(handle, "openblas_get_config");
+    blas.dgemm = Bound<Blas::Dgemm>(handle, "cblas_dgemm");
+    if (!blas.dgemm || !set_threads) return Blas{};
+    blas.set_threads = set_threads;
+    blas.kernel = [corename] { return corename ? Text(corename()) : std::string(); };
+    blas.config = [config] { return config ? Text(config()) : std::string(); };
+    return blas;
+}
+
+// Chooses BLIS's configuration before its first call, unless the user did.
+void ChooseBlisConfiguration(const char* (*arch_string)(int)) {
+    if (std::getenv("BLIS_ARCH_TYPE") != nullptr) return;
+    const bool avx512 = TheProcessorInfo().RunsAvx512();
+    const char* wanted = avx512 ? "skx" : SupportedIsaLevel() == kIsaAvxFma3 ? "haswell" : nullptr;
+    if (wanted == nullptr) return;
+    for (int id = 0; id < kBlisArchIds; ++id) {
+        const char* name = arch_string(id);
+        if (name != nullptr && std::strcmp(name, wanted) == 0) {
+            setenv("BLIS_ARCH_TYPE", std::to_string(id).c_str(), 0);
+            return;
+        }
+    }
+}
+
+Blas LoadBlis() {
+    Blas blas;
+    void* handle = dlopen("libblis.so.4", RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) return blas;
+    auto arch_string = Bound<const char* (*)(int)>(handle, "bli_arch_string");
+    auto arch_id = Bound<int (*)()>(handle, "bli_arch_query_id");
+    auto set_threads = Bound<void (*)(std::int64_t)>(handle, "bli_thread_set_num_threads");
+    auto version = Bound<const char* (*)()>(handle, "bli_info_get_version_str");
+    auto init = Bound<void (*)()>(handle, "bli_init");
+    blas.dgemm = Bound<Blas::Dgemm>(handle, "cblas_dgemm");
+    if (!blas.dgemm || !set_threads || !arch_string || !arch_id || !init) return Blas{};
+    ChooseBlisConfiguration(arch_string);
+    init();  // reads BLIS_ARCH_TYPE; the configuration can be asked for only after it
+    blas.set_threads = [set_threads](int threads) { set_threads(threads); };
+    blas.kernel = [arch_string, arch_id] { return Text(arch_string(arch_id())); };
+    blas.config = [version] {
+        const char* arch = std::getenv("BLIS_ARCH_TYPE");
+        return "BLIS " + (version ? Text(version()) : std::string("unknown")) +
+               ", BLIS_ARCH_TYPE=" + (arch ? arch : "unset");
+    };
+    return blas;
+}
+
+// Loaded once each, on first use.
+const Blas& Library(ReferenceLibrary library) {
+    if (library == ReferenceLibrary::Blis) {
+        static const Blas blis = LoadBlis();
+        return blis;
+    }
+    static const Blas openblas = LoadOpenBlas();
+    return openblas;
 }
 
 // C = A*B on the Classic method's layout: row by row from index 1.
-void MultiplyWithOpenBlas(const RunParameters& p, RunBuffers& buffers, ReportSink& sink) {
-    const OpenBlas& blas = Library();
-    blas.set_num_threads(p.threads);
-    blas.dgemm(kCblasRowMajor, kCblasNoTrans, kCblasNoTrans, p.n, p.n, p.n, 1.0, buffers.a + 1,
-               p.n, buffers.b + 1, p.n, 0.0, buffers.c + 1, p.n);
-    sink.AppendLine("reference: " + ReferenceKernelForm());
+ProductOverride Multiply(ReferenceLibrary library) {
+    return [library](const RunParameters& p, RunBuffers& buffers, ReportSink& sink) {
+        const Blas& blas = Library(library);
+        blas.set_threads(p.threads);
+        blas.dgemm(kCblasRowMajor, kCblasNoTrans, kCblasNoTrans, p.n, p.n, p.n, 1.0, buffers.a + 1,
+                   p.n, buffers.b + 1, p.n, 0.0, buffers.c + 1, p.n);
+        sink.AppendLine("reference: " + ReferenceKernelForm(library));
+    };
 }
 }  // namespace
 
-bool ReferenceDgemmAvailable() { return Library().dgemm != nullptr; }
-
-std::string ReferenceKernelForm() {
-    if (!ReferenceDgemmAvailable()) return {};
-    const char* core = Library().get_corename ? Library().get_corename() : nullptr;
-    return std::string("OpenBLAS dgemm (") + (core ? core : "unknown core") + ")";
+const char* ReferenceName(ReferenceLibrary library) {
+    return library == ReferenceLibrary::Blis ? "blis" : "openblas";
 }
 
-std::string ReferenceLibraryConfig() {
-    const char* config = Library().get_config ? Library().get_config() : nullptr;
-    return config ? config : "";
+bool ReferenceDgemmAvailable(ReferenceLibrary library) { return Library(library).dgemm != nullptr; }
+
+std::string ReferenceKernelForm(ReferenceLibrary library) {
+    if (!ReferenceDgemmAvailable(library)) return {};
+    const std::string kernel = Library(library).kernel();
+    const char* name = library == ReferenceLibrary::Blis ? "BLIS" : "OpenBLAS";
+    return std::string(name) + " dgemm (" + (kernel.empty() ? "unknown core" : kernel) + ")";
 }
 
-RunResult RunReferenceDgemm(RunParameters& params, ReportSink& sink) {
-    if (!ReferenceDgemmAvailable()) {
-        ShowNotice("The system BLAS (OpenBLAS) could not be loaded");
+std::string ReferenceLibraryConfig(ReferenceLibrary library) {
+    if (!ReferenceDgemmAvailable(library)) return {};
+    return Library(library).config();
+}
+
+RunResult RunReferenceDgemm(RunParameters& params, ReportSink& sink, ReferenceLibrary library) {
+    if (!ReferenceDgemmAvailable(library)) {
+        ShowFailureNotice(std::string("The system BLAS (") + ReferenceName(library) +
+                          ") could not be loaded");
         return RunResult{};
     }
     RunParameters p = params;
     p.method = kMethodClassic;
     RunBuffers buffers;
-    const RunResult result = RunBenchmark(p, sink, buffers, MultiplyWithOpenBlas);
+    const RunResult result = RunBenchmark(p, sink, buffers, Multiply(library));
     if (result.outcome == RunOutcome::Completed) {
         params.n = p.n;
         params.l_block = p.l_block;

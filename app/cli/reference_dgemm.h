@@ -1,26 +1,35 @@
-// The reference row: the system BLAS dgemm (OpenBLAS) on the matrices of
-// the Classic method, timed by the same run as a method. OpenBLAS is loaded
-// only when a reference row is asked for, so that vorp-cli neither needs it
-// nor has its thread pool running beside the methods otherwise.
+// The reference row: a system BLAS dgemm (OpenBLAS, or BLIS) on the matrices
+// of the Classic method, timed by the same run as a method. The library is
+// loaded only when a reference row asks for it, so that vorp-cli neither
+// needs it nor has its thread pool running beside the methods otherwise.
 #pragma once
 
 #include <string>
 
 #include "benchmark_run.h"
 
-// Whether the system's OpenBLAS (libopenblas.so.0) can be loaded; loads it
-// on the first call.
-bool ReferenceDgemmAvailable();
+enum class ReferenceLibrary { OpenBlas, Blis };
 
-// "OpenBLAS dgemm (Haswell)": the library and the core type it chose, or an
-// empty text without OpenBLAS.
-std::string ReferenceKernelForm();
-// The library's build configuration, or an empty text without OpenBLAS.
-std::string ReferenceLibraryConfig();
+// "openblas" or "blis": the method name of the reference row.
+const char* ReferenceName(ReferenceLibrary library);
 
-// One run whose product is cblas_dgemm with `threads` OpenBLAS threads:
-// validation, normalisation (written back on completion), allocation rule,
-// preparation, timing, check and report lines are those of the Classic
-// method's run, with the line "reference: <form>" after the product.
-// Without OpenBLAS the run is refused with a notice.
-RunResult RunReferenceDgemm(RunParameters& params, ReportSink& sink);
+// Whether the library (libopenblas.so.0, libblis.so.4) can be loaded; loads
+// it on the first call. BLIS is set up, unless BLIS_ARCH_TYPE says
+// otherwise, for the widest configuration this processor runs (skx with
+// AVX-512, haswell with AVX2 and FMA), since the generic build may not
+// recognise a newer processor.
+bool ReferenceDgemmAvailable(ReferenceLibrary library = ReferenceLibrary::OpenBlas);
+
+// "OpenBLAS dgemm (Haswell)", "BLIS dgemm (skx)": the library and the kernel
+// configuration it runs, or an empty text when it cannot be loaded.
+std::string ReferenceKernelForm(ReferenceLibrary library = ReferenceLibrary::OpenBlas);
+// The library's version and build configuration, or an empty text.
+std::string ReferenceLibraryConfig(ReferenceLibrary library = ReferenceLibrary::OpenBlas);
+
+// One run whose product is cblas_dgemm with `threads` threads of the
+// library: validation, normalisation (written back on completion),
+// allocation rule, preparation, timing, check and report lines are those of
+// the Classic method's run, with the line "reference: <form>" after the
+// product. Without the library the run is refused with a notice.
+RunResult RunReferenceDgemm(RunParameters& params, ReportSink& sink,
+                            ReferenceLibrary library = ReferenceLibrary::OpenBlas);

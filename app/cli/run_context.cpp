@@ -104,7 +104,7 @@ std::string ShellWord(const std::string& word) {
 }
 
 bool AffectsThreadingOrReference(const std::string& name) {
-    for (const char* prefix : {"OMP_", "GOMP_", "OPENBLAS_"}) {
+    for (const char* prefix : {"OMP_", "GOMP_", "OPENBLAS_", "BLIS_"}) {
         if (name.rfind(prefix, 0) == 0) return true;
     }
     return name == "TAVREL_8X4_FORM";
@@ -267,7 +267,8 @@ RunContext CollectRunContext(const CliOptions& options, const std::vector<std::s
     context.compile_flags = VORP_CXX_FLAGS;
     context.build_type = VORP_BUILD_TYPE;
     if (options.reference) {
-        context.reference = ReferenceKernelForm() + ", " + ReferenceLibraryConfig();
+        context.reference = ReferenceKernelForm(options.reference_library) + ", " +
+                            ReferenceLibraryConfig(options.reference_library);
     }
     context.command_line = command_line;
     context.environment = ThreadingEnvironment();

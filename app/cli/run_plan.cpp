@@ -115,7 +115,7 @@ std::vector<std::string> NormalisationNotes(std::int32_t n, std::int32_t l_block
 
 bool SameRun(const PlannedPoint& a, const PlannedPoint& b) {
     const RunParameters x = NormalisedParameters(a), y = NormalisedParameters(b);
-    return a.reference == b.reference && x.method == y.method && x.n == y.n &&
+    return a.reference == b.reference && a.library == b.library && x.method == y.method && x.n == y.n &&
            x.l_block == y.l_block && x.threads == y.threads && x.chunk == y.chunk;
 }
 
@@ -169,6 +169,7 @@ Plan ExpandPlan(const CliOptions& options) {
             }
             if (options.reference) {
                 point.reference = true;
+                point.library = options.reference_library;
                 point.params.method = kMethodClassic;  // the layout the reference reads
                 added = AddPoint(plan, point) || added;
             }
@@ -193,7 +194,7 @@ bool IsMultiRun(const CliOptions& options, const Plan& plan) {
 }
 
 std::string PointMethodKey(const PlannedPoint& point) {
-    if (point.reference) return "openblas";
+    if (point.reference) return ReferenceName(point.library);
     return CliMethodNames()[static_cast<std::size_t>(point.params.method)];
 }
 

@@ -26,7 +26,8 @@ ListParse ParseSizeList(const std::string& text);
 ListParse ParseThreadList(const std::string& text);
 
 struct PlannedPoint {
-    bool reference = false;  // the system BLAS dgemm instead of params.method
+    bool reference = false;  // a system BLAS dgemm instead of params.method
+    ReferenceLibrary library = ReferenceLibrary::OpenBlas;
     RunParameters params;    // as asked, before the run's normalisation
 };
 
@@ -48,7 +49,7 @@ Plan ExpandPlan(const CliOptions& options);
 // repetitions or a minimum time).
 bool IsMultiRun(const CliOptions& options, const Plan& plan);
 
-// "classic" ... "vector-pack", or "openblas" for the reference row.
+// "classic" ... "vector-pack", or "openblas" or "blis" for the reference row.
 std::string PointMethodKey(const PlannedPoint& point);
 
 // The parameters a point's run actually uses: n, l_block, threads and chunk

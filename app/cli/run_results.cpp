@@ -47,7 +47,7 @@ const RunRecord* LastCompleted(const PointResult& point) {
 // when no run of the point completed).
 void DescribeKernel(const PointResult& point, PointSummary& summary) {
     if (point.point.reference) {
-        summary.kernel_form = ReferenceKernelForm();
+        summary.kernel_form = ReferenceKernelForm(point.point.library);
         return;
     }
     const std::int32_t method = point.shown.method;

@@ -9,7 +9,7 @@ set -euo pipefail
 build_packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev
-  libgtest-dev libbenchmark-dev libopenblas-dev nlohmann-json3-dev
+  libgtest-dev libbenchmark-dev libopenblas-dev libblis-dev nlohmann-json3-dev
 )
 test_packages=(desktop-file-utils gnuplot-nox)
 

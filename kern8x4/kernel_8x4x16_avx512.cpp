@@ -40,6 +40,8 @@ void Block(const double* a, ptrdiff_t a_step, const double* b0, const double* b1
     }
     // A is read one line (8 values) per k-step and block; prefetch 8 steps on.
     constexpr int kAhead = 64;
+    // Two k-steps a pass: half the loop's own instructions.
+#pragma GCC unroll 2
     for (int k = 0; k < K; ++k) {
         __m512d av[R];
         for (int r = 0; r < R; ++r) {
@@ -58,7 +60,11 @@ void Block(const double* a, ptrdiff_t a_step, const double* b0, const double* b1
     const __m512d va = _mm512_set1_pd(alpha);
     const __m512d vb = _mm512_set1_pd(beta);
     const bool beta_is_zero = beta == 0.0;
+    // Unrolled, so that the sums go out from their registers, not a copy on
+    // the stack.
+#pragma GCC unroll 8
     for (int j = 0; j < W; ++j) {
+#pragma GCC unroll 3
         for (int r = 0; r < R; ++r) {
             double* out = c + j * ldc + 8 * r;
             const __m512d v = _mm512_mul_pd(va, acc[j][r]);

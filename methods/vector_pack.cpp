@@ -8,16 +8,17 @@
 //     index 0 (element (r, c) at r*n + c), B row by row from index 1. For
 //     every depth block the calling thread packs the panel of rows
 //     k0..k0+l_block-1 in groups of four columns (group g from 4*l_block*g,
-//     for each k the four B(k, 4g+q)); row blocks are then shared among
-//     OpenMP threads (dynamic schedule, one block per chunk). Needs l_block
+//     for each k the four B(k, 4g+q)); units of rows are then shared among
+//     OpenMP threads (dynamic schedule, one unit per chunk). Needs l_block
 //     and n multiples of 4. Buffers: the panel (n*n+1 doubles) and per thread
 //     a C strip (4*l_block+128) and a packed-A buffer (2*l_block^2+128), all
 //     16-byte aligned, in a table indexed by OpenMP thread number that holds
-//     max(64, threads) entries.
+//     max(64, threads) entries. All threads pack each panel; the kernel calls
+//     take units of about l_block/4 rows.
 //   levels 1 and 2, AVX (libTavrel_8x4): A, B and C column by column from
 //     index 0. Thread t owns a band of columns of C and its own AA slot
-//     (l_block*l_block doubles used) and BB slot (its band's panel of one
-//     depth block): it packs its part of each depth block's panel
+//     (l_block*l_block doubles) and BB slot (its band's panel of one depth
+//     block): it packs its part of each depth block's panel
 //     (Pack_BBTRANSP_AMD) and runs tavrel_AVX_8x4x16_AMD on every row block
 //     of its band. No thread waits for another.
 // Every element of C receives one contribution per depth block, in increasing
@@ -107,15 +108,21 @@ bool AllocateSseBuffers(Index n, Index l_block, std::int32_t threads, SseBuffers
     return true;
 }
 
-// Rows k0..k0+l_block-1 of B (row by row, from index 1) into four-column groups.
-void PackPanelSse(Index n, Index l_block, Index k0, const double* b, double* panel) {
-    for (Index c0 = 0; c0 < n; c0 += kGroup) {
-        double* group = panel + l_block * c0;
-        for (Index k = 0; k < l_block; ++k) {
-            const double* row = b + 1 + (k0 + k) * n + c0;
-            for (Index q = 0; q < kGroup; ++q) group[kGroup * k + q] = row[q];
-        }
+// Rows k0..k0+l_block-1 of B (row by row, from index 1) into the four-column
+// group that starts at column c0.
+void PackGroupSse(Index n, Index l_block, Index k0, Index c0, const double* b, double* panel) {
+    double* group = panel + l_block * c0;
+    for (Index k = 0; k < l_block; ++k) {
+        const double* row = b + 1 + (k0 + k) * n + c0;
+        for (Index q = 0; q < kGroup; ++q) group[kGroup * k + q] = row[q];
     }
+}
+
+// Rows of C per kernel call: about a quarter of a row block (a multiple of
+// 4), so that the dynamic schedule has enough pieces to share evenly.
+constexpr Index kUnitsPerRowBlock = 4;
+Index RowsPerUnit(Index l_block) {
+    return std::max<Index>(kGroup, (l_block / kUnitsPerRowBlock + kGroup - 1) / kGroup * kGroup);
 }
 
 void MultVectorPackSse(std::int32_t n, std::int32_t l_block, std::int32_t threads, const double* a,
@@ -135,15 +142,18 @@ void MultVectorPackSse(std::int32_t n, std::int32_t l_block, std::int32_t thread
     }
     // The kernel takes non-const pointers but only reads A and the panel.
     double* a_rows = const_cast<double*>(a);
-    const Index order = n, block = l_block;
-    const std::int32_t row_blocks = n / l_block;
+    const Index order = n, block = l_block, unit = RowsPerUnit(l_block);
+#pragma omp parallel num_threads(threads)
     for (Index k0 = 0; k0 < order; k0 += block) {
-        PackPanelSse(order, block, k0, b, buffers.panel);
-#pragma omp parallel for schedule(dynamic, 1) num_threads(threads)
-        for (std::int32_t row_block = 0; row_block < row_blocks; ++row_block) {
+        // All threads pack the panel, then all share its row units; the
+        // ends of both loops wait for every thread.
+#pragma omp for schedule(static)
+        for (Index c0 = 0; c0 < order; c0 += kGroup) PackGroupSse(order, block, k0, c0, b, buffers.panel);
+#pragma omp for schedule(dynamic, 1)
+        for (Index i0 = 0; i0 < order; i0 += unit) {
             const ThreadScratch& mine = buffers.scratch[omp_get_thread_num()];
-            const Index i0 = row_block * block;
-            MultBlock_4x4xK_2(n, l_block, l_block, n, l_block % 4, n % 4, a_rows + i0 * order + k0,
+            const auto rows = static_cast<std::int32_t>(std::min(unit, order - i0));
+            MultBlock_4x4xK_2(n, l_block, rows, n, rows % 4, n % 4, a_rows + i0 * order + k0,
                               buffers.panel, c + i0 * order, mine.c_strip, mine.aa);
         }
     }
@@ -209,12 +219,14 @@ void MultVectorPack_AVX(std::int32_t n, std::int32_t l_block, std::int32_t threa
     threads = std::max(threads, 1);
     omp_set_num_threads(threads);
     // AA slots hold one packed l_block x l_block block of A; BB slots one
-    // depth block of the widest band (Init counts slots in multiples of n).
+    // depth block of the widest band. Init counts slots in multiples of n:
+    // no more, since every page of a slot is zeroed when first touched.
     const Index widest = WidestBand(n, threads);
-    const std::int32_t bb_extent = static_cast<std::int32_t>((widest * l_block + n - 1) / n);
-    const Index per_thread = Index{l_block} * l_block + widest * l_block;
+    const Index aa_doubles = Index{l_block} * l_block, bb_doubles = widest * l_block;
+    const auto extent = [n](Index doubles) { return static_cast<std::int32_t>((doubles + n - 1) / n); };
+    const Index per_thread = aa_doubles + bb_doubles;
     if (!FitsInAvailableMemory(static_cast<std::uint64_t>(per_thread * threads) * sizeof(double)) ||
-        TAVREL_AVX_8X4_Init(n, bb_extent, l_block, threads) == 0) {
+        TAVREL_AVX_8X4_Init(n, extent(bb_doubles), extent(aa_doubles), threads) == 0) {
         // A failed Init has released what it obtained.
         ShowFailureNotice("Memory allocation error");
         return;

@@ -12,7 +12,9 @@
 # so that on a machine whose speed drifts (a shared host) every row meets the
 # same quiet and busy spells. The shares of the peaks compare best with best.
 # Methods 0 to 2 run 3 times after the rounds (Classic takes seconds per
-# product). Takes about two to four minutes.
+# product). Last, scripts/bench-cli.sh measures what users get: vorp-cli
+# processes for method 4 alternating with OpenBLAS and BLIS. Takes about
+# four to six minutes.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/release}
@@ -127,3 +129,7 @@ awk '
     printf "  %-42s best %5.1f%%  median %5.1f%%   (%.1f against %.1f GFLOPS)\n", what, counter("share_best"), \
       counter("share_median"), counter(" GFLOPS"), counter("reference_GFLOPS")
   }' "$out/shares.txt"
+
+echo
+scripts_dir=$(dirname "$0")
+"$scripts_dir/bench-cli.sh" "$build"

@@ -33,7 +33,7 @@ std::size_t bb_slot_bytes = 0;
 
 constexpr std::size_t kSlotAlignment = 32;
 // Slots of at least this size are mapped pages, which read as zero for free.
-constexpr std::size_t kMappedSlotBytes = std::size_t{1} << 20;
+constexpr std::size_t kMappedSlotBytes = std::size_t{256} << 10;
 
 // Mapped slots are whole huge pages on a huge-page boundary and asked to be
 // backed by them (where transparent huge pages are enabled for madvise): the

@@ -17,10 +17,11 @@
 //     take units of about l_block/4 rows.
 //   levels 1 and 2, AVX (libTavrel_8x4): A, B and C column by column from
 //     index 0. Thread t owns a band of columns of C and its own AA slot
-//     (l_block*l_block doubles) and BB slot (its band's panel of one depth
-//     block): it packs its part of each depth block's panel
-//     (Pack_BBTRANSP_AMD) and runs tavrel_AVX_8x4x16_AMD on every row block
-//     of its band. No thread waits for another.
+//     (the packed rows of one call) and BB slot (its band's panel of one
+//     depth block): it packs its part of each depth block's panel
+//     (Pack_BBTRANSP_AMD) and runs tavrel_AVX_8x4x16_AMD on the rows of its
+//     band, l_block rounded up to whole 24-row register blocks at a time.
+//     No thread waits for another.
 // Every element of C receives one contribution per depth block, in increasing
 // k0; the kernels sum each contribution in increasing k, so the bits of C do
 // not depend on the thread count.
@@ -171,6 +172,14 @@ namespace {
 // Band widths are whole 512-bit register blocks (8 columns), so no band ends
 // in a partial block but the last.
 constexpr std::int32_t kBandColumns = 8;
+// Rows per kernel call: l_block rounded up to whole 24-row register blocks
+// (the 512-bit form's tallest), so that almost no rows fall to the smaller
+// blocks; the packed rows (192 x 176 at the defaults) still fit in L2.
+constexpr std::int32_t kRowGroup = 24;
+
+std::int32_t RowsPerCall(std::int32_t n, std::int32_t l_block) {
+    return std::min(n, (l_block + kRowGroup - 1) / kRowGroup * kRowGroup);
+}
 
 struct Band {
     std::int32_t first = 0, columns = 0;
@@ -197,6 +206,7 @@ void MultiplyBand(std::int32_t n, std::int32_t l_block, Band band, std::int32_t 
                   double* b, double* c) {
     if (band.columns <= 0) return;
     const Index order = n;
+    const std::int32_t rows = RowsPerCall(n, l_block);
     double* aa = TAVREL_AVX_8X4_GET_AA()[slot];
     double* panel = TAVREL_AVX_8X4_GET_BB()[slot];
     double* b_band = b + band.first * order;
@@ -204,8 +214,8 @@ void MultiplyBand(std::int32_t n, std::int32_t l_block, Band band, std::int32_t 
     for (std::int32_t k0 = 0; k0 < n; k0 += l_block) {
         const std::int32_t kb = std::min(l_block, n - k0);
         Pack_BBTRANSP_AMD(band.columns, kb, n, slot, b_band + k0);
-        for (std::int32_t i0 = 0; i0 < n; i0 += l_block) {
-            const std::int32_t mb = std::min(l_block, n - i0);
+        for (std::int32_t i0 = 0; i0 < n; i0 += rows) {
+            const std::int32_t mb = std::min(rows, n - i0);
             tavrel_AVX_8x4x16_AMD(mb, band.columns, kb, 1.0, a + k0 * order + i0, n, b_band + k0, n,
                                   1.0, c_band + i0, n, aa, panel);
         }
@@ -218,14 +228,17 @@ void MultVectorPack_AVX(std::int32_t n, std::int32_t l_block, std::int32_t threa
     if (n < 1 || l_block < 1) return;
     threads = std::max(threads, 1);
     omp_set_num_threads(threads);
-    // AA slots hold one packed l_block x l_block block of A; BB slots one
-    // depth block of the widest band. Init counts slots in multiples of n:
-    // no more, since every page of a slot is zeroed when first touched.
+    // AA slots hold the packed rows of one call; BB slots one depth block of
+    // the widest band. Init counts slots in multiples of n: no more, since
+    // every page of a slot is zeroed when first touched.
     const Index widest = WidestBand(n, threads);
-    const Index aa_doubles = Index{l_block} * l_block, bb_doubles = widest * l_block;
+    const Index aa_doubles = Index{RowsPerCall(n, l_block)} * l_block, bb_doubles = widest * l_block;
     const auto extent = [n](Index doubles) { return static_cast<std::int32_t>((doubles + n - 1) / n); };
-    const Index per_thread = aa_doubles + bb_doubles;
-    if (!FitsInAvailableMemory(static_cast<std::uint64_t>(per_thread * threads) * sizeof(double)) ||
+    // Tavrel_8x4 maps slots of 256 KiB or more in whole 2 MiB pages.
+    constexpr std::uint64_t kSlotRounding = std::uint64_t{2} << 20;
+    const std::uint64_t per_thread =
+        static_cast<std::uint64_t>(aa_doubles + bb_doubles) * sizeof(double) + 2 * kSlotRounding;
+    if (!FitsInAvailableMemory(per_thread * static_cast<std::uint64_t>(threads)) ||
         TAVREL_AVX_8X4_Init(n, extent(bb_doubles), extent(aa_doubles), threads) == 0) {
         // A failed Init has released what it obtained.
         ShowFailureNotice("Memory allocation error");

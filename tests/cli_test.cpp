@@ -179,6 +179,26 @@ TEST(CliOptions, ReferenceIsOfferedOnlyWithTheSystemBlas) {
     } else {
         EXPECT_EQ(parsed.error, "--reference: the system BLAS (libopenblas.so.0) could not be loaded");
     }
+    const CliParseResult blis = Parse({"--reference=blis"});
+    if (ReferenceDgemmAvailable(ReferenceLibrary::Blis)) {
+        EXPECT_EQ(blis.error, "");
+        EXPECT_EQ(blis.options.reference_library, ReferenceLibrary::Blis);
+    } else {
+        EXPECT_EQ(blis.error, "--reference: the system BLAS (libblis.so.4) could not be loaded");
+    }
+    EXPECT_EQ(Parse({"--reference=mkl"}).error, "--reference: expected openblas or blis, got 'mkl'");
+}
+
+// BLIS runs the configuration it reports, and computes the product the
+// check accepts.
+TEST(CliProgram, BlisReferenceRow) {
+    if (!ReferenceDgemmAvailable(ReferenceLibrary::Blis)) GTEST_SKIP() << "no libblis.so.4";
+    const CliRun run = RunCli("--method 0 -n 64 --reference=blis --check --format csv --min-time 0");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const CsvRows rows = ParseCsv(run.out);
+    ASSERT_EQ(Column(rows, "method"), (std::vector<std::string>{"classic", "blis"}));
+    EXPECT_EQ(Column(rows, "kernel")[1].rfind("BLIS dgemm (", 0), 0u);
+    EXPECT_EQ(Column(rows, "check")[1], "passed");
 }
 
 TEST(CliProgram, PrintsTheReportOfASmallRun) {

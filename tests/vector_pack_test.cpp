@@ -122,14 +122,6 @@ TEST(VectorPack, AvxPathTakesBlocksThatAreNoMultipleOfFour) {
     }
 }
 
-TEST(VectorPack, AvxLevelsOneAndTwoGiveIdenticalProducts) {
-    if (!AvxAvailable()) GTEST_SKIP() << "no AVX";
-    Matrices avx = Prepared(48, kIsaAvx), fma3 = Prepared(48, kIsaAvxFma3);
-    Multiply(avx, 16, 2, kIsaAvx);
-    Multiply(fma3, 16, 2, kIsaAvxFma3);
-    EXPECT_EQ(std::memcmp(avx.c.data(), fma3.c.data(), avx.c.size() * sizeof(double)), 0);
-}
-
 // The threads share the work differently for every thread count (bands of
 // columns on the AVX path, row blocks on the SSE2 path); every count must
 // give the bits of the one-thread product, on both forms of Tavrel_8x4's

@@ -7,11 +7,11 @@
 set -euo pipefail
 
 build_packages=(
-  g++ cmake ninja-build pkg-config
+  g++ cmake ninja-build pkg-config help2man
   qt6-base-dev
   libgtest-dev libbenchmark-dev libopenblas-dev libblis-dev nlohmann-json3-dev
 )
-test_packages=(desktop-file-utils gnuplot-nox)
+test_packages=(desktop-file-utils gnuplot-nox man-db)
 
 wanted=("${build_packages[@]}")
 if [[ "${1:-build}" == "test" ]]; then wanted+=("${test_packages[@]}"); fi

@@ -8,7 +8,7 @@
 
 #include "matrices.h"
 #include "memory.h"
-#include "methods/methods.h"
+#include "methods.h"
 #include "run_parameters.h"
 
 namespace {

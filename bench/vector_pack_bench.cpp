@@ -13,7 +13,7 @@
 
 #include "Tavrel_8x4.h"
 #include "avx_peak.h"
-#include "methods/methods.h"
+#include "methods.h"
 #include "paired_share.h"
 #include "processor_info.h"
 

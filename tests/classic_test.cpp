@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "methods/methods.h"
+#include "methods.h"
 
 TEST(Classic, OrderTwoOnThePreparedData) {
     // A(r, c) = 1 + r*n + c from index 1, B = 100*A.

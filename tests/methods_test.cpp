@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "matrices.h"
-#include "methods/methods.h"
+#include "methods.h"
 #include "run_parameters.h"
 #include "support/recorders.h"
 

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "Tavrel_8x4.h"
-#include "methods/methods.h"
+#include "methods.h"
 #include "support/recorders.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "memory.h"
-#include "methods/methods.h"
+#include "methods.h"
 #include "notice.h"
 #include "processor_info.h"
 #include "run_parameters.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "methods/methods.h"
+#include "methods.h"
 #include "reference_dgemm.h"
 #include "run_parameters.h"
 

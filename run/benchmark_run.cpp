@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "memory.h"
-#include "methods/methods.h"
+#include "methods.h"
 #include "notice.h"
 #include "processor_info.h"
 #include "tick.h"

@@ -1,6 +1,6 @@
 #include "kernel_form.h"
 
-#include "methods/methods.h"
+#include "methods.h"
 #include "run_parameters.h"
 
 std::string KernelFormName(std::int32_t method, std::int32_t isa_level) {

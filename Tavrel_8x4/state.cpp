@@ -11,7 +11,6 @@
 //
 // This file is built for baseline x86-64 (no AVX) so that isAVXenable runs on
 // any processor.
-#include <cpuid.h>
 #include <sys/mman.h>
 
 #include <climits>
@@ -20,6 +19,7 @@
 #include <cstring>
 
 #include "Tavrel_8x4.h"
+#include "cpu_probe.h"
 #include "relative_compare.h"
 
 namespace {
@@ -155,15 +155,6 @@ int TAVREL_AVX_8X4_CompCwithCC(double* c, int cols, int rows) {
     return tavrel8x4::MatchesRelative(c, cc_buffer, std::int64_t{rows} * cols);
 }
 
-int isAVXenable() {
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (__get_cpuid_count(1, 0, &eax, &ebx, &ecx, &edx) == 0) return 0;
-    const unsigned osxsave = 1u << 27, avx = 1u << 28;
-    if ((ecx & osxsave) == 0 || (ecx & avx) == 0) return 0;
-    unsigned xcr0_low = 0, xcr0_high = 0;
-    __asm__ volatile("xgetbv" : "=a"(xcr0_low), "=d"(xcr0_high) : "c"(0));
-    const unsigned sse_and_avx_state = (1u << 1) | (1u << 2);
-    return (xcr0_low & sse_and_avx_state) == sse_and_avx_state ? 1 : 0;
-}
+int isAVXenable() { return cpu_probe::RunsAvx(cpu_probe::Read()) ? 1 : 0; }
 
 void pusto() {}

@@ -11,6 +11,8 @@
 #include <functional>
 #include <vector>
 
+#include "statistics.h"
+
 // Each function runs once and returns the floating-point operations it did.
 using FlopsRun = std::function<double()>;
 
@@ -33,9 +35,7 @@ inline void MeasurePairedShare(benchmark::State& state, const FlopsRun& work,
         ratios.push_back(work_rates.back() / reference_rates.back());
     }
     if (ratios.empty()) return;
-    std::sort(ratios.begin(), ratios.end());
-    const std::size_t m = ratios.size();
-    const double median = m % 2 ? ratios[m / 2] : (ratios[m / 2 - 1] + ratios[m / 2]) / 2;
+    const double median = Median(ratios);
     const double best_work = *std::max_element(work_rates.begin(), work_rates.end());
     const double best_reference = *std::max_element(reference_rates.begin(), reference_rates.end());
     state.counters["GFLOPS"] = best_work;

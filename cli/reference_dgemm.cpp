@@ -139,11 +139,6 @@ RunResult RunReferenceDgemm(RunParameters& params, ReportSink& sink, ReferenceLi
     p.method = kMethodClassic;
     RunBuffers buffers;
     const RunResult result = RunBenchmark(p, sink, buffers, Multiply(library));
-    if (result.outcome == RunOutcome::Completed) {
-        params.n = p.n;
-        params.l_block = p.l_block;
-        params.threads = p.threads;
-        params.chunk = p.chunk;
-    }
+    if (result.outcome == RunOutcome::Completed) WriteBackNormalised(p, params);
     return result;
 }

@@ -198,9 +198,4 @@ std::string PointMethodKey(const PlannedPoint& point) {
     return CliMethodNames()[static_cast<std::size_t>(point.params.method)];
 }
 
-RunParameters NormalisedParameters(const PlannedPoint& point) {
-    RunParameters p = point.params;
-    NormaliseOrderAndBlock(p.n, p.l_block);
-    NormaliseThreading(p.n, p.threads, p.chunk);
-    return p;
-}
+RunParameters NormalisedParameters(const PlannedPoint& point) { return Normalised(point.params); }

@@ -3,43 +3,18 @@
 #include <atomic>
 #include <utility>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <cpuid.h>
-#endif
+#include "cpu_probe.h"
 
 namespace {
-constexpr std::uint32_t kLeaf1EdxSse2 = 1u << 26;
-constexpr std::uint32_t kLeaf1EcxOsxsave = 1u << 27;
-constexpr std::uint32_t kLeaf1EcxAvx = 1u << 28;
-constexpr std::uint32_t kLeaf7EbxAvx2 = 1u << 5;
-
 std::atomic<std::int32_t> g_isa_cap{kIsaAvxFma3};
 
 CpuidRecord Cpuid(std::uint32_t leaf) {
-    CpuidRecord record;
-#if defined(__x86_64__) || defined(__i386__)
-    __cpuid_count(leaf, 0, record.eax, record.ebx, record.ecx, record.edx);
-#else
-    (void)leaf;
-#endif
-    return record;
+    const cpu_probe::Leaf r = cpu_probe::Cpuid(leaf);
+    return {r.eax, r.ebx, r.ecx, r.edx};
 }
 
-constexpr std::uint32_t kLeaf7EbxAvx512f = 1u << 16;
-// XCR0: SSE and AVX state (bits 1, 2); AVX-512 opmask and zmm state (5, 6, 7).
-constexpr std::uint64_t kXcr0AvxState = 0x6;
-constexpr std::uint64_t kXcr0Avx512State = 0xE6;
-
-std::uint64_t ReadXcr0(std::uint32_t leaf1_ecx) {
-#if defined(__x86_64__) || defined(__i386__)
-    if ((leaf1_ecx & kLeaf1EcxOsxsave) == 0) return 0;
-    std::uint32_t xcr0_low = 0, xcr0_high = 0;
-    __asm__ volatile("xgetbv" : "=a"(xcr0_low), "=d"(xcr0_high) : "c"(0));
-    return (std::uint64_t{xcr0_high} << 32) | xcr0_low;
-#else
-    (void)leaf1_ecx;
-    return 0;
-#endif
+cpu_probe::Registers RegistersOf(const ProcessorInfo& info) {
+    return {info.leaf1_ecx, info.leaf1_edx, info.leaf7_ebx, info.xcr0};
 }
 
 const ProcessorInfo g_processor_info = ProcessorInfo::Query();
@@ -69,24 +44,23 @@ ProcessorInfo ProcessorInfo::Query() {
         leaves.push_back(Cpuid(leaf));
     }
     const std::uint32_t leaf1_ecx = leaves.size() > 1 ? leaves[1].ecx : 0;
-    const std::uint64_t xcr0 = ReadXcr0(leaf1_ecx);
-    ProcessorInfo info =
-        FromLeaves(std::move(leaves), (xcr0 & kXcr0AvxState) == kXcr0AvxState);
-    info.xcr0 = xcr0;
+    cpu_probe::Registers registers;
+    registers.xcr0 = cpu_probe::ReadXcr0(leaf1_ecx);
+    ProcessorInfo info = FromLeaves(std::move(leaves), cpu_probe::SavesAvxState(registers));
+    info.xcr0 = registers.xcr0;
     return info;
 }
 
-bool ProcessorInfo::RunsAvx512() const {
-    return (leaf7_ebx & kLeaf7EbxAvx512f) != 0 && (xcr0 & kXcr0Avx512State) == kXcr0Avx512State;
-}
+bool ProcessorInfo::RunsAvx512() const { return cpu_probe::RunsAvx512(RegistersOf(*this)); }
 
 const ProcessorInfo& TheProcessorInfo() { return g_processor_info; }
 
 namespace {
 void ApplyFeatureTests(const ProcessorInfo& info, std::int32_t& isa_level) {
-    if (info.leaf1_edx & kLeaf1EdxSse2) isa_level = kIsaSse2;
-    if (info.leaf1_ecx & kLeaf1EcxAvx) isa_level = kIsaAvx;
-    if (info.leaf7_ebx & kLeaf7EbxAvx2) isa_level = kIsaAvxFma3;
+    const cpu_probe::Registers r = RegistersOf(info);
+    if (cpu_probe::HasSse2(r)) isa_level = kIsaSse2;
+    if (cpu_probe::HasAvx(r)) isa_level = kIsaAvx;
+    if (cpu_probe::HasAvx2(r)) isa_level = kIsaAvxFma3;
     // Without the operating system's AVX state an AVX instruction faults.
     if (isa_level != kIsaSse2 && !info.os_saves_avx_state) isa_level = kIsaSse2;
 }

@@ -19,6 +19,19 @@ void NormaliseOrderAndBlock(std::int32_t& n, std::int32_t& l_block) {
     n -= n % l_block;
 }
 
+RunParameters Normalised(RunParameters params) {
+    NormaliseOrderAndBlock(params.n, params.l_block);
+    NormaliseThreading(params.n, params.threads, params.chunk);
+    return params;
+}
+
+void WriteBackNormalised(const RunParameters& normalised, RunParameters& params) {
+    params.n = normalised.n;
+    params.l_block = normalised.l_block;
+    params.threads = normalised.threads;
+    params.chunk = normalised.chunk;
+}
+
 void NormaliseThreading(std::int32_t n, std::int32_t& threads, std::uint32_t& chunk) {
     if (threads < 1) threads = 1;
     const auto rows_per_thread = static_cast<std::uint32_t>(n / threads);

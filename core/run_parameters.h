@@ -44,3 +44,10 @@ void NormaliseOrderAndBlock(std::int32_t& n, std::int32_t& l_block);
 
 // threads below 1 become 1; chunk is lowered to n / threads.
 void NormaliseThreading(std::int32_t n, std::int32_t& threads, std::uint32_t& chunk);
+
+// The values a run of `params` uses: both normalisations above.
+RunParameters Normalised(RunParameters params);
+
+// The write-back after a completed run: n, l_block, threads and chunk of
+// `normalised` into `params`; the other fields stay.
+void WriteBackNormalised(const RunParameters& normalised, RunParameters& params);

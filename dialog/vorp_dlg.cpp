@@ -120,10 +120,7 @@ void CVorp_Dlg::OnRunFinished(RunOutcome outcome, const RunParameters& normalise
     running_ = false;
     EndBusy();
     if (outcome == RunOutcome::Completed) {
-        params_.n = normalised.n;
-        params_.l_block = normalised.l_block;
-        params_.threads = normalised.threads;
-        params_.chunk = normalised.chunk;
+        WriteBackNormalised(normalised, params_);
         SetDlgItemText(IDC_START, QStringLiteral("Done"));
         GetDlgItem(IDC_START)->setEnabled(false);
         UpdateData(false);

@@ -165,10 +165,7 @@ RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buff
     AppendTimingLines(sink, m);
     ReleaseMatrices(buffers);
 
-    params.n = p.n;
-    params.l_block = p.l_block;
-    params.threads = p.threads;
-    params.chunk = p.chunk;
+    WriteBackNormalised(p, params);
     result.outcome = RunOutcome::Completed;
     return result;
 }

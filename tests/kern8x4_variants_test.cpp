@@ -34,10 +34,6 @@ std::ptrdiff_t FirstDifference(const double* actual, const std::vector<double>& 
     return -1;
 }
 
-std::vector<double> Contents(const GuardedBuffer& buffer) {
-    return std::vector<double>(buffer.data(), buffer.data() + buffer.size());
-}
-
 // Bitwise equality of two buffers, NaN payloads included (read-only inputs).
 bool Unchanged(const std::vector<double>& before, const double* now) {
     return before.empty() || std::memcmp(before.data(), now, before.size() * sizeof(double)) == 0;
@@ -106,7 +102,7 @@ protected:
         for (int i = 0; i < c.M; ++i) {
             for (int j = 0; j < c.N; ++j) cbuf[i * ldc + j] = fill(i, j);
         }
-        std::vector<double> expected = Contents(cbuf);
+        std::vector<double> expected = cbuf.Contents();
         for (int i = 0; i < M4; ++i) {
             for (int j = 0; j < N2; ++j) {
                 const double s = FourLaneDot(K4, a.data() + i * lda, b.data() + j * ldb);
@@ -191,7 +187,7 @@ TEST_F(DirectKernel, SumsFourDepthLanesBeforeAddingThem) {
 
 TEST_F(DirectKernel, NegativeSizesWriteNothing) {
     GuardedBuffer c(64, 7.0);
-    const std::vector<double> before = Contents(c);
+    const std::vector<double> before = c.Contents();
     std::vector<double> a(64, 1.0), b(64, 1.0);
     for (const auto& [M, N, K] : {std::array<int, 3>{-4, 4, 4}, {4, -2, 4}, {4, 4, -4}}) {
         tavrel_AVX_8x4x16_AMD(M, N, K, 1.0, a.data(), 8, b.data(), 8, 1.0, c.data(), 8);
@@ -215,7 +211,7 @@ protected:
         GuardedBuffer bpack(static_cast<std::size_t>(ncol) * K), c(static_cast<std::size_t>(n) * n);
         FillRandom(c);
 
-        std::vector<double> expected_c = Contents(c);
+        std::vector<double> expected_c = c.Contents();
         for (int i = 0; i < n; ++i) {
             for (int j = 0; j < ncol; ++j) {
                 expected_c[i * n + j] = OrderedDot(K, src.data() + i, n, b.data() + j, n);
@@ -229,7 +225,7 @@ protected:
                 }
             }
         }
-        const std::vector<double> b_before = Contents(b), apack_before = Contents(apack);
+        const std::vector<double> b_before = b.Contents(), apack_before = apack.Contents();
 
         tavrel_AVX_8x4_K1(-1, n, K, b.data(), nullptr, c.data(), bpack.data(), apack.data());
 
@@ -275,7 +271,7 @@ TEST_F(K1Kernel, WritesOnlyWholeEightColumnPanels) {
 
 TEST_F(K1Kernel, NegativeSizesWriteNothing) {
     GuardedBuffer b(64, 1.0), apack(256, 1.0), bpack(64, 3.0), c(64, 7.0);
-    const std::vector<double> c_before = Contents(c), bpack_before = Contents(bpack);
+    const std::vector<double> c_before = c.Contents(), bpack_before = bpack.Contents();
     tavrel_AVX_8x4_K1(0, -8, 8, b.data(), nullptr, c.data(), bpack.data(), apack.data());
     tavrel_AVX_8x4_K1(0, 8, -1, b.data(), nullptr, c.data(), bpack.data(), apack.data());
     EXPECT_TRUE(SameAs("C", c, c_before, "negative sizes"));
@@ -304,7 +300,7 @@ protected:
         }
         GuardedBuffer aa(static_cast<std::size_t>(M8) * K);
 
-        std::vector<double> expected_c = Contents(c);
+        std::vector<double> expected_c = c.Contents();
         for (int j = 0; j < N4; ++j) {
             for (int i = 0; i < M8; ++i) {
                 expected_c[i + j * M] = OrderedDot(K, a.data() + i, M, b.data() + j * K, 1);
@@ -314,7 +310,7 @@ protected:
         for (int i = 0; i < M8; ++i) {
             for (int k = 0; k < K; ++k) expected_aa[8 * K * (i / 8) + 8 * k + i % 8] = a[i + k * M];
         }
-        const std::vector<double> a_before = Contents(a), bb_before = bb;
+        const std::vector<double> a_before = a.Contents(), bb_before = bb;
 
         tavrel_AVX_8x4x32_AMD(M, N, K, kNaN, a.data(), -1, nullptr, -1, kNaN, c.data(), -1,
                               aa.data(), bb.data());
@@ -366,7 +362,7 @@ TEST_F(Kernel32Deep, WritesOnlyWholeEightByFourBlocks) {
 TEST_F(Kernel32Deep, NegativeSizesWriteNothing) {
     GuardedBuffer a(256, 1.0), c(256, 7.0), aa(256, 3.0);
     std::vector<double> bb(256, 1.0);
-    const std::vector<double> c_before = Contents(c), aa_before = Contents(aa);
+    const std::vector<double> c_before = c.Contents(), aa_before = aa.Contents();
     for (const auto& [M, N, K] : {std::array<int, 3>{-8, 4, 8}, {8, -4, 8}, {8, 4, -3}}) {
         tavrel_AVX_8x4x32_AMD(M, N, K, 1.0, a.data(), 8, nullptr, 8, 1.0, c.data(), 8, aa.data(),
                               bb.data());

@@ -14,39 +14,12 @@
 #include <vector>
 
 #include "Tavrel.h"
+#include "support/guarded_buffer.h"
 
 namespace {
-constexpr int kGuard = 8;  // doubles on each side; keeps the interior 64-byte aligned
-constexpr double kGuardValue = -7777.25;
-
-// `count` doubles, 64-byte aligned, with guard bands before and after.
-class Guarded {
-public:
-    explicit Guarded(std::size_t count, double fill = 0.0)
-        : count_(count),
-          block_(static_cast<double*>(std::aligned_alloc(64, RoundedBytes(count))), &std::free) {
-        if (!block_) throw std::bad_alloc();
-        for (std::size_t i = 0; i < count + 2 * kGuard; ++i) block_[i] = kGuardValue;
-        for (std::size_t i = 0; i < count; ++i) data()[i] = fill;
-    }
-    double* data() { return block_.get() + kGuard; }
-    double& operator[](std::size_t i) { return data()[i]; }
-    std::size_t size() const { return count_; }
-    bool GuardsIntact() const {
-        for (std::size_t i = 0; i < kGuard; ++i) {
-            if (block_[i] != kGuardValue || block_[kGuard + count_ + i] != kGuardValue) return false;
-        }
-        return true;
-    }
-    std::vector<double> Contents() { return {data(), data() + count_}; }
-
-private:
-    // aligned_alloc wants a multiple of the alignment.
-    static std::size_t RoundedBytes(std::size_t count) {
-        return ((count + 2 * kGuard) * sizeof(double) + 63) / 64 * 64;
-    }
-    std::size_t count_;
-    std::unique_ptr<double[], void (*)(void*)> block_;
+// The kernel's buffers: guarded, and zero unless a test fills them.
+struct Guarded : GuardedBuffer {
+    explicit Guarded(std::size_t count, double fill = 0.0) : GuardedBuffer(count, fill) {}
 };
 
 void FillRandom(Guarded& buffer, std::uint64_t seed) {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 // Bitwise equality, except that any two NaNs match (payloads may differ).
 inline bool SameValue(double a, double b) {
@@ -32,6 +33,7 @@ public:
     double& operator[](std::size_t i) { return data()[i]; }
     double operator[](std::size_t i) const { return data()[i]; }
     std::size_t size() const { return count_; }
+    std::vector<double> Contents() const { return {data(), data() + count_}; }
     bool GuardsIntact() const {
         for (int g = 0; g < kGuard; ++g) {
             if (!SameValue(storage_.get()[g], kGuardValue)) return false;

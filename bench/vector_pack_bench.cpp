@@ -15,7 +15,9 @@
 #include "avx_peak.h"
 #include "methods.h"
 #include "paired_share.h"
+#include "matrices.h"
 #include "processor_info.h"
+#include "run_parameters.h"
 
 namespace {
 constexpr int kOrder = 1936;
@@ -26,16 +28,16 @@ void SetFlops(benchmark::State& state, int n) {
     state.counters["GFLOPS"] = benchmark::Counter(gflop, benchmark::Counter::kIsIterationInvariantRate);
 }
 
-// The prepared matrices of the run: A(r, c) = sqrt((r+1)(c+1)), B = 2A, with
-// B one element further on for the SSE2 path.
+// The matrices of a method 4 run at `level`, prepared by the run's own
+// preparation (which lays B out for the level it chooses: the cap makes it
+// choose `level` where the processor has it).
 struct Operands {
-    Operands(int n, int level) : a(Size(n), 0.0), b(Size(n), 0.0), c(Size(n), 0.0) {
-        double* b_first = level == kIsaSse2 ? b.data() + 1 : b.data();
-        for (std::size_t i = 0; i < static_cast<std::size_t>(n) * n; ++i) {
-            const std::size_t r = i / n, col = i % n;
-            a[i] = std::sqrt(static_cast<double>((r + 1) * (col + 1)));
-            b_first[i] = 2 * a[i];
-        }
+    Operands(int n, std::int32_t level) : a(Size(n), 0.0), b(Size(n), 0.0), c(Size(n), 0.0) {
+        const std::int32_t previous_cap = IsaLevelCap();
+        SetIsaLevelCap(level);
+        std::int32_t chosen = kIsaSse2;
+        PrepareMatrices(kMethodVectorPack, n, a.data(), b.data(), chosen);
+        SetIsaLevelCap(previous_cap);
     }
     static std::size_t Size(int n) { return static_cast<std::size_t>(n) * n + 2; }
     std::vector<double> a, b, c;

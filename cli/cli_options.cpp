@@ -11,6 +11,7 @@
 #include "processor_info.h"
 #include "reference_dgemm.h"
 #include "run_plan.h"
+#include "whole_number.h"
 
 namespace {
 // --isa values after "auto", in the order of VectorIsaCap::Sse2 onwards.
@@ -30,15 +31,6 @@ std::optional<double> ParseSeconds(const std::string& text) {
     char* end = nullptr;
     const double value = std::strtod(text.c_str(), &end);
     if (*end != '\0' || !(value >= 0 && value <= kMaxMinTimeSeconds)) return std::nullopt;
-    return value;
-}
-
-std::optional<long long> ParseWholeNumber(const std::string& text) {
-    if (text.empty()) return std::nullopt;
-    errno = 0;
-    char* end = nullptr;
-    const long long value = std::strtoll(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || end == text.c_str()) return std::nullopt;
     return value;
 }
 

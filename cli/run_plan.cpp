@@ -1,22 +1,16 @@
 #include "run_plan.h"
 
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
-#include <cstdlib>
 #include <optional>
+
+#include "whole_number.h"
 
 namespace {
 // A whole number in [low, high], nothing else.
 std::optional<std::int32_t> ParseBounded(const std::string& text, long long low, long long high) {
-    if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '-')) {
-        return std::nullopt;
-    }
-    errno = 0;
-    char* end = nullptr;
-    const long long value = std::strtoll(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || value < low || value > high) return std::nullopt;
-    return static_cast<std::int32_t>(value);
+    const auto value = ParseWholeNumber(text);
+    if (!value || *value < low || *value > high) return std::nullopt;
+    return static_cast<std::int32_t>(*value);
 }
 
 std::vector<std::string> Split(const std::string& text, char separator) {

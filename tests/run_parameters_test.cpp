@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "run_parameters.h"
+#include "whole_number.h"
 
 namespace {
 std::pair<std::int32_t, std::int32_t> Normalised(std::int32_t n, std::int32_t l_block) {
@@ -52,4 +53,16 @@ TEST(ParameterProblem, RefusesValuesWithNoDefinedOutcome) {
     params.l_block = 4;
     params.method = 4;
     EXPECT_FALSE(ParameterProblem(params));
+}
+
+// One rule for every whole number of the command line, options and lists.
+TEST(WholeNumber, DigitsWithAnOptionalMinusAndNothingElse) {
+    EXPECT_EQ(ParseWholeNumber("176"), 176);
+    EXPECT_EQ(ParseWholeNumber("-5"), -5);
+    EXPECT_EQ(ParseWholeNumber("0042"), 42);
+    EXPECT_EQ(ParseWholeNumber("9223372036854775807"), 9223372036854775807LL);
+    for (const char* text : {"", "-", "+12", " 12", "12 ", "1e3", "0x10", "12abc", "1,000",
+                             "9223372036854775808", "-9223372036854775809"}) {
+        EXPECT_FALSE(ParseWholeNumber(text).has_value()) << "'" << text << "'";
+    }
 }

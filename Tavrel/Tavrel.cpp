@@ -17,9 +17,11 @@
 // A(i, k)*B(k, j), summed from 0.0 in increasing k). Rows from Mr and columns
 // from Nr are neither read nor written.
 //
-// Calls outside the contract touch nothing and return: Mr or Nr positive but
-// not a multiple of 4, K negative or odd, bb/aa/c_strip not 16-byte aligned.
-// Mr <= 0 does nothing; Nr <= 0 only packs A.
+// Calls outside the contract touch nothing and return: a remainder that is
+// negative or larger than its block (m_rest outside 0..M, n_rest outside
+// 0..N), Mr or Nr positive but not a multiple of 4, K negative or odd,
+// bb/aa/c_strip not 16-byte aligned. Mr <= 0 does nothing; Nr <= 0 only
+// packs A.
 #include "Tavrel.h"
 
 #include <pmmintrin.h>
@@ -146,6 +148,7 @@ void AddStrip(const double* c_strip, Index rows, Index ldc, Index j0, double* c)
 
 void MultBlock_4x4xK_2(int lda, int K, int M, int N, int m_rest, int n_rest, double* a,
                        double* bb, double* c, double* c_strip, double* aa) {
+    if (m_rest < 0 || m_rest > M || n_rest < 0 || n_rest > N) return;
     const Index rows = Index{M} - m_rest;
     const Index cols = Index{N} - n_rest;
     if (rows <= 0 || !WithinContract(rows, cols, K, bb, c_strip, aa)) return;

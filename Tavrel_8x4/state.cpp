@@ -12,6 +12,7 @@
 // This file is built for baseline x86-64 (no AVX) so that isAVXenable runs on
 // any processor.
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdint>
@@ -106,6 +107,25 @@ double** AllocateTable(int slots) {
     return static_cast<double**>(std::calloc(slots > 0 ? slots : 1, sizeof(double*)));
 }
 
+// Slots per Init at most: far more than threads any machine runs.
+constexpr int kMaxSlots = 4096;
+
+// The memory a slot takes once touched: mapped slots in whole huge pages.
+std::size_t SlotFootprint(std::size_t bytes) {
+    return bytes >= kMappedSlotBytes ? HugeRounded(bytes) : bytes;
+}
+
+// Whether `slots` AA and BB slots would fit in the machine's physical memory
+// (a request beyond it could only end with the process killed).
+bool FitsPhysicalMemory(int slots) {
+    const long pages = sysconf(_SC_PHYS_PAGES), page_bytes = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || page_bytes <= 0) return true;  // unknown: let the allocations decide
+    const long double physical = static_cast<long double>(pages) * page_bytes;
+    const long double wanted = static_cast<long double>(slots) *
+                               (SlotFootprint(aa_slot_bytes) + SlotFootprint(bb_slot_bytes));
+    return wanted <= physical;
+}
+
 bool AllocateSlots(int slots) {
     bb_table = AllocateTable(slots);
     aa_table = AllocateTable(slots);
@@ -126,10 +146,10 @@ int TAVREL_AVX_8X4_Init(int n, int bb_extent, int aa_extent, int slots) {
     slot_count = slots;
     const std::int64_t aa_count = ElementCount(n, aa_extent);
     const std::int64_t bb_count = ElementCount(n, bb_extent);
-    if (slots < 0 || aa_count < 0 || bb_count < 0) return 0;
+    if (slots < 0 || slots > kMaxSlots || aa_count < 0 || bb_count < 0) return 0;
     aa_slot_bytes = SlotBytes(aa_count);
     bb_slot_bytes = SlotBytes(bb_count);
-    if (!AllocateSlots(slots)) {
+    if (!FitsPhysicalMemory(slots) || !AllocateSlots(slots)) {
         TAVREL_AVX_8X4_Free();
         return 0;
     }

@@ -98,13 +98,14 @@ private:
 
 ProgressLine* g_progress = nullptr;
 
-// Notices go to standard error; at a terminal they wait for Enter (the run
-// clocks stand still meanwhile).
-void InstallTerminalNotices() {
-    SetNoticeHandler([](const std::string& text) {
+// Notices go to standard error. In a single run at a terminal they wait for
+// Enter (the run clocks stand still meanwhile); a plan of many runs never
+// waits, so an unattended sweep goes on and its summary names the notices.
+void InstallTerminalNotices(bool wait) {
+    SetNoticeHandler([wait](const std::string& text) {
         if (g_progress) g_progress->Clear();
         std::fprintf(stderr, "notice: %s\n", text.c_str());
-        if (isatty(STDIN_FILENO)) {
+        if (wait && isatty(STDIN_FILENO)) {
             std::fprintf(stderr, "(press Enter to continue)");
             std::string ignored;
             std::getline(std::cin, ignored);
@@ -152,6 +153,8 @@ public:
           output_(options.output_path), context_(CollectRunContext(options, command_line)) {
         context_.min_time_seconds = settings_.min_time_seconds;
     }
+
+    bool IsMultiRun() const { return multi_run_; }
 
     int Run() {
         std::string error;
@@ -278,8 +281,8 @@ int main(int argc, char** argv) {
         return Refuse("--isa: Tavrel_8x4 does not run its 512-bit form here (no AVX-512, or "
                       "TAVREL_8X4_FORM=avx)");
     }
-    InstallTerminalNotices();
     InstallStopSignals();
     Session session(options, command_line);
+    InstallTerminalNotices(!session.IsMultiRun());
     return session.Run();
 }

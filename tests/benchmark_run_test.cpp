@@ -121,14 +121,21 @@ TEST(BenchmarkRun, MemoryTheMachineCannotBackIsAnAllocError) {
         EXPECT_EQ(notices.notices, Lines{"Alloc Error"});
     }
     {
-        // The matrices fit, but not with the check's reference beside them.
+        // The matrices fit, the check's reference does not (the fourth
+        // allocation, after A, B and C): the run goes ahead and only the
+        // check gives up.
         NoticeRecorder notices;
         RecordingSink sink;
-        ScopedAvailableMemory tight(matrices);
+        ScopedAvailableMemory tight(matrices);  // A, B and C alone are guarded up front
+        ScopedAllocationFailure no_reference(4);
         RunParameters params = Params(kMethodClassic, 50);
-        EXPECT_EQ(RunBenchmark(params, sink).outcome, RunOutcome::Completed);
         params.check = true;
-        EXPECT_EQ(RunBenchmark(params, sink).outcome, RunOutcome::AllocError);
+        const RunResult result = RunBenchmark(params, sink);
+        EXPECT_EQ(result.outcome, RunOutcome::Completed);
+        EXPECT_TRUE(result.product);
+        EXPECT_EQ(result.check, CheckVerdict::NoReference);
+        EXPECT_EQ(notices.notices, Lines{"Memory allocation error during check"});
+        EXPECT_EQ(sink.lines.size(), 4u);  // the report lines follow
     }
     EXPECT_EQ(memory_testing::LiveAllocations(), live_before);
 }

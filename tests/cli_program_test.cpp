@@ -258,3 +258,25 @@ TEST(CliCompare, TwoDocumentsOfTheProgram) {
     std::remove(old_path.c_str());
     std::remove(new_path.c_str());
 }
+
+// At a terminal a plan of many runs shows its notices without waiting for
+// Enter: under a pseudo-terminal with no one typing, the sweep still ends.
+TEST(CliNotices, APlanOfManyRunsNeverWaitsAtATerminal) {
+    if (std::system("command -v script >/dev/null 2>&1 && command -v bash >/dev/null") != 0) {
+        GTEST_SKIP() << "no script(1) or bash";
+    }
+    const std::string out = TempPath("pty.txt");
+    // The terminal's input stays open and empty (a sleep that outlives the
+    // run), as with a user who is not there.
+    const std::string command = "bash -c \"timeout 60 script -qec '" + std::string(VORP_CLI_PATH) +
+                                " --method hp --parallel-kind tbb -n 32 --repeat 3 --min-time 0'"
+                                " /dev/null < <(sleep 70 2>/dev/null) >" + out + " 2>&1\"";
+    const int raw = std::system(command.c_str());
+    const std::string text = ReadWholeFile(out);
+    std::remove(out.c_str());
+    ASSERT_TRUE(WIFEXITED(raw)) << text;
+    EXPECT_NE(WEXITSTATUS(raw), 124) << "vorp-cli waited for Enter:\n" << text;
+    EXPECT_NE(text.find("notice: TBB does not support"), std::string::npos) << text;
+    EXPECT_EQ(text.find("press Enter"), std::string::npos) << text;
+    EXPECT_NE(text.find("Runs without a figure"), std::string::npos) << text;
+}

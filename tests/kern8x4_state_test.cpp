@@ -97,6 +97,8 @@ TEST_F(Tavrel8x4SlotState, ImpossibleSizesFailAndLeaveTheLibraryEmpty) {
         {46341, 46341, 1, 1},  // n * bb_extent beyond 32 bits
         {65536, 1, 32768, 1},  // n * aa_extent = 2^31
         {kMax, kMax, kMax, 1},
+        {8, 8, 8, 4097},            // more slots than any machine has threads
+        {46340, 46340, 46340, 64},  // 2 TiB of slots: more than the physical memory
     };
     for (const auto& c : cases) {
         EXPECT_EQ(TAVREL_AVX_8X4_Init(c[0], c[1], c[2], c[3]), 0)

@@ -159,6 +159,12 @@ TEST(TavrelKernel, RefusesCallsOutsideItsContractWithoutTouchingMemory) {
     call(8, 4, 4, 4, 0, 0, bb.data() + 1, strip.data(), aa.data());   // unaligned panel
     call(8, 4, 4, 4, 0, 0, bb.data(), strip.data() + 1, aa.data());   // unaligned strip
     call(8, 4, 4, 4, 0, 0, bb.data(), strip.data(), aa.data() + 1);   // unaligned aa
+    // Remainders outside their block: a negative one would make the block
+    // larger than the caller's, one past the block a negative count.
+    call(8, 4, 4, 4, -4, 0, bb.data(), strip.data(), aa.data());
+    call(8, 4, 4, 4, 0, -4, bb.data(), strip.data(), aa.data());
+    call(8, 4, 4, 4, 8, 0, bb.data(), strip.data(), aa.data());
+    call(8, 4, 4, 4, 0, 8, bb.data(), strip.data(), aa.data());
     EXPECT_TRUE(SameBits(c.Contents(), c_before));
     EXPECT_TRUE(SameBits(aa.Contents(), aa_before));
     EXPECT_TRUE(SameBits(strip.Contents(), strip_before));

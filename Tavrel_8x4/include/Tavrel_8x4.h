@@ -14,7 +14,9 @@
 // of n*bb_extent doubles, each 32-byte aligned and reading as zeros, and
 // returns 1. It first releases the slots of an earlier Init. It returns 0,
 // leaving no slots (GET_AA and GET_BB give null), when an allocation fails,
-// when an argument is negative or when a product does not fit in an int.
+// when an argument is negative, when a product does not fit in an int, when
+// slots exceeds 4096 or when the slots would not fit in the machine's
+// physical memory (nothing is obtained then).
 // slots 0 gives non-null tables with no slot. Free releases everything and
 // may be called at any time, also twice. GET_AA and GET_BB give the tables,
 // indexed by slot, valid until the next Free or Init. Init and Free must not

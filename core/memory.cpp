@@ -1,9 +1,12 @@
 #include "memory.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <limits>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -22,46 +25,110 @@ bool ShouldFailThisCall() {
     return false;
 }
 
-std::uint64_t MemAvailableBytes() {
-    std::ifstream meminfo("/proc/meminfo");
-    std::string key;
-    std::uint64_t kib = 0;
-    std::string unit;
-    while (meminfo >> key >> kib >> unit) {
-        if (key == "MemAvailable:") return kib * 1024;
+std::uint64_t Saturating(std::uint64_t a, std::uint64_t b) { return a > kUnlimited - b ? kUnlimited : a + b; }
+
+// The first number after `key` in a "key value" text file, times `scale`;
+// kUnlimited when there is none.
+std::uint64_t FieldOf(const std::string& path, const std::string& key, std::uint64_t scale) {
+    std::ifstream file(path);
+    for (std::string line; std::getline(file, line);) {
+        if (line.rfind(key, 0) != 0) continue;
+        std::istringstream rest(line.substr(key.size()));
+        std::uint64_t value = 0;
+        if (rest >> value) return value * scale;
     }
     return kUnlimited;
 }
 
-// Reads one number from a file; "max" or a missing file means no limit.
+// One number from a file; "max", a missing file or a value of 2^60 and more
+// (cgroup v1's "no limit") mean no limit.
 std::uint64_t ReadLimit(const std::string& path) {
     std::ifstream file(path);
     std::string text;
     if (!(file >> text) || text == "max") return kUnlimited;
     try {
-        return std::stoull(text);
+        const std::uint64_t value = std::stoull(text);
+        return value >= (std::uint64_t{1} << 60) ? kUnlimited : value;
     } catch (...) {
         return kUnlimited;
     }
 }
 
-// What the process's memory control group still allows (v2, then v1).
-std::uint64_t CgroupHeadroomBytes() {
-    std::ifstream self("/proc/self/cgroup");
-    std::string line;
-    while (std::getline(self, line)) {
-        if (line.rfind("0::", 0) == 0) {
-            const std::string dir = "/sys/fs/cgroup" + line.substr(3);
-            const std::uint64_t limit = ReadLimit(dir + "/memory.max");
-            if (limit == kUnlimited) break;
-            const std::uint64_t used = ReadLimit(dir + "/memory.current");
+// The least room left by the limits of `dir` and its parents up to `top`,
+// each `limit_file` less its `usage_file`.
+std::uint64_t HeadroomUpTo(std::string dir, const std::string& top, const char* limit_file,
+                           const char* usage_file) {
+    std::uint64_t headroom = kUnlimited;
+    for (;;) {
+        const std::uint64_t limit = ReadLimit(dir + "/" + limit_file);
+        if (limit != kUnlimited) {
+            const std::uint64_t used = ReadLimit(dir + "/" + usage_file);
+            const std::uint64_t room = used == kUnlimited || used >= limit ? 0 : limit - used;
+            headroom = std::min(headroom, room);
+        }
+        if (dir.size() <= top.size()) return headroom;
+        dir = dir.substr(0, dir.find_last_of('/'));
+    }
+}
+
+// What the process's memory control group, and those above it, still
+// allow: v1's memory controller where /proc/self/cgroup names one, else the
+// unified (v2) hierarchy.
+std::uint64_t CgroupHeadroomBytes(const std::string& root) {
+    std::ifstream self(root + "/proc/self/cgroup");
+    std::string v2_path;
+    for (std::string line; std::getline(self, line);) {
+        const auto first = line.find(':'), second = line.find(':', first + 1);
+        if (first == std::string::npos || second == std::string::npos) continue;
+        const std::string controllers = "," + line.substr(first + 1, second - first - 1) + ",";
+        const std::string path = line.substr(second + 1);
+        if (controllers.find(",memory,") != std::string::npos) {
+            const std::string top = root + "/sys/fs/cgroup/memory";
+            return HeadroomUpTo(top + (path == "/" ? "" : path), top, "memory.limit_in_bytes",
+                                "memory.usage_in_bytes");
+        }
+        if (line.rfind("0::", 0) == 0) v2_path = path;
+    }
+    if (v2_path.empty()) return kUnlimited;
+    const std::string top = root + "/sys/fs/cgroup";
+    return HeadroomUpTo(top + (v2_path == "/" ? "" : v2_path), top, "memory.max", "memory.current");
+}
+
+// The address space a soft resource limit leaves beside what is in use
+// ("Max address space" against VmSize, "Max data size" against VmData).
+std::uint64_t RlimitHeadroom(const std::string& root, const std::string& limit_name,
+                             const std::string& usage_key) {
+    std::ifstream limits(root + "/proc/self/limits");
+    for (std::string line; std::getline(limits, line);) {
+        if (line.rfind(limit_name, 0) != 0) continue;
+        std::istringstream fields(line.substr(limit_name.size()));
+        std::string soft;
+        fields >> soft;
+        if (soft == "unlimited") return kUnlimited;
+        try {
+            const std::uint64_t limit = std::stoull(soft);
+            const std::uint64_t used = FieldOf(root + "/proc/self/status", usage_key, 1024);
             return used == kUnlimited || used >= limit ? 0 : limit - used;
+        } catch (...) {
+            return kUnlimited;
         }
     }
-    const std::uint64_t limit = ReadLimit("/sys/fs/cgroup/memory/memory.limit_in_bytes");
-    if (limit == kUnlimited || limit >= (std::uint64_t{1} << 60)) return kUnlimited;
-    const std::uint64_t used = ReadLimit("/sys/fs/cgroup/memory/memory.usage_in_bytes");
-    return used == kUnlimited || used >= limit ? 0 : limit - used;
+    return kUnlimited;
+}
+
+// The stack of one thread the run will start: OMP_STACKSIZE where it says
+// (a number with an optional B, K, M or G; K when bare), else the soft
+// stack limit, else 8 MiB.
+std::uint64_t ThreadStackBytes(const std::string& root) {
+    if (const char* text = std::getenv("OMP_STACKSIZE")) {
+        char* end = nullptr;
+        const unsigned long long size = std::strtoull(text, &end, 10);
+        const char unit = static_cast<char>(std::toupper(static_cast<unsigned char>(*end)));
+        const std::uint64_t scale = unit == 'B' ? 1 : unit == 'M' ? 1 << 20 : unit == 'G' ? 1 << 30 : 1 << 10;
+        if (end != text) return size * scale;
+    }
+    const std::uint64_t limit = FieldOf(root + "/proc/self/limits", "Max stack size", 1);
+    return limit == kUnlimited ? std::uint64_t{8} << 20 : limit;
 }
 }  // namespace
 
@@ -79,14 +146,43 @@ void ReleaseAligned(void* block) {
     std::free(block);
 }
 
-std::uint64_t AvailableMemoryBytes() {
-    if (g_override_set.load()) return g_override_bytes.load();
-    const std::uint64_t available = MemAvailableBytes();
-    const std::uint64_t headroom = CgroupHeadroomBytes();
-    return available < headroom ? available : headroom;
+MemoryReading ReadMemory(const std::string& root) {
+    MemoryReading reading;
+    reading.mem_available = FieldOf(root + "/proc/meminfo", "MemAvailable:", 1024);
+    reading.cgroup_headroom = CgroupHeadroomBytes(root);
+    reading.address_space_headroom = std::min(RlimitHeadroom(root, "Max address space", "VmSize:"),
+                                              RlimitHeadroom(root, "Max data size", "VmData:"));
+    reading.thread_stack = ThreadStackBytes(root);
+    return reading;
 }
 
-bool FitsInAvailableMemory(std::uint64_t bytes) { return bytes <= AvailableMemoryBytes(); }
+bool Fits(const MemoryReading& reading, std::uint64_t bytes, std::int32_t threads) {
+    const std::uint64_t physical = std::min(reading.mem_available, reading.cgroup_headroom);
+    if (physical != kUnlimited) {
+        const std::uint64_t margin = std::max(physical / 20, kPhysicalMarginBytes);
+        if (physical < margin || bytes > physical - margin) return false;
+    }
+    // Every thread's stack is reserved in the address space in full.
+    const std::uint64_t stacks = reading.thread_stack * static_cast<std::uint64_t>(std::max(threads, 1));
+    const std::uint64_t virtual_need = Saturating(bytes, stacks);
+    const std::uint64_t space = reading.address_space_headroom;
+    if (space != kUnlimited) {
+        const std::uint64_t margin = std::max(space / 20, kAddressSpaceMarginBytes);
+        if (space < margin || virtual_need > space - margin) return false;
+    }
+    return true;
+}
+
+std::uint64_t AvailableMemoryBytes() {
+    if (g_override_set.load()) return g_override_bytes.load();
+    const MemoryReading reading = ReadMemory("");
+    return std::min({reading.mem_available, reading.cgroup_headroom, reading.address_space_headroom});
+}
+
+bool FitsInAvailableMemory(std::uint64_t bytes, std::int32_t threads) {
+    if (g_override_set.load()) return bytes <= g_override_bytes.load();
+    return Fits(ReadMemory(""), bytes, threads);
+}
 
 namespace memory_testing {
 void FailAllocationNumber(int nth) { g_fail_countdown = nth < 0 ? 0 : nth; }

@@ -1,11 +1,11 @@
 // The program's one allocation function, and the test of whether the machine
-// can back an allocation at all.
+// can back an allocation at all, with what the kernel will enforce.
 //
 // Every buffer of the run, of the check and of the methods comes from
 // AllocateAligned, so a test can make the Nth call fail and count what is
 // still held. Linux may grant far more than it can back and kill the process
-// later while the pages are touched; FitsInAvailableMemory compares a byte
-// count with MemAvailable and the control-group limit first.
+// later while the pages are touched, and the OpenMP runtime ends the process
+// when it cannot start a thread; FitsInAvailableMemory tells beforehand.
 #pragma once
 
 #include <cstddef>
@@ -24,10 +24,31 @@ T* AllocateArray(std::size_t count, std::size_t alignment = 16) {
     return static_cast<T*>(AllocateAligned(count * sizeof(T), alignment));
 }
 
-// Bytes the process may still commit: MemAvailable, lowered to what the
-// memory control group leaves, if it sets a limit.
+#include <string>
+
+// What limits the memory of this process, in bytes (kNoLimit where nothing
+// does), read from the /proc and /sys trees under a root directory.
+struct MemoryReading {
+    std::uint64_t mem_available;           // MemAvailable
+    std::uint64_t cgroup_headroom;         // least room its memory cgroup and those above it leave
+    std::uint64_t address_space_headroom;  // RLIMIT_AS less VmSize, RLIMIT_DATA less VmData
+    std::uint64_t thread_stack;            // one OpenMP thread's stack
+};
+constexpr std::uint64_t kNoLimit = UINT64_MAX;
+// Margins kept free: at least 5 % of what is left and at least these.
+constexpr std::uint64_t kPhysicalMarginBytes = std::uint64_t{256} << 20;
+constexpr std::uint64_t kAddressSpaceMarginBytes = std::uint64_t{16} << 20;
+
+// "" reads the running system.
+MemoryReading ReadMemory(const std::string& root);
+// Whether `bytes` more and the stacks of `threads` threads fit, keeping the
+// margins: the physical limits (MemAvailable, cgroups) for the bytes, the
+// address-space limits for the bytes and the stacks.
+bool Fits(const MemoryReading& reading, std::uint64_t bytes, std::int32_t threads);
+
+// The least of the limits above (a test override where one is set).
 std::uint64_t AvailableMemoryBytes();
-bool FitsInAvailableMemory(std::uint64_t bytes);
+bool FitsInAvailableMemory(std::uint64_t bytes, std::int32_t threads = 1);
 
 // Test seams.
 namespace memory_testing {

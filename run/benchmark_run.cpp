@@ -1,5 +1,6 @@
 #include "benchmark_run.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -26,8 +27,15 @@ void AppendFormatted(ReportSink& sink, const char* format, Values... values) {
 // there costs the check only ("Memory allocation error during check").
 std::uint64_t MatricesBytes(std::int32_t n) { return 3 * MatrixElements(n) * sizeof(double); }
 
-bool AllocateMatrices(std::int32_t n, RunBuffers& buffers) {
-    if (!FitsInAvailableMemory(MatricesBytes(n))) return false;
+// The threads the method will start: the parallel methods' thread count.
+std::int32_t ThreadsOf(const RunParameters& p) {
+    const bool parallel = p.method == kMethodHp || p.method == kMethodBlockCache ||
+                          p.method == kMethodVectorPack;
+    return parallel ? std::max(p.threads, 1) : 1;
+}
+
+bool AllocateMatrices(std::int32_t n, std::int32_t threads, RunBuffers& buffers) {
+    if (!FitsInAvailableMemory(MatricesBytes(n), threads)) return false;
     const std::size_t count = MatrixElements(n);
     buffers.a = AllocateArray<double>(count, kMatrixAlignment);
     buffers.b = AllocateArray<double>(count, kMatrixAlignment);
@@ -121,7 +129,7 @@ RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buff
     NormaliseOrderAndBlock(p.n, p.l_block);
     result.isa_level = kIsaSse2;
 
-    if (!AllocateMatrices(p.n, buffers)) {
+    if (!AllocateMatrices(p.n, ThreadsOf(p), buffers)) {
         ShowNotice("Alloc Error");
         ReleaseMatrices(buffers);
         result.outcome = RunOutcome::AllocError;

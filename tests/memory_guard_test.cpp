@@ -1,0 +1,117 @@
+// The memory guard on hand-made /proc and /sys trees: MemAvailable, the
+// process's memory cgroup (v1 and v2, with the limits above it), the
+// address-space and data limits, the threads' stacks, and the margins.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "memory.h"
+
+namespace {
+namespace fs = std::filesystem;
+constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
+
+class FakeRoot {
+public:
+    FakeRoot() : root_(fs::path(::testing::TempDir()) / ("vorp_memory_" + std::to_string(getpid()) + "_" +
+                                                         std::to_string(++count_))) {
+        fs::create_directories(root_);
+        // A generous machine without limits unless a test sets one.
+        Write("proc/meminfo", "MemTotal: 33554432 kB\nMemAvailable: 16777216 kB\n");
+        Write("proc/self/limits",
+              "Limit                     Soft Limit           Hard Limit           Units\n"
+              "Max data size             unlimited            unlimited            bytes\n"
+              "Max stack size            8388608              unlimited            bytes\n"
+              "Max address space         unlimited            unlimited            bytes\n");
+        Write("proc/self/status", "VmSize:\t   20480 kB\nVmData:\t    4096 kB\n");
+    }
+    ~FakeRoot() { fs::remove_all(root_); }
+    void Write(const std::string& path, const std::string& text) {
+        fs::create_directories((root_ / path).parent_path());
+        std::ofstream(root_ / path) << text;
+    }
+    MemoryReading Read() const { return ReadMemory(root_.string()); }
+
+private:
+    fs::path root_;
+    static inline int count_ = 0;
+};
+}  // namespace
+
+TEST(MemoryGuard, NoCgroupLeavesMemAvailable) {
+    FakeRoot root;
+    const MemoryReading r = root.Read();
+    EXPECT_EQ(r.mem_available, 16 * 1024 * kMiB);
+    EXPECT_EQ(r.cgroup_headroom, kNoLimit);
+    EXPECT_EQ(r.address_space_headroom, kNoLimit);
+    EXPECT_EQ(r.thread_stack, 8 * kMiB);
+}
+
+TEST(MemoryGuard, CgroupV2TakesTheTightestLimitOnTheWayUp) {
+    FakeRoot root;
+    root.Write("proc/self/cgroup", "0::/user.slice/app\n");
+    root.Write("sys/fs/cgroup/user.slice/app/memory.max", "1073741824\n");  // 1 GiB, 512 MiB used
+    root.Write("sys/fs/cgroup/user.slice/app/memory.current", "536870912\n");
+    EXPECT_EQ(root.Read().cgroup_headroom, 512 * kMiB);
+    root.Write("sys/fs/cgroup/user.slice/memory.max", "943718400\n");  // 900 MiB above, 600 used
+    root.Write("sys/fs/cgroup/user.slice/memory.current", "629145600\n");
+    EXPECT_EQ(root.Read().cgroup_headroom, 300 * kMiB);
+    root.Write("sys/fs/cgroup/user.slice/app/memory.max", "max\n");
+    EXPECT_EQ(root.Read().cgroup_headroom, 300 * kMiB);
+}
+
+TEST(MemoryGuard, CgroupV1ReadsTheProcessGroupNotTheRoot) {
+    FakeRoot root;
+    root.Write("proc/self/cgroup", "9:name=systemd:/\n4:memory:/process_api/abc\n0::/\n");
+    root.Write("sys/fs/cgroup/memory/memory.limit_in_bytes", "9223372036854771712\n");  // no limit
+    root.Write("sys/fs/cgroup/memory/memory.usage_in_bytes", "20000000000\n");
+    root.Write("sys/fs/cgroup/memory/process_api/abc/memory.limit_in_bytes", "2147483648\n");
+    root.Write("sys/fs/cgroup/memory/process_api/abc/memory.usage_in_bytes", "1073741824\n");
+    EXPECT_EQ(root.Read().cgroup_headroom, 1024 * kMiB);
+}
+
+TEST(MemoryGuard, EachLimitCanBeTheSmallest) {
+    const std::uint64_t gib = 1024 * kMiB;
+    {
+        FakeRoot root;  // MemAvailable: 1 GiB
+        root.Write("proc/meminfo", "MemAvailable: 1048576 kB\n");
+        EXPECT_TRUE(Fits(root.Read(), gib - 256 * kMiB, 1));
+        EXPECT_FALSE(Fits(root.Read(), gib - 255 * kMiB, 1));  // the 256 MiB margin
+    }
+    {
+        FakeRoot root;  // the cgroup: 8 GiB left, so the margin is 5 %
+        root.Write("proc/self/cgroup", "0::/app\n");
+        root.Write("sys/fs/cgroup/app/memory.max", "17179869184\n");
+        root.Write("sys/fs/cgroup/app/memory.current", "8589934592\n");
+        EXPECT_TRUE(Fits(root.Read(), 8 * gib - 8 * gib / 20, 1));
+        EXPECT_FALSE(Fits(root.Read(), 8 * gib - 8 * gib / 20 + 1, 1));
+    }
+    {
+        FakeRoot root;  // ulimit -v 200000 with 20 MiB in use: 175 MiB of address space
+        root.Write("proc/self/limits", "Max address space         204800000            unlimited            bytes\n"
+                                       "Max stack size            8388608              unlimited            bytes\n");
+        const MemoryReading r = root.Read();
+        EXPECT_EQ(r.address_space_headroom, 204800000 - 20 * kMiB);
+        EXPECT_TRUE(Fits(r, 64 * kMiB, 1));
+        EXPECT_FALSE(Fits(r, 64 * kMiB, 128));  // 128 stacks of 8 MiB do not fit
+        EXPECT_FALSE(Fits(r, 200 * kMiB, 1));
+    }
+    {
+        FakeRoot root;  // the data limit against VmData
+        root.Write("proc/self/limits", "Max data size             104857600            unlimited            bytes\n");
+        EXPECT_EQ(root.Read().address_space_headroom, 100 * kMiB - 4 * kMiB);
+    }
+}
+
+TEST(MemoryGuard, OmpStacksizeSetsTheThreadStack) {
+    FakeRoot root;
+    setenv("OMP_STACKSIZE", "64M", 1);
+    EXPECT_EQ(root.Read().thread_stack, 64 * kMiB);
+    setenv("OMP_STACKSIZE", "512", 1);  // kilobytes when bare
+    EXPECT_EQ(root.Read().thread_stack, 512 * 1024u);
+    unsetenv("OMP_STACKSIZE");
+}

@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QButtonGroup>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QFontMetrics>
@@ -234,6 +236,39 @@ void CDataExchange::Fail(const QString& message) {
 
 // ---- Dialogs ---------------------------------------------------------------
 
+namespace {
+// The selected lines of `list` to the clipboard, one a line.
+void CopySelectedLines(QListWidget* list) {
+    QStringList lines;
+    for (int row = 0; row < list->count(); ++row) {
+        if (list->item(row)->isSelected()) lines.append(list->item(row)->text());
+    }
+    if (!lines.isEmpty()) QGuiApplication::clipboard()->setText(lines.join(u'\n') + u'\n');
+}
+
+QAction* ListAction(QListWidget* list, const QString& text, QKeySequence::StandardKey key) {
+    auto* action = new QAction(text, list);
+    action->setShortcut(key);
+    action->setShortcutContext(Qt::WidgetShortcut);
+    list->addAction(action);
+    return action;
+}
+}  // namespace
+
+// A list box whose lines can be taken away: Ctrl+A (or "Select All" in its
+// context menu) selects every line, Ctrl+C (or "Copy") copies the selected
+// ones.
+QListWidget* NewListBox(QWidget* parent) {
+    auto* list = new QListWidget(parent);
+    list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list->setContextMenuPolicy(Qt::ActionsContextMenu);
+    QObject::connect(ListAction(list, QObject::tr("Select All"), QKeySequence::SelectAll),
+                     &QAction::triggered, list, &QListWidget::selectAll);
+    QObject::connect(ListAction(list, QObject::tr("Copy"), QKeySequence::Copy), &QAction::triggered,
+                     list, [list] { CopySelectedLines(list); });
+    return list;
+}
+
 CDialog::CDialog(const DialogTemplate& dialog_template, QWidget* parent)
     : QDialog(parent), template_(dialog_template), inputs_(new QWidget(this)), system_menu_(new QMenu(this)) {
     QFont dialog_font = QApplication::font();
@@ -336,7 +371,7 @@ QWidget* CDialog::CreateControl(const ControlTemplate& control) {
             widget = button = new QCheckBox(caption, inputs_);
             break;
         case ControlKind::ListBox:
-            widget = new QListWidget(this);
+            widget = NewListBox(this);
             break;
     }
     if (button) connect(button, &QAbstractButton::clicked, this, [this, id = control.id] { OnCommand(id); });

@@ -79,6 +79,11 @@ MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);
 std::optional<std::int32_t> ParseSignedField(const QString& text);
 std::optional<std::uint32_t> ParseUnsignedField(const QString& text);
 
+class QListWidget;
+// The dialog's list box: several lines selectable, Ctrl+A and Ctrl+C (and the
+// same two in its context menu) select every line and copy the selection.
+QListWidget* NewListBox(QWidget* parent);
+
 class CDialog;
 
 // One pass of UpdateData over the fields of a dialog. When saving, the first

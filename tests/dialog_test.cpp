@@ -5,6 +5,8 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QKeyEvent>
@@ -304,6 +306,29 @@ TEST_F(MainDialog, ANoticeHoldsTheRunUntilItIsAnswered) {
     EXPECT_EQ(lines_while_waiting, lines_at_notice);
     ExpectRunReport(Report(), "OPS:  128000");  // the run times and reports after the notice
     ExpectDone();
+}
+
+// The report can be taken away whole: Select All, then Copy, from the list's
+// context menu or with Ctrl+A and Ctrl+C.
+TEST_F(MainDialog, TheWholeReportCanBeSelectedAndCopied) {
+    Type(IDC_N, "40");
+    StartAndWait();
+    auto* list = qobject_cast<QListWidget*>(dlg.GetDlgItem(IDC_REPORT));
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->contextMenuPolicy(), Qt::ActionsContextMenu);
+    QAction* select_all = nullptr;
+    QAction* copy = nullptr;
+    for (QAction* action : list->actions()) {
+        if (action->shortcut() == QKeySequence(QKeySequence::SelectAll)) select_all = action;
+        if (action->shortcut() == QKeySequence(QKeySequence::Copy)) copy = action;
+    }
+    ASSERT_NE(select_all, nullptr);
+    ASSERT_NE(copy, nullptr);
+    QGuiApplication::clipboard()->clear();
+    select_all->trigger();
+    copy->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), Report().join(u'\n') + u'\n');
+    EXPECT_EQ(Report().size(), 4);
 }
 
 TEST_F(MainDialog, TheRunClockAndTheElapsedDisplayStopWhileANoticeWaits) {

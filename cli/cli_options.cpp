@@ -304,7 +304,7 @@ std::string CliUsage() {
            "  --version             show the version\n"
            "\n"
            "Statistics use a fine clock; GFLOPS are of the median and the fastest sample.\n"
-           "Ctrl-C stops after the run at hand and writes what completed (exit 130).\n"
+           "Ctrl-C stops the run at hand and writes what completed (exit 130).\n"
            "\n"
            "Exit status: 0 every run completed without notice, 1 a notice was shown, a\n"
            "check failed or a run computed nothing (the summary names the runs), 2\n"

@@ -8,8 +8,9 @@
 // when the work ends), the context to the top of FILE as "#" lines (text and
 // CSV) or to standard error, and notes, notices and the progress line (at a
 // terminal that does not show the text reports already) to standard error.
-// SIGINT or SIGTERM stops after the run at hand and writes what completed
-// (exit 130); a second one ends the process at once.
+// SIGINT or SIGTERM stops the run at hand (it shows "Stopped" and counts
+// nothing), writes what completed (exit 130); a second one ends the process
+// at once.
 #include <unistd.h>
 
 #include <atomic>
@@ -29,6 +30,7 @@
 #include "result_format.h"
 #include "run_context.h"
 #include "run_plan.h"
+#include "stop.h"
 
 namespace {
 constexpr int kExitInterrupted = 130;
@@ -40,6 +42,7 @@ std::atomic<bool> g_stop{false};
 const char* g_temporary_path = nullptr;
 
 extern "C" void OnStopSignal(int) {
+    RequestStop();  // the method at hand returns early
     if (g_stop.exchange(true)) {
         if (g_temporary_path && *g_temporary_path) unlink(g_temporary_path);
         _exit(kExitInterrupted);

@@ -7,6 +7,7 @@
 
 #include "notice.h"
 #include "reference_dgemm.h"
+#include "stop.h"
 
 namespace {
 // While it lives, notices are appended to *target (when set). The first
@@ -120,13 +121,13 @@ private:
         return std::min(kMaxRunsPerSample, std::max(runs + 1, static_cast<std::size_t>(grown)));
     }
 
-    bool StopRequested() const { return hooks_.stop && hooks_.stop->load(); }
+    bool PlanStopped() const { return hooks_.stop && hooks_.stop->load(); }
 
     void Interrupted(PointResult& result) { result.interrupted = true; }
 
     // One run; false (and nothing run) once a stop is requested.
     bool RunOnce(RunProgress& progress, PointResult& result, std::size_t sample) {
-        if (StopRequested()) return false;
+        if (PlanStopped()) return false;
         if (hooks_.before_run) hooks_.before_run(progress);
         RunRecord record;
         record.sequence = ++sequence_;
@@ -138,7 +139,8 @@ private:
         capture_.RecordInto(nullptr);
         result.runs.push_back(std::move(record));
         if (hooks_.after_run) hooks_.after_run(progress, result.runs.back());
-        return true;
+        // A run that a stop request ended (stop.h) is the last of the plan.
+        return !::StopRequested();
     }
 
     const PlanSettings& settings_;

@@ -94,7 +94,9 @@ bool HasProblem(const RunRecord& run) {
 std::string ProblemText(const RunRecord& run) {
     std::vector<std::string> parts;
     for (const std::string& notice : run.notices) parts.push_back("notice \"" + notice + "\"");
-    if (run.result.outcome != RunOutcome::Completed) {
+    if (run.result.outcome == RunOutcome::Stopped) {
+        parts.push_back("stopped");
+    } else if (run.result.outcome != RunOutcome::Completed) {
         parts.push_back("run not completed");
     } else if (!run.result.product) {
         parts.push_back("no product");

@@ -17,6 +17,7 @@
 #include "methods.h"
 #include "notice.h"
 #include "run_parameters.h"
+#include "stop.h"
 
 namespace {
 // Rows c0 and c1 of a C block each gain a factor times one row of B.
@@ -78,6 +79,7 @@ void MultBlockCache(std::int32_t n, std::int32_t l_block, std::int32_t threads,
             const double* a_block_row = a + 1 + (ib - 1) * block_row_distance;
             double* c_block_row = c + 1 + (ib - 1) * block_row_distance;
             for (std::int32_t kb = 1; kb <= block_count; ++kb) {
+                if (StopRequested()) break;  // a block row at a time
                 const double* a_block = a_block_row + (kb - 1) * static_cast<std::ptrdiff_t>(l_block);
                 const double* b_block_row = b + 1 + (kb - 1) * block_row_distance;
                 for (std::int32_t jb = 1; jb <= block_count; ++jb) {

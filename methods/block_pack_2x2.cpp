@@ -23,6 +23,7 @@
 
 #include "hot_loop.h"
 #include "methods.h"
+#include "stop.h"
 
 namespace {
 using Index = std::ptrdiff_t;
@@ -140,6 +141,7 @@ void MultBlockPack_2x2(std::int32_t m, std::int32_t n, std::int32_t k, std::int3
     if (k < 1 || nb < 1) return;
     for (Index kk = 0; kk < k; kk += nb) {
         for (Index ii = 0; ii < m; ii += nb) {
+            if (StopRequested()) return;  // a block at a time
             const PackedBlock block{work, ii, kk, std::min<Index>(nb, m - ii),
                                     std::min<Index>(nb, k - kk)};
             PackBlock(a, m, block);

@@ -16,6 +16,7 @@
 #include "methods.h"
 #include "notice.h"
 #include "run_parameters.h"
+#include "stop.h"
 
 namespace {
 // c_row += A(r, k) * (row k of B) for k = 0, 1, ..., n-1.
@@ -49,6 +50,7 @@ void MultHP(std::int32_t n, std::int32_t threads, std::uint32_t chunk, std::int3
     {
 #pragma omp for schedule(static, rows_per_chunk)
         for (std::int32_t i = 1; i <= n; ++i) {
+            if (StopRequested()) continue;  // a row at a time; the loop runs out quickly
             const std::ptrdiff_t first = 1 + (i - 1) * order;
             AddRowProduct(order, a + first, b + 1, c + first);
         }

@@ -38,6 +38,7 @@
 #include "notice.h"
 #include "processor_info.h"
 #include "run_parameters.h"
+#include "stop.h"
 
 namespace {
 using Index = std::ptrdiff_t;
@@ -148,10 +149,15 @@ void MultVectorPackSse(std::int32_t n, std::int32_t l_block, std::int32_t thread
     for (Index k0 = 0; k0 < order; k0 += block) {
         // All threads pack the panel, then all share its row units; the
         // ends of both loops wait for every thread.
+        // After a stop request the loops run out without work, so that every
+        // thread still meets the others at the ends of the loops.
 #pragma omp for schedule(static)
-        for (Index c0 = 0; c0 < order; c0 += kGroup) PackGroupSse(order, block, k0, c0, b, buffers.panel);
+        for (Index c0 = 0; c0 < order; c0 += kGroup) {
+            if (!StopRequested()) PackGroupSse(order, block, k0, c0, b, buffers.panel);
+        }
 #pragma omp for schedule(dynamic, 1)
         for (Index i0 = 0; i0 < order; i0 += unit) {
+            if (StopRequested()) continue;
             const ThreadScratch& mine = buffers.scratch[omp_get_thread_num()];
             const auto rows = static_cast<std::int32_t>(std::min(unit, order - i0));
             MultBlock_4x4xK_2(n, l_block, rows, n, rows % 4, n % 4, a_rows + i0 * order + k0,
@@ -215,6 +221,7 @@ void MultiplyBand(std::int32_t n, std::int32_t l_block, Band band, std::int32_t 
         const std::int32_t kb = std::min(l_block, n - k0);
         Pack_BBTRANSP_AMD(band.columns, kb, n, slot, b_band + k0);
         for (std::int32_t i0 = 0; i0 < n; i0 += rows) {
+            if (StopRequested()) return;  // one kernel call at a time; no other thread waits
             const std::int32_t mb = std::min(rows, n - i0);
             tavrel_AVX_8x4x16_AMD(mb, band.columns, kb, 1.0, a + k0 * order + i0, n, b_band + k0, n,
                                   1.0, c_band + i0, n, aa, panel);

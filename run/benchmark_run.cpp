@@ -7,6 +7,7 @@
 #include "memory.h"
 #include "methods.h"
 #include "notice.h"
+#include "stop.h"
 #include "processor_info.h"
 #include "tick.h"
 
@@ -163,9 +164,17 @@ RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buff
     m.fine_seconds = RunFineSeconds() - start_fine;
     result.product = FailureNoticeCount() == failures_before;
 
-    if (p.check) {
+    if (p.check && !StopRequested()) {
         result.check = CheckResult(p.method, p.n, buffers.a, buffers.b, buffers.c, result.isa_level,
                                    &result.check_difference);
+    }
+    if (StopRequested()) {
+        // The product (or its check) is unfinished: no figure, nothing counted.
+        sink.AppendLine("Stopped");
+        ReleaseMatrices(buffers);
+        result.product = false;
+        result.outcome = RunOutcome::Stopped;
+        return result;
     }
     m.mflops = m.duration_seconds > 0 ? m.operations * 1e-6 / m.duration_seconds : -1;
     AppendTimingLines(sink, m);

@@ -36,6 +36,7 @@ enum class RunOutcome {
     Completed,   // the report lines were appended
     AllocError,  // "Alloc Error" was shown; nothing was written back
     Refused,     // parameters with no defined outcome; a notice said why
+    Stopped,     // a stop request ended the method or the check: "Stopped"
 };
 
 // The timed span, on the millisecond tick (the report lines) and on the fine

@@ -7,6 +7,7 @@
 #include "memory.h"
 #include "methods.h"
 #include "notice.h"
+#include "stop.h"
 #include "processor_info.h"
 #include "run_parameters.h"
 
@@ -75,6 +76,10 @@ CheckVerdict CheckResult(std::int32_t method, std::int32_t n, const double* a, c
     double* r_first = vector_layout ? reference : reference + 1;
     const double* c_first = vector_layout ? c : c + 1;
     ClassicProduct(n, a_first, b_first, r_first);
+    if (StopRequested()) {  // the reference is unfinished: no verdict
+        ReleaseAligned(reference);
+        return CheckVerdict::NotRun;
+    }
 
     // The notice comes at the first failure; the scan goes on for the largest
     // difference.

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <thread>
 #include <vector>
 
 #include "benchmark_run.h"
+#include "stop.h"
 #include "support/recorders.h"
 
 namespace {
@@ -236,4 +240,53 @@ TEST(BenchmarkRun, TheCheckGivesItsLargestRelativeDifference) {
     EXPECT_LT(checked.check_difference, 1e-13);
     params.check = false;
     EXPECT_TRUE(std::isnan(RunBenchmark(params, sink).check_difference));
+}
+
+// A stop request ends every method, and a check, within a second, whatever
+// the size: the run shows "Stopped", counts nothing and holds nothing.
+TEST(BenchmarkRun, AStopRequestEndsEveryMethodWithinASecond) {
+    struct Case {
+        int method, n, threads;
+        bool check;
+    };
+    for (const Case c : {Case{kMethodClassic, 1600, 1, false}, Case{kMethodHp, 2400, 2, false},
+                         Case{kMethodBlockCache, 2464, 2, false}, Case{kMethodBlockPack2x2, 2464, 1, false},
+                         Case{kMethodVectorPack, 3520, 2, false}, Case{kMethodVectorPack, 3520, 1, false},
+                         Case{kMethodBlockPack2x2, 1408, 1, true}}) {
+        SCOPED_TRACE(testing::Message() << "method " << c.method << " threads " << c.threads
+                                        << (c.check ? " with the check" : ""));
+        const long live_before = memory_testing::LiveAllocations();
+        NoticeRecorder notices;
+        // The lines are read after the run's thread ends; `prepared` says
+        // before that when the first one came.
+        struct Sink : RecordingSink {
+            void AppendLine(const std::string& line) override {
+                RecordingSink::AppendLine(line);
+                prepared = true;
+            }
+            std::atomic<bool> prepared{false};
+        } sink;
+        RunParameters params = Params(c.method, c.n, 176, c.threads);
+        params.check = c.check;
+        RunResult result;
+        std::thread run([&] { result = RunBenchmark(params, sink); });
+        // Stop once the timed product (or, with the check, its reference) is under way.
+        const auto started = std::chrono::steady_clock::now();
+        while (!sink.prepared && std::chrono::steady_clock::now() - started < std::chrono::seconds(60)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(c.check ? 400 : 30));
+        const auto requested = std::chrono::steady_clock::now();
+        RequestStop();
+        run.join();
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - requested;
+        ClearStopRequest();
+        EXPECT_LT(took.count(), 1.0);
+        EXPECT_EQ(result.outcome, RunOutcome::Stopped);
+        EXPECT_FALSE(result.product);
+        ASSERT_FALSE(sink.lines.empty());
+        EXPECT_EQ(sink.lines.back(), "Stopped");
+        EXPECT_TRUE(notices.notices.empty());
+        EXPECT_EQ(memory_testing::LiveAllocations(), live_before);
+    }
 }

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include "stop.h"
 #include "vorp_resources.h"
 
 CAboutDlg::CAboutDlg(QWidget* parent) : CDialog(AboutBoxTemplate(), parent) {}
@@ -41,10 +42,13 @@ void CVorp_Dlg::OnOK() { UpdateData(true); }
 
 void CVorp_Dlg::OnCommand(int id) {
     if (running_) {
-        // No input during a run; a close request is carried out at its end.
+        // No input during a run. A close request (Escape, the window's close
+        // button) stops the run, which returns within a second, and closes
+        // the window when it has.
         if (id == IDCANCEL) {
             close_pending_ = true;
-            SetBusyLabel(QStringLiteral("Closing when the run ends:"));
+            RequestStop();
+            SetBusyLabel(QStringLiteral("Stopping, then closing:"));
         }
         return;
     }
@@ -101,6 +105,7 @@ void CVorp_Dlg::OnStart() {
     UpdateData(true);  // a field that fails keeps its value; the run goes ahead
     RunParameters run = params_;
     run.check = GetCheck(IDC_CHECK_RESULT);  // the box cannot change during the run
+    ClearStopRequest();
     running_ = true;
     BeginBusy(QStringLiteral("Running:"));
     worker_.Post([this, run]() mutable {

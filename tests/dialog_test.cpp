@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "dialog_layer.h"
+#include "stop.h"
 #include "support/recorders.h"
 #include "vorp_app.h"
 #include "vorp_dlg.h"
@@ -376,16 +377,25 @@ TEST_F(MainDialog, Method4AddsItsVectorisationLine) {
     ExpectDone();
 }
 
-TEST_F(MainDialog, ClosingDuringARunWaitsForItsEnd) {
+// Closing the window during a long Classic run stops the run, which ends
+// within a second with "Stopped", and then closes the window.
+TEST_F(MainDialog, ClosingDuringARunStopsItAndThenCloses) {
     dlg.show();
-    Type(IDC_N, "10");
+    Type(IDC_N, "2000");
     Click(IDC_START);
+    QElapsedTimer clock;
+    clock.start();
+    while (Report().isEmpty() && clock.elapsed() < 60000) SpinEvents(5);  // prepared
+    SpinEvents(50);
+    clock.restart();
     dlg.close();
-    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_TRUE(dlg.isVisible());  // not before the run has ended
     WaitForRunEnd();
+    EXPECT_LT(clock.elapsed(), 1000);
     EXPECT_FALSE(dlg.isVisible());
     EXPECT_EQ(dlg.result(), IDCANCEL);
-    EXPECT_EQ(Report().size(), 4);
+    EXPECT_EQ(Report(), (QStringList{"Matrices are prepared", "Stopped"}));
+    ClearStopRequest();
 }
 
 TEST_F(MainDialog, EnterReadsTheFieldsButKeepsTheReportOpen) {

@@ -51,8 +51,6 @@ struct PlanHooks {
     const std::atomic<bool>* stop = nullptr;  // set: no run starts any more
 };
 
-// A sample this short is flagged; a timed plan batches runs up to it.
-constexpr double kMinSampleSeconds = 0.010;
 // Samples per point at most, and runs per sample at most.
 constexpr std::size_t kMaxSamples = 10000;
 constexpr std::size_t kMaxRunsPerSample = 1 << 20;

@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "kernel_form.h"
-#include "plan_runner.h"
 #include "processor_info.h"
 #include "reference_dgemm.h"
 

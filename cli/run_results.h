@@ -33,6 +33,8 @@ struct PointResult {
 
 // A coefficient of variation above this marks a point noisy.
 constexpr double kNoisyCv = 0.05;
+// A sample this short is flagged; a timed plan batches runs up to it.
+constexpr double kMinSampleSeconds = 0.010;
 
 // Whether the run gives a figure: it completed, computed a product and did
 // not fail its check.

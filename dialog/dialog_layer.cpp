@@ -128,6 +128,27 @@ MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler) {
     return std::exchange(CurrentMessageBoxHandler(), std::move(handler));
 }
 
+namespace {
+QuestionHandler& CurrentQuestionHandler() {
+    static QuestionHandler handler;
+    return handler;
+}
+}  // namespace
+
+bool AfxQuestionBox(const QString& text) {
+    const QString caption = QCoreApplication::applicationName();
+    if (const QuestionHandler& handler = CurrentQuestionHandler()) return handler(text, caption);
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
+                    QApplication::activeWindow());
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+QuestionHandler SetQuestionHandler(QuestionHandler handler) {
+    return std::exchange(CurrentQuestionHandler(), std::move(handler));
+}
+
 // ---- Data exchange ----------------------------------------------------------
 
 namespace {
@@ -260,6 +281,12 @@ QAction* ListAction(QListWidget* list, const QString& text, QKeySequence::Standa
 // ones.
 QListWidget* NewListBox(QWidget* parent) {
     auto* list = new QListWidget(parent);
+    // A plain one-pixel box in the style's frame colour: the styled frame
+    // loses its right and bottom edges at fractional scales such as 144 DPI.
+    list->setFrameStyle(QFrame::Box | QFrame::Plain);
+    QPalette palette = list->palette();
+    palette.setColor(QPalette::WindowText, palette.color(QPalette::Mid));
+    list->setPalette(palette);
     list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list->setContextMenuPolicy(Qt::ActionsContextMenu);
     QObject::connect(ListAction(list, QObject::tr("Select All"), QKeySequence::SelectAll),
@@ -270,7 +297,7 @@ QListWidget* NewListBox(QWidget* parent) {
 }
 
 CDialog::CDialog(const DialogTemplate& dialog_template, QWidget* parent)
-    : QDialog(parent), template_(dialog_template), inputs_(new QWidget(this)), system_menu_(new QMenu(this)) {
+    : QDialog(parent), template_(dialog_template), system_menu_(new QMenu(this)) {
     QFont dialog_font = QApplication::font();
     dialog_font.setPointSize(template_.point_size);
     setFont(dialog_font);
@@ -282,7 +309,6 @@ CDialog::CDialog(const DialogTemplate& dialog_template, QWidget* parent)
     setWindowFlags(flags);
     setWindowTitle(QString::fromUtf8(template_.caption));
     setFixedSize(DialogUnitsToPixels(template_.size, units_));
-    inputs_->setGeometry(rect());
 
     AppendSystemMenuItem(SC_MINIMIZE, QStringLiteral("Mi&nimize"));
     AppendSystemMenuItem(SC_CLOSE, QStringLiteral("&Close"));
@@ -349,10 +375,10 @@ QWidget* CDialog::CreateControl(const ControlTemplate& control) {
             break;
         }
         case ControlKind::Edit:
-            widget = new QLineEdit(inputs_);
+            widget = new QLineEdit(this);
             break;
         case ControlKind::PushButton: {
-            auto* push = new QPushButton(caption, inputs_);
+            auto* push = new QPushButton(caption, this);
             push->setAutoDefault(false);
             if (control.style & kDefaultButton) {
                 push->setDefault(true);
@@ -362,13 +388,13 @@ QWidget* CDialog::CreateControl(const ControlTemplate& control) {
             break;
         }
         case ControlKind::RadioButton: {
-            auto* radio = new QRadioButton(caption, inputs_);
+            auto* radio = new QRadioButton(caption, this);
             radio->setAutoExclusive(false);  // its QButtonGroup keeps one checked
             widget = button = radio;
             break;
         }
         case ControlKind::CheckBox:
-            widget = button = new QCheckBox(caption, inputs_);
+            widget = button = new QCheckBox(caption, this);
             break;
         case ControlKind::ListBox:
             widget = NewListBox(this);
@@ -471,11 +497,16 @@ void CDialog::AppendSystemMenuItem(int command, const QString& text, const QKeyS
     connect(action, &QAction::triggered, this, [this, command] { OnSysCommand(command); });
 }
 
-void CDialog::BeginBusy(const QString& label) {
+void CDialog::BeginBusy(const QString& label, int live_id) {
     busy_ = true;
     busy_label_ = label;
     focus_before_busy_ = focusWidget();
-    inputs_->setEnabled(false);
+    for (const auto& [id, widget] : controls_) {
+        const bool input = qobject_cast<QLineEdit*>(widget) || qobject_cast<QAbstractButton*>(widget);
+        if (!input || id == live_id || !widget->isEnabled()) continue;
+        widget->setEnabled(false);
+        disabled_while_busy_.emplace_back(widget);
+    }
     for (QAction* action : system_menu_->actions()) action->setEnabled(false);
     busy_since_ = RunFineSeconds();
     UpdateBusyText();
@@ -498,7 +529,10 @@ void CDialog::EndBusy() {
         busy_bar_->hide();
         busy_text_->hide();
     }
-    inputs_->setEnabled(true);
+    for (const QPointer<QWidget>& widget : disabled_while_busy_) {
+        if (widget) widget->setEnabled(true);
+    }
+    disabled_while_busy_.clear();
     for (QAction* action : system_menu_->actions()) action->setEnabled(true);
     if (focus_before_busy_ && focus_before_busy_->isEnabled()) focus_before_busy_->setFocus();
 }
@@ -528,10 +562,12 @@ void CDialog::OnCancel() { EndDialog(IDCANCEL); }
 
 void CDialog::OnSysCommand(int command) {
     if (command == SC_MINIMIZE) showMinimized();
-    if (command == SC_CLOSE) OnCommand(IDCANCEL);
+    if (command == SC_CLOSE) OnClose();
 }
 
-void CDialog::reject() { OnCommand(IDCANCEL); }
+void CDialog::OnClose() { OnCommand(IDCANCEL); }
+
+void CDialog::reject() { OnClose(); }
 
 void CDialog::keyPressEvent(QKeyEvent* event) {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;

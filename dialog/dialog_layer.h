@@ -72,6 +72,13 @@ void AfxMessageBox(const QString& text, MessageIcon icon = MessageIcon::None);
 using MessageBoxHandler = std::function<void(const QString& text, const QString& caption)>;
 MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);
 
+// Asks `text` in a modal box with Yes and No (Yes is the default, Escape
+// answers No) and the application's name as caption; true for Yes. GUI
+// thread only. Tests answer through a handler, as for AfxMessageBox.
+bool AfxQuestionBox(const QString& text);
+using QuestionHandler = std::function<bool(const QString& text, const QString& caption)>;
+QuestionHandler SetQuestionHandler(QuestionHandler handler);
+
 // ---- Data exchange ----------------------------------------------------------
 
 // The text of an integer field: optional blanks, an optional sign, decimal
@@ -147,9 +154,10 @@ public:
     void AppendSystemMenuSeparator();
     void AppendSystemMenuItem(int command, const QString& text, const QKeySequence& shortcut = {});
 
-    // Busy: the inputs and the window menu are disabled and the busy area
-    // shows an indicator with `label` and the elapsed seconds.
-    void BeginBusy(const QString& label);
+    // Busy: the inputs but `live_id` (0: none) and the window menu are
+    // disabled, and the busy area shows an indicator with `label` and the
+    // elapsed seconds. EndBusy enables again exactly what BeginBusy disabled.
+    void BeginBusy(const QString& label, int live_id = 0);
     void SetBusyLabel(const QString& label);
     void EndBusy();
     bool IsBusy() const { return busy_; }
@@ -161,8 +169,12 @@ protected:
     // Writes the fields to the controls; true lets the framework set the
     // focus to the first tab stop.
     virtual bool OnInitDialog();
-    // A click on a button, OK (Enter) or Cancel (Escape, closing the window).
+    // A click on a button, OK (Enter) or Cancel (the Cancel button, and by
+    // default Escape and closing the window).
     virtual void OnCommand(int id);
+    // Escape, the window's close button or Close in the window menu; by
+    // default the Cancel command.
+    virtual void OnClose();
     virtual void OnOK();
     virtual void OnCancel();
     virtual void OnSysCommand(int command);
@@ -182,7 +194,6 @@ private:
     const DialogTemplate& template_;
     DialogBaseUnits units_;
     bool created_ = false;
-    QWidget* inputs_;  // parent of edits and buttons, disabled while busy
     std::map<int, QWidget*> controls_;
     std::map<int, QButtonGroup*> radio_groups_;  // by the id of their first button
     QMenu* system_menu_;
@@ -195,4 +206,5 @@ private:
     double busy_since_ = 0;  // RunFineSeconds() when the work began
     QTimer busy_timer_;
     QPointer<QWidget> focus_before_busy_;
+    std::vector<QPointer<QWidget>> disabled_while_busy_;
 };

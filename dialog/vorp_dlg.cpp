@@ -42,14 +42,8 @@ void CVorp_Dlg::OnOK() { UpdateData(true); }
 
 void CVorp_Dlg::OnCommand(int id) {
     if (running_) {
-        // No input during a run. A close request (Escape, the window's close
-        // button) stops the run, which returns within a second, and closes
-        // the window when it has.
-        if (id == IDCANCEL) {
-            close_pending_ = true;
-            RequestStop();
-            SetBusyLabel(QStringLiteral("Stopping, then closing:"));
-        }
+        // During a run the Cancel button reads "Stop" and is the only input.
+        if (id == IDCANCEL) StopRun(QStringLiteral("Stopping:"));
         return;
     }
     switch (id) {
@@ -69,6 +63,26 @@ void CVorp_Dlg::OnCommand(int id) {
         default:
             CDialog::OnCommand(id);
     }
+}
+
+void CVorp_Dlg::OnClose() {
+    if (!running_) {
+        CDialog::OnClose();
+        return;
+    }
+    if (close_pending_ || !AfxQuestionBox(QString::fromUtf8(kStopAndQuitQuestion))) return;
+    if (!running_) {  // the run ended while the question was open
+        EndDialog(IDCANCEL);
+        return;
+    }
+    close_pending_ = true;
+    StopRun(QStringLiteral("Stopping, then closing:"));
+}
+
+void CVorp_Dlg::StopRun(const QString& busy_label) {
+    RequestStop();  // the run returns within a second and counts nothing
+    GetDlgItem(IDCANCEL)->setEnabled(false);
+    SetBusyLabel(busy_label);
 }
 
 void CVorp_Dlg::OnSysCommand(int command) {
@@ -107,7 +121,8 @@ void CVorp_Dlg::OnStart() {
     run.check = GetCheck(IDC_CHECK_RESULT);  // the box cannot change during the run
     ClearStopRequest();
     running_ = true;
-    BeginBusy(QStringLiteral("Running:"));
+    SetDlgItemText(IDCANCEL, QStringLiteral("Stop"));
+    BeginBusy(QStringLiteral("Running:"), IDCANCEL);
     worker_.Post([this, run]() mutable {
         const RunOutcome outcome = RunBenchmark(run, *this, buffers_).outcome;
         QMetaObject::invokeMethod(
@@ -123,6 +138,8 @@ void CVorp_Dlg::AppendLine(const std::string& line) {
 
 void CVorp_Dlg::OnRunFinished(RunOutcome outcome, const RunParameters& normalised) {
     running_ = false;
+    SetDlgItemText(IDCANCEL, QStringLiteral("Cancel"));
+    GetDlgItem(IDCANCEL)->setEnabled(true);
     EndBusy();
     if (outcome == RunOutcome::Completed) {
         WriteBackNormalised(normalised, params_);
@@ -130,8 +147,8 @@ void CVorp_Dlg::OnRunFinished(RunOutcome outcome, const RunParameters& normalise
         GetDlgItem(IDC_START)->setEnabled(false);
         UpdateData(false);
     }
-    // After "Alloc Error" (or a refused run) Start stays as it was and the
-    // fields keep what was typed.
+    // After "Alloc Error", "Stopped" or a refused run Start stays as it was
+    // and the fields keep what was typed.
     if (close_pending_) EndDialog(IDCANCEL);
 }
 

@@ -1,9 +1,11 @@
 // The main dialog "MATRIX PRODUCT" and the About box.
 //
 // Start reads the fields, then runs the benchmark on the dialog's worker
-// thread while the dialog stays painted, shows a busy indicator and takes no
-// input. Report lines reach the list in order; a notice waits for OK before
-// the run goes on; closing during a run waits for its end.
+// thread while the dialog stays painted and shows a busy indicator. During a
+// run the only input is the Cancel button, which reads "Stop" and stops the
+// run; Escape and closing the window ask whether to stop the run and quit.
+// Report lines reach the list in order; a notice waits for OK before the run
+// goes on.
 #pragma once
 
 #include "benchmark_run.h"
@@ -33,12 +35,15 @@ protected:
     // open; only Cancel (Escape, closing the window) ends the dialog.
     void OnOK() override;
     void OnSysCommand(int command) override;
+    void OnClose() override;
 
 private:
     void UpdateControls();
     void OnMethodChanged();
     void OnStart();
     void OnReset();
+    // Asks the run to stop; it ends within a second with "Stopped".
+    void StopRun(const QString& busy_label);
     void OnRunFinished(RunOutcome outcome, const RunParameters& normalised);
     // Called on the worker thread; the line is added on the GUI thread.
     void AppendLine(const std::string& line) override;

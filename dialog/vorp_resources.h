@@ -33,6 +33,7 @@ inline constexpr const char* kAppIconPrefix = ":/icons/vorp";  // -16.png, -32.p
 inline constexpr const char* kRegistryKey = "Local AppWizard-Generated Applications";
 inline constexpr const char* kAboutMenuText = "&About Vorp...";
 inline constexpr const char* kMainCaption = "MATRIX PRODUCT: C = A*B;  PLATFORM x64";
+inline constexpr const char* kStopAndQuitQuestion = "A run is in progress. Stop it and quit?";
 
 const DialogTemplate& MainDialogTemplate();
 const DialogTemplate& AboutBoxTemplate();

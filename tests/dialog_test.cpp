@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QImage>
+#include <QScreen>
 #include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QKeyEvent>
@@ -112,6 +114,17 @@ protected:
         Click(IDC_START);
         WaitForRunEnd();
     }
+    // A Classic run at n 2000 takes seconds: starts one and returns when
+    // its matrices are prepared.
+    void StartLongRun() {
+        Type(IDC_N, "2000");
+        Click(IDC_START);
+        QElapsedTimer clock;
+        clock.start();
+        while (Report().isEmpty() && clock.elapsed() < 60000) SpinEvents(5);
+        SpinEvents(50);
+        ASSERT_TRUE(dlg.IsRunning());
+    }
     void ExpectDone() {
         EXPECT_EQ(Text(IDC_START), "Done");
         EXPECT_FALSE(Enabled(IDC_START));
@@ -176,10 +189,11 @@ TEST_F(MainDialog, MethodButtonsSwitchTheBlockFieldAndKeepItsValue) {
 TEST_F(MainDialog, StartTakesNoInputDuringTheRunThenReportsAndIsDone) {
     Type(IDC_N, "10");
     Click(IDC_START);
-    // The run is on the worker thread: the dialog is busy and takes no input.
+    // The run is on the worker thread: the dialog is busy and takes no input
+    // but Stop.
     EXPECT_TRUE(dlg.IsRunning());
     EXPECT_TRUE(dlg.IsBusy());
-    for (const int id : {IDC_N, IDC_THREADS, IDC_START, IDC_RESET, IDCANCEL, IDC_CLASSIC, IDC_CHECK_RESULT}) {
+    for (const int id : {IDC_N, IDC_THREADS, IDC_START, IDC_RESET, IDC_CLASSIC, IDC_CHECK_RESULT}) {
         EXPECT_FALSE(Enabled(id)) << id;
     }
     for (QAction* action : dlg.GetSystemMenu()->actions()) EXPECT_FALSE(action->isEnabled());
@@ -377,24 +391,62 @@ TEST_F(MainDialog, Method4AddsItsVectorisationLine) {
     ExpectDone();
 }
 
-// Closing the window during a long Classic run stops the run, which ends
-// within a second with "Stopped", and then closes the window.
-TEST_F(MainDialog, ClosingDuringARunStopsItAndThenCloses) {
+// During a run the Cancel button reads "Stop" and is the only input; it
+// stops the run within a second, and the dialog stays open and Ready with
+// the controls as they were (the disabled l_block edit stays disabled).
+TEST_F(MainDialog, StopEndsTheRunWithinASecondAndLeavesTheDialogReady) {
     dlg.show();
-    Type(IDC_N, "2000");
-    Click(IDC_START);
+    StartLongRun();
+    EXPECT_EQ(Text(IDCANCEL), "Stop");
+    EXPECT_TRUE(Enabled(IDCANCEL));
+    for (const int id : {IDC_START, IDC_RESET, IDC_N, IDC_THREADS, IDC_CLASSIC, IDC_CHECK_RESULT}) {
+        EXPECT_FALSE(Enabled(id)) << id;
+    }
     QElapsedTimer clock;
     clock.start();
-    while (Report().isEmpty() && clock.elapsed() < 60000) SpinEvents(5);  // prepared
-    SpinEvents(50);
-    clock.restart();
+    Click(IDCANCEL);
+    WaitForRunEnd();
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(Report(), (QStringList{"Matrices are prepared", "Stopped"}));
+    EXPECT_EQ(Text(IDCANCEL), "Cancel");
+    ExpectReady();
+    for (const int id : {IDC_RESET, IDC_N, IDC_THREADS, IDC_CLASSIC, IDC_CHECK_RESULT, IDCANCEL}) {
+        EXPECT_TRUE(Enabled(id)) << id;
+    }
+    EXPECT_FALSE(Enabled(IDC_L_BLOCK));
+    EXPECT_EQ(Text(IDC_N), "2000");
+    ClearStopRequest();
+}
+
+// Escape or the window's close button during a run asks first: No lets the
+// run go on; Yes stops it, and the window closes when the run has ended.
+TEST_F(MainDialog, ClosingDuringARunAsksThenStopsAndCloses) {
+    QStringList questions;
+    bool answer = false;
+    const QuestionHandler previous = SetQuestionHandler([&](const QString& text, const QString& caption) {
+        questions.append(text + " / " + caption);
+        return answer;
+    });
+    dlg.show();
+    StartLongRun();
     dlg.close();
+    SpinEvents(50);
+    EXPECT_TRUE(dlg.IsRunning());
+    EXPECT_FALSE(StopRequested());
+    answer = true;
+    QElapsedTimer clock;
+    clock.start();
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(&dlg, &escape);
     EXPECT_TRUE(dlg.isVisible());  // not before the run has ended
     WaitForRunEnd();
     EXPECT_LT(clock.elapsed(), 1000);
     EXPECT_FALSE(dlg.isVisible());
     EXPECT_EQ(dlg.result(), IDCANCEL);
     EXPECT_EQ(Report(), (QStringList{"Matrices are prepared", "Stopped"}));
+    EXPECT_EQ(questions, QStringList(2, "A run is in progress. Stop it and quit? / Vorp"));
+    SetQuestionHandler(previous);
     ClearStopRequest();
 }
 
@@ -456,6 +508,26 @@ TEST_F(MainDialog, ControlsLieInsideTheWindowWithoutOverlapping) {
         }
     }
     EXPECT_GT(dlg.GetDlgItem(IDC_REPORT)->geometry().top(), dlg.GetDlgItem(IDC_START)->geometry().bottom());
+}
+
+// The report list's frame shows on all four edges; ctest also runs this at
+// 144 DPI, where a fractional scale can paint the list over its frame.
+TEST_F(MainDialog, TheReportListShowsItsFrameOnEveryEdge) {
+    dlg.show();
+    QWidget* list = dlg.GetDlgItem(IDC_REPORT);
+    const QImage image = list->grab().toImage();
+    const QRgb inside = image.pixel(image.width() / 2, image.height() / 2);
+    const QRgb around = dlg.grab().toImage().pixel(1, 1);
+    const int last_x = image.width() - 1;
+    const int last_y = image.height() - 1;
+    const std::vector<std::pair<const char*, QPoint>> edges = {{"left", {0, last_y / 2}},
+                                                               {"top", {last_x / 2, 0}},
+                                                               {"right", {last_x, last_y / 2}},
+                                                               {"bottom", {last_x / 2, last_y}}};
+    for (const auto& [name, point] : edges) {
+        const QRgb edge = image.pixel(point);
+        EXPECT_TRUE(edge != inside && edge != around) << name << " edge at " << QGuiApplication::primaryScreen()->logicalDotsPerInch() << " DPI";
+    }
 }
 
 TEST_F(MainDialog, EveryVisibleCaptionFitsItsControl) {

@@ -9,6 +9,8 @@
 #include <sstream>
 #include <string>
 
+#include <sys/mman.h>
+
 namespace {
 std::atomic<int> g_fail_countdown{0};
 std::atomic<long> g_live{0};
@@ -16,6 +18,10 @@ std::atomic<bool> g_override_set{false};
 std::atomic<std::uint64_t> g_override_bytes{0};
 
 constexpr std::uint64_t kUnlimited = std::numeric_limits<std::uint64_t>::max();
+constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
+// Blocks from here on start on a huge-page boundary and ask for huge pages;
+// at most one huge page per block is left unused.
+constexpr std::size_t kHugePageThresholdBytes = 8 * kHugePageBytes;
 
 bool ShouldFailThisCall() {
     int current = g_fail_countdown.load();
@@ -134,8 +140,13 @@ std::uint64_t ThreadStackBytes(const std::string& root) {
 
 void* AllocateAligned(std::size_t bytes, std::size_t alignment) {
     if (ShouldFailThisCall()) return nullptr;
+    const bool large = bytes >= kHugePageThresholdBytes;
+    if (large) alignment = std::max(alignment, kHugePageBytes);
     void* block = nullptr;
     if (posix_memalign(&block, alignment, bytes == 0 ? alignment : bytes) != 0) return nullptr;
+    // Advice only: huge pages take one fault per 2 MiB instead of 512, which
+    // is what zeroing and preparing a large matrix mostly costs.
+    if (large) madvise(block, bytes - bytes % kHugePageBytes, MADV_HUGEPAGE);
     ++g_live;
     return block;
 }

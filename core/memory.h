@@ -14,7 +14,8 @@
 
 // Returns `bytes` bytes aligned to `alignment` (a power of two, at least
 // sizeof(void*)), or nullptr when they cannot be obtained. bytes 0 gives a
-// distinct non-null block.
+// distinct non-null block. Blocks of 16 MiB or more start on a 2 MiB
+// boundary and are advised to use transparent huge pages.
 void* AllocateAligned(std::size_t bytes, std::size_t alignment);
 void ReleaseAligned(void* block);
 

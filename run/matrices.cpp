@@ -17,18 +17,22 @@ constexpr double kSmallValueFloor = 1e-8;
 
 std::size_t Elements(std::int32_t n) { return static_cast<std::size_t>(n) * n; }
 
+// Both layouts are filled a row at a time, and a stop request ends the
+// filling at the next row.
 void PrepareOffsetLayout(std::int32_t n, double* a, double* b) {
-    const std::size_t count = Elements(n);
-    for (std::size_t k = 1; k <= count; ++k) {
-        a[k] = static_cast<double>(k);
-        b[k] = 100.0 * static_cast<double>(k);
+    std::size_t k = 1;
+    for (std::int32_t row = 0; row < n && !StopRequested(); ++row) {
+        for (std::int32_t column = 0; column < n; ++column, ++k) {
+            a[k] = static_cast<double>(k);
+            b[k] = 100.0 * static_cast<double>(k);
+        }
     }
 }
 
 void PrepareVectorLayout(std::int32_t n, double* a, double* b, std::int32_t isa_level) {
     double* b_at = isa_level == kIsaSse2 ? b + 1 : b;
     std::size_t i = 0;
-    for (std::int32_t j = 1; j <= n; ++j) {
+    for (std::int32_t j = 1; j <= n && !StopRequested(); ++j) {
         for (std::int32_t k = 1; k <= n; ++k, ++i) {
             a[i] = std::sqrt(static_cast<double>(j * k));
             b_at[i] = a[i] + a[i];

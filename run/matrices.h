@@ -11,7 +11,8 @@
 
 #include <cstdint>
 
-// Fills A and B for `method`; for method 4 also chooses the IsaLevel.
+// Fills A and B for `method`; for method 4 also chooses the IsaLevel. A stop
+// request leaves the filling unfinished (the caller looks at StopRequested).
 void PrepareMatrices(std::int32_t method, std::int32_t n, double* a, double* b,
                      std::int32_t& isa_level);
 

@@ -242,6 +242,29 @@ TEST(BenchmarkRun, TheCheckGivesItsLargestRelativeDifference) {
     EXPECT_TRUE(std::isnan(RunBenchmark(params, sink).check_difference));
 }
 
+// Zeroing and preparing large matrices takes seconds where first touches of
+// memory are slow; a stop request ends that too, before the method starts.
+TEST(BenchmarkRun, AStopRequestEndsThePreparationOfLargeMatrices) {
+    for (const int method : {kMethodClassic, kMethodVectorPack}) {
+        SCOPED_TRACE(testing::Message() << "method " << method);
+        const long live_before = memory_testing::LiveAllocations();
+        RecordingSink sink;
+        RunParameters params = Params(method, 5280, 176);
+        RunResult result;
+        std::thread run([&] { result = RunBenchmark(params, sink); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const auto requested = std::chrono::steady_clock::now();
+        RequestStop();
+        run.join();
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - requested;
+        ClearStopRequest();
+        EXPECT_LT(took.count(), 1.0);
+        EXPECT_EQ(result.outcome, RunOutcome::Stopped);
+        EXPECT_EQ(sink.lines, std::vector<std::string>{"Stopped"});
+        EXPECT_EQ(memory_testing::LiveAllocations(), live_before);
+    }
+}
+
 // A stop request ends every method, and a check, within a second, whatever
 // the size: the run shows "Stopped", counts nothing and holds nothing.
 TEST(BenchmarkRun, AStopRequestEndsEveryMethodWithinASecond) {

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -242,6 +243,25 @@ TEST(BenchmarkRun, TheCheckGivesItsLargestRelativeDifference) {
     EXPECT_TRUE(std::isnan(RunBenchmark(params, sink).check_difference));
 }
 
+namespace {
+// Requests a stop once `ready` holds (waiting at most a minute) and `delay`
+// more has passed, and returns the seconds until `run` ends. Clears the
+// request again.
+double SecondsToStop(std::thread& run, const std::function<bool()>& ready, std::chrono::milliseconds delay) {
+    const auto started = std::chrono::steady_clock::now();
+    while (!ready() && std::chrono::steady_clock::now() - started < std::chrono::seconds(60)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::this_thread::sleep_for(delay);
+    const auto requested = std::chrono::steady_clock::now();
+    RequestStop();
+    run.join();
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - requested;
+    ClearStopRequest();
+    return took.count();
+}
+}  // namespace
+
 // Zeroing and preparing large matrices takes seconds where first touches of
 // memory are slow; a stop request ends that too, before the method starts.
 TEST(BenchmarkRun, AStopRequestEndsThePreparationOfLargeMatrices) {
@@ -252,13 +272,7 @@ TEST(BenchmarkRun, AStopRequestEndsThePreparationOfLargeMatrices) {
         RunParameters params = Params(method, 5280, 176);
         RunResult result;
         std::thread run([&] { result = RunBenchmark(params, sink); });
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        const auto requested = std::chrono::steady_clock::now();
-        RequestStop();
-        run.join();
-        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - requested;
-        ClearStopRequest();
-        EXPECT_LT(took.count(), 1.0);
+        EXPECT_LT(SecondsToStop(run, [] { return true; }, std::chrono::milliseconds(20)), 1.0);
         EXPECT_EQ(result.outcome, RunOutcome::Stopped);
         EXPECT_EQ(sink.lines, std::vector<std::string>{"Stopped"});
         EXPECT_EQ(memory_testing::LiveAllocations(), live_before);
@@ -294,17 +308,9 @@ TEST(BenchmarkRun, AStopRequestEndsEveryMethodWithinASecond) {
         RunResult result;
         std::thread run([&] { result = RunBenchmark(params, sink); });
         // Stop once the timed product (or, with the check, its reference) is under way.
-        const auto started = std::chrono::steady_clock::now();
-        while (!sink.prepared && std::chrono::steady_clock::now() - started < std::chrono::seconds(60)) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(c.check ? 400 : 30));
-        const auto requested = std::chrono::steady_clock::now();
-        RequestStop();
-        run.join();
-        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - requested;
-        ClearStopRequest();
-        EXPECT_LT(took.count(), 1.0);
+        EXPECT_LT(SecondsToStop(run, [&] { return sink.prepared.load(); },
+                                std::chrono::milliseconds(c.check ? 400 : 30)),
+                  1.0);
         EXPECT_EQ(result.outcome, RunOutcome::Stopped);
         EXPECT_FALSE(result.product);
         ASSERT_FALSE(sink.lines.empty());

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <limits>
+#include <mutex>
 #include <sstream>
 #include <string>
 
@@ -16,6 +18,8 @@ std::atomic<int> g_fail_countdown{0};
 std::atomic<long> g_live{0};
 std::atomic<bool> g_override_set{false};
 std::atomic<std::uint64_t> g_override_bytes{0};
+std::atomic<std::uint64_t> g_allocated_bytes{0};  // by AllocateAligned, ever
+std::atomic<long> g_system_reads{0};
 
 constexpr std::uint64_t kUnlimited = std::numeric_limits<std::uint64_t>::max();
 constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
@@ -147,6 +151,7 @@ void* AllocateAligned(std::size_t bytes, std::size_t alignment) {
     // Advice only: huge pages take one fault per 2 MiB instead of 512, which
     // is what zeroing and preparing a large matrix mostly costs.
     if (large) madvise(block, bytes - bytes % kHugePageBytes, MADV_HUGEPAGE);
+    g_allocated_bytes += bytes;
     ++g_live;
     return block;
 }
@@ -190,14 +195,54 @@ std::uint64_t AvailableMemoryBytes() {
     return std::min({reading.mem_available, reading.cgroup_headroom, reading.address_space_headroom});
 }
 
+namespace {
+// Reading /proc and /sys costs some 50 microseconds, which a sweep of tiny
+// products would pay for every run. A reading younger than a second answers
+// a request again when that request, together with everything allocated
+// since the reading, is at most a sixteenth of what the reading allowed:
+// what other processes may take in that second is left to that share and
+// the margins.
+constexpr auto kReadingLifetime = std::chrono::seconds(1);
+constexpr std::uint64_t kReuseShare = 16;
+
+struct RecentReading {
+    std::mutex mutex;
+    bool valid = false;
+    MemoryReading reading{};
+    std::chrono::steady_clock::time_point taken;
+    std::uint64_t allocated_then = 0;
+};
+
+bool FitsWithRecentReading(std::uint64_t bytes, std::int32_t threads) {
+    static RecentReading recent;
+    const std::lock_guard<std::mutex> lock(recent.mutex);
+    const auto now = std::chrono::steady_clock::now();
+    if (recent.valid && now - recent.taken < kReadingLifetime) {
+        const std::uint64_t since = g_allocated_bytes.load() - recent.allocated_then;
+        const std::uint64_t share = Saturating(since, bytes);
+        const std::uint64_t scaled = share > kUnlimited / kReuseShare ? kUnlimited : share * kReuseShare;
+        const std::int32_t stacks = std::min<std::int64_t>(std::int64_t{std::max(threads, 1)} * kReuseShare,
+                                                           std::numeric_limits<std::int32_t>::max());
+        if (Fits(recent.reading, scaled, stacks)) return true;
+    }
+    ++g_system_reads;
+    recent.allocated_then = g_allocated_bytes.load();
+    recent.reading = ReadMemory("");
+    recent.taken = now;
+    recent.valid = true;
+    return Fits(recent.reading, bytes, threads);
+}
+}  // namespace
+
 bool FitsInAvailableMemory(std::uint64_t bytes, std::int32_t threads) {
     if (g_override_set.load()) return bytes <= g_override_bytes.load();
-    return Fits(ReadMemory(""), bytes, threads);
+    return FitsWithRecentReading(bytes, threads);
 }
 
 namespace memory_testing {
 void FailAllocationNumber(int nth) { g_fail_countdown = nth < 0 ? 0 : nth; }
 long LiveAllocations() { return g_live.load(); }
+long SystemMemoryReads() { return g_system_reads.load(); }
 void OverrideAvailableMemory(std::optional<std::uint64_t> bytes) {
     g_override_bytes = bytes.value_or(0);
     g_override_set = bytes.has_value();

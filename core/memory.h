@@ -49,6 +49,9 @@ bool Fits(const MemoryReading& reading, std::uint64_t bytes, std::int32_t thread
 
 // The least of the limits above (a test override where one is set).
 std::uint64_t AvailableMemoryBytes();
+// Fits() on the running system. A reading less than a second old answers
+// requests that, with what AllocateAligned gave out since, stay within a
+// sixteenth of what it allowed; anything larger reads the system again.
 bool FitsInAvailableMemory(std::uint64_t bytes, std::int32_t threads = 1);
 
 // Test seams.
@@ -58,6 +61,8 @@ namespace memory_testing {
 void FailAllocationNumber(int nth);
 // Blocks handed out and not yet released.
 long LiveAllocations();
+// How often FitsInAvailableMemory has read the system's limits.
+long SystemMemoryReads();
 // Replaces the memory query; std::nullopt restores the real one.
 void OverrideAvailableMemory(std::optional<std::uint64_t> bytes);
 }  // namespace memory_testing

@@ -115,3 +115,27 @@ TEST(MemoryGuard, OmpStacksizeSetsTheThreadStack) {
     EXPECT_EQ(root.Read().thread_stack, 512 * 1024u);
     unsetenv("OMP_STACKSIZE");
 }
+
+// Small requests in quick succession reuse one reading of the system; a
+// request that is not small next to it, or one after large allocations,
+// reads the system again.
+TEST(MemoryGuard, ARecentReadingAnswersOnlySmallRequests) {
+    ASSERT_TRUE(FitsInAvailableMemory(1));
+    const long reads = memory_testing::SystemMemoryReads();
+    for (int i = 0; i < 1000; ++i) ASSERT_TRUE(FitsInAvailableMemory(4096, 2));
+    EXPECT_EQ(memory_testing::SystemMemoryReads(), reads);
+
+    const std::uint64_t available = AvailableMemoryBytes();
+    EXPECT_TRUE(FitsInAvailableMemory(available / 8));
+    EXPECT_EQ(memory_testing::SystemMemoryReads(), reads + 1);
+
+    // What was allocated since the reading counts against it.
+    const auto large = static_cast<std::size_t>(available / 8);  // reserved, never touched
+    ASSERT_TRUE(FitsInAvailableMemory(1));
+    const long before_allocation = memory_testing::SystemMemoryReads();
+    void* block = AllocateAligned(large, 64);
+    ASSERT_NE(block, nullptr);
+    EXPECT_TRUE(FitsInAvailableMemory(1));
+    EXPECT_EQ(memory_testing::SystemMemoryReads(), before_allocation + 1);
+    ReleaseAligned(block);
+}

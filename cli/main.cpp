@@ -8,9 +8,9 @@
 // when the work ends), the context to the top of FILE as "#" lines (text and
 // CSV) or to standard error, and notes, notices and the progress line (at a
 // terminal that does not show the text reports already) to standard error.
-// SIGINT or SIGTERM stops the run at hand (it shows "Stopped" and counts
-// nothing), writes what completed (exit 130); a second one ends the process
-// at once.
+// SIGINT, SIGTERM or SIGHUP stops the run at hand (it shows "Stopped" and
+// counts nothing), writes what completed (exit 130); a second one ends the
+// process at once. A SIGHUP ignored from the start (nohup) stays ignored.
 #include <unistd.h>
 
 #include <atomic>
@@ -55,6 +55,9 @@ void InstallStopSignals() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    struct sigaction hangup {};
+    sigaction(SIGHUP, nullptr, &hangup);
+    if (hangup.sa_handler != SIG_IGN) sigaction(SIGHUP, &action, nullptr);
 }
 
 // Report lines of text output go to the data stream while `shown`; CSV and

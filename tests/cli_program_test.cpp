@@ -1,7 +1,9 @@
 // The vorp-cli binary end to end: the output file replaced only by work that
-// gives a figure, standard output as "-", a stop by signal, --isa, the JSON
+// gives a figure, targets that are not plain writable files, standard output
+// as "-", a stop by signal, --isa, the JSON
 // document read back and --compare on documents of the program itself.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -50,6 +52,21 @@ std::vector<std::string> DataLines(const std::string& text) {
     return lines;
 }
 
+// A fresh directory for files of one test, removed with them at its end.
+struct ScratchDir {
+    explicit ScratchDir(const std::string& name) : path(TempPath(name)) {
+        std::system(("rm -rf " + path + " && mkdir -p " + path).c_str());
+    }
+    ~ScratchDir() { std::system(("rm -rf " + path).c_str()); }
+    std::string path;
+};
+
+mode_t ModeOf(const std::string& path, bool follow_links = true) {
+    struct stat info {};
+    (follow_links ? stat : lstat)(path.c_str(), &info);
+    return info.st_mode;
+}
+
 // Waits until `ready` holds, polling every 20 ms; false after `limit`.
 template <typename Condition>
 bool WaitFor(Condition ready, std::chrono::seconds limit = std::chrono::seconds(60)) {
@@ -88,6 +105,67 @@ TEST(CliOutputFile, RefusedOrFailedWorkLeavesTheFileAsItWas) {
         EXPECT_EQ(text.rfind(std::string(format) == "json" ? "{" : "# cpu: ", 0), 0u) << text;
         EXPECT_EQ(PartialFiles(file.path), std::vector<std::string>{});
     }
+}
+
+// A FIFO is written into, not replaced, and its reader gets the document.
+TEST(CliOutputFile, FifoReceivesTheResultsAndStaysAFifo) {
+    const ScratchDir dir("fifo");
+    const std::string fifo = dir.path + "/results";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    std::string received;
+    std::thread reader([&] { received = ReadWholeFile(fifo); });
+    const CliRun run = RunCli("-n 32 --repeat 2 --format csv --output " + fifo);
+    // Lets the reader see an end even if vorp-cli never opened the FIFO.
+    const int opened = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (opened >= 0) close(opened);
+    reader.join();
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(S_ISFIFO(ModeOf(fifo)));
+    EXPECT_EQ(received.rfind("# cpu: ", 0), 0u) << received;
+    const CsvRows rows = ParseCsv(WithoutContext(received));
+    ASSERT_EQ(rows.size(), 2u) << received;
+    EXPECT_EQ(rows[0], kCsvColumns);
+    EXPECT_EQ(PartialFiles(fifo), std::vector<std::string>{});
+}
+
+// A link keeps leading to its file, which is replaced with its mode kept.
+TEST(CliOutputFile, SymlinkTargetIsReplacedWithItsMode) {
+    const ScratchDir dir("link");
+    const std::string target = dir.path + "/results.csv", link = dir.path + "/latest.csv";
+    WriteFile(target, "earlier results\n");
+    ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+    ASSERT_EQ(symlink("results.csv", link.c_str()), 0);
+    const CliRun run = RunCli("-n 32 --format csv --output " + link);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(S_ISLNK(ModeOf(link, false)));
+    EXPECT_EQ(ModeOf(target) & 07777, 0640u);
+    const std::string text = ReadWholeFile(target);
+    EXPECT_EQ(text.rfind("# cpu: ", 0), 0u) << text;
+    EXPECT_EQ(PartialFiles(target), std::vector<std::string>{});
+    EXPECT_EQ(PartialFiles(link), std::vector<std::string>{});
+}
+
+// Refused before any run: no note of the plan shows, nothing is created.
+TEST(CliOutputFile, DirectoryTargetIsRefusedUpFront) {
+    const ScratchDir dir("directory");
+    const CliRun run = RunCli("-n 16 --output " + dir.path);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(Contains(run.err, "--output " + dir.path + ": Is a directory")) << run.err;
+    EXPECT_FALSE(Contains(run.err, "note:")) << run.err;
+    EXPECT_TRUE(S_ISDIR(ModeOf(dir.path)));
+    EXPECT_EQ(PartialFiles(dir.path), std::vector<std::string>{});
+}
+
+TEST(CliOutputFile, ReadOnlyFileIsRefusedUpFront) {
+    if (geteuid() == 0) GTEST_SKIP() << "root may write any file";
+    const ExistingFile file("read-only.txt");
+    ASSERT_EQ(chmod(file.path.c_str(), 0444), 0);
+    const CliRun run = RunCli("-n 16 --output " + file.path);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(Contains(run.err, "--output " + file.path + ": Permission denied")) << run.err;
+    EXPECT_FALSE(Contains(run.err, "note:")) << run.err;
+    EXPECT_EQ(ReadWholeFile(file.path), file.content);
+    EXPECT_EQ(ModeOf(file.path) & 07777, 0444u);
 }
 
 TEST(CliOutputFile, DashIsStandardOutput) {
@@ -164,6 +242,24 @@ TEST(CliInterrupt, SecondSignalExitsAtOnce) {
     child.Signal(SIGTERM);
     EXPECT_EQ(child.Wait(), 130);
     EXPECT_EQ(ReadWholeFile(file.path), file.content);
+    EXPECT_EQ(PartialFiles(file.path), std::vector<std::string>{});
+}
+
+// A hang-up stops the run like SIGTERM: FILE ends complete (the context,
+// the header and the stopped point) and no temporary file is left.
+TEST(CliInterrupt, HangUpStopsTheRun) {
+    const ExistingFile file("hangup.csv");
+    CliChild child({"--method", "0", "-n", "2400", "--format", "csv", "--output", file.path});
+    ASSERT_TRUE(WaitFor([&] { return !PartialFiles(file.path).empty(); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    child.Signal(SIGHUP);
+    EXPECT_EQ(child.Wait(), 130) << child.Err();
+    const std::string text = ReadWholeFile(file.path);
+    if (text != file.content) {
+        const CsvRows rows = ParseCsv(WithoutContext(text));
+        ASSERT_EQ(rows.size(), 2u) << text;
+        EXPECT_EQ(Column(rows, "interrupted")[0], "true");
+    }
     EXPECT_EQ(PartialFiles(file.path), std::vector<std::string>{});
 }
 

@@ -1,5 +1,5 @@
 // Speed of the Tavrel_8x4 library on one thread: the 13-argument 8x4 kernel
-// at the program's block shape (M 176, N 1936, K 176), the B-panel packing
+// at the program's call shape (M 192, N 1936, K 176), the B-panel packing
 // Pack_BBTRANSP_AMD at the same panel, the 11-argument and 32-deep kernels at
 // the same shape, K1 at order 1936 and depth 176, and the peaks of 128-,
 // 256- and 512-bit separate multiply and add measured by plain loops, for
@@ -19,7 +19,9 @@
 
 namespace {
 
-constexpr int kM = 176;
+// Rows per call of method 4 at the defaults: l_block 176 rounded up to whole
+// 24-row register blocks.
+constexpr int kM = 192;
 constexpr int kN = 1936;
 constexpr int kK = 176;
 

@@ -103,7 +103,7 @@ done | awk '
       }
       print ""
     }
-    print "Kernel tavrel_AVX_8x4x16_AMD at M 176, N 1936, K 176, one thread (GFLOPS per CPU second):"
+    print "Kernel tavrel_AVX_8x4x16_AMD at M 192, N 1936, K 176 (the rows of one call of method 4), one thread (GFLOPS per CPU second):"
     k = "kernel:BM_Kernel8x4x16"; a = "kernel_avx:BM_Kernel8x4x16"
     if (p512 > 0)
       printf "  form chosen at load        best %6.1f  median %6.1f  best = %3.0f%% of the 512-bit peak\n", best(k), median(k), 100 * best(k) / p512

@@ -190,9 +190,14 @@ TEST_F(Tavrel8x4Kernel, AlphaAndBetaFollowTheWriteBackRules) {
     }
 }
 
-TEST_F(Tavrel8x4Kernel, NanAndInfinityInCWithBetaZero) {
-    const auto special = [](int i, int j) { return (i + j) % 2 ? kNaN : -kInf; };
-    for (const double beta : {0.0, -0.0}) {
+// Beta 0 stores without reading C; beta 1 with alpha 1 may skip both exact
+// multiplies, which must keep NaN, infinities and signed zeros as they were.
+TEST_F(Tavrel8x4Kernel, NanInfinityAndSignedZeroInCWithBetaZeroOrOne) {
+    const auto special = [](int i, int j) {
+        const int kind = (i + j) % 3;
+        return kind == 0 ? kNaN : kind == 1 ? -kInf : -0.0;
+    };
+    for (const double beta : {0.0, -0.0, 1.0}) {
         for (int M = 1; M <= 20; ++M) {
             for (int N = 1; N <= 9; ++N) {
                 for (const int K : {0, 1, 6}) ASSERT_TRUE(Check({M, N, K, 1.0, beta}, special));

@@ -120,14 +120,17 @@ echo "same quiet and busy spells; best against best and the median of the pairs'
 awk '
   function counter(name,   r) { r = ""; if (match($0, name "=[0-9.]+")) r = substr($0, RSTART + length(name) + 1, RLENGTH - length(name) - 1); return r + 0 }
   {
-    if ($1 ~ /KernelShareOfAvxPeak/) what = "AVX form of the kernel / 256-bit peak"
-    else if ($1 ~ /KernelShareOfAvx512Peak/) what = "AVX-512 form of the kernel / 512-bit peak"
+    bar = 0
+    if ($1 ~ /KernelShareOfAvxPeak/) { what = "AVX form of the kernel / 256-bit peak"; bar = 90 }
+    else if ($1 ~ /KernelShareOfAvx512Peak/) { what = "AVX-512 form of the kernel / 512-bit peak"; bar = 93 }
     else if ($1 ~ /AvxPathShareOfOpenBlas\/threads:1/) what = "method 4 AVX path / OpenBLAS, 1 thread"
     else if ($1 ~ /AvxPathShareOfOpenBlas\/threads:2/) what = "method 4 AVX path / OpenBLAS, 2 threads"
-    else if ($1 ~ /Sse2PathShareOfPeak/) what = "method 4 SSE2 path / 128-bit peak"
+    else if ($1 ~ /Sse2PathShareOfPeak/) { what = "method 4 SSE2 path / 128-bit peak"; bar = 85 }
     else next
-    printf "  %-42s best %5.1f%%  median %5.1f%%   (%.1f against %.1f GFLOPS)\n", what, counter("share_best"), \
-      counter("share_median"), counter(" GFLOPS"), counter("reference_GFLOPS")
+    # Targets for the shares of a peak, judged on the best pair.
+    verdict = bar ? sprintf("  target %d%%: %s", bar, counter("share_best") >= bar ? "met" : "short") : ""
+    printf "  %-42s best %5.1f%%  median %5.1f%%   (%.1f against %.1f GFLOPS)%s\n", what, counter("share_best"), \
+      counter("share_median"), counter(" GFLOPS"), counter("reference_GFLOPS"), verdict
   }' "$out/shares.txt"
 
 echo

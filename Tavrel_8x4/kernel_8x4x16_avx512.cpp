@@ -110,7 +110,7 @@ int ColumnsPerChunk(int K) {
     constexpr std::size_t kChunkBytes = 384 * 1024;
     const std::size_t depth = K > 0 ? static_cast<std::size_t>(K) : 1;
     const std::size_t columns = kChunkBytes / (sizeof(double) * depth) / 8 * 8;
-    return columns < 8 ? 8 : columns > (1 << 20) ? (1 << 20) : static_cast<int>(columns);
+    return columns < 8 ? 8 : static_cast<int>(columns);  // at most 49152
 }
 
 // Zeroes zmm16..zmm31, which the blocks use and vzeroupper (at the return)

@@ -73,6 +73,11 @@ void* MapHugeAligned(std::size_t length) {
     return slot;
 }
 
+// The mapped length of a slot of `bytes`, or 0 for a slot from the allocator.
+std::size_t MappedLength(std::size_t bytes) {
+    return bytes >= kMappedSlotBytes ? HugeRounded(bytes) : 0;
+}
+
 // Mappings released by Free and kept for the next Init: at most kKeptBytes
 // (more than the slots of two threads at n 19888 and the default l_block).
 constexpr std::size_t kKeptBytes = std::size_t{64} << 20;
@@ -130,12 +135,12 @@ void TrimKept(std::size_t aa_length, std::size_t bb_length, int slots) {
 void DropAllKept() { TrimKept(0, 0, 0); }
 
 double* AllocateZeroedSlot(std::size_t bytes) {
-    if (bytes >= kMappedSlotBytes) {
-        if (void* reused = TakeKept(HugeRounded(bytes))) {
+    if (const std::size_t length = MappedLength(bytes)) {
+        if (void* reused = TakeKept(length)) {
             std::memset(reused, 0, bytes);  // the earlier slot's data
             return static_cast<double*>(reused);
         }
-        return static_cast<double*>(MapHugeAligned(HugeRounded(bytes)));
+        return static_cast<double*>(MapHugeAligned(length));
     }
     void* p = std::aligned_alloc(kSlotAlignment, bytes);
     if (p != nullptr) std::memset(p, 0, bytes);
@@ -144,16 +149,11 @@ double* AllocateZeroedSlot(std::size_t bytes) {
 
 void ReleaseSlot(double* slot, std::size_t bytes) {
     if (slot == nullptr) return;
-    if (bytes >= kMappedSlotBytes) {
-        Keep(slot, HugeRounded(bytes));
+    if (const std::size_t length = MappedLength(bytes)) {
+        Keep(slot, length);
     } else {
         std::free(slot);
     }
-}
-
-// The mapped length of a slot of `bytes`, or 0 for a slot from the allocator.
-std::size_t MappedLength(std::size_t bytes) {
-    return bytes >= kMappedSlotBytes ? HugeRounded(bytes) : 0;
 }
 
 // Releases the non-null entries of a table of `entries` slots and the table.
@@ -183,7 +183,8 @@ constexpr int kMaxSlots = 4096;
 
 // The memory a slot takes once touched: mapped slots in whole huge pages.
 std::size_t SlotFootprint(std::size_t bytes) {
-    return bytes >= kMappedSlotBytes ? HugeRounded(bytes) : bytes;
+    const std::size_t length = MappedLength(bytes);
+    return length > 0 ? length : bytes;
 }
 
 // Whether `slots` AA and BB slots would fit in the machine's physical memory

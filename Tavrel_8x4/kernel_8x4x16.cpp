@@ -26,6 +26,13 @@
 // beta*C_old + alpha*acc, C read even when beta is zero) for the r-row strips
 // and the 4-row block of the tail panel.
 //
+// The call is its two halves, exported on their own as well: Pack_AA_AMD
+// (A into AA) and tavrel_AVX_8x4x16_Packed (the blocks from AA and BB). A
+// packed A of M rows read from AA + K*i0 (i0 a multiple of 8) is the packed A
+// of its rows i0..M-1, and a panel read from BB + K*j0 (j0 a multiple of 4)
+// the panel of its columns j0..N-1, so callers may share one packing among
+// several calls on parts of C.
+//
 // Preconditions (not checked): lda >= M, ldc >= M, AA as above, BB packed,
 // A, C and AA disjoint, an AVX processor. Reentrant; calls with their own AA
 // and disjoint parts of C may run concurrently. A negative M, N or K writes
@@ -414,11 +421,8 @@ void EightRowBlocksAvx(const PanelRegion& g) {
 
 }  // namespace tavrel8x4
 
-void tavrel_AVX_8x4x16_AMD(int M, int N, int K, double alpha, double* A, int lda, double* B,
-                           int ldb, double beta, double* C, int ldc, double* AA, double* BB) {
-    (void)B;
-    (void)ldb;
-    if (M < 0 || N < 0 || K < 0) return;
+namespace {
+Shape ShapeOf(int M, int K) {
     Shape s{};
     s.M = M;
     s.K = K;
@@ -426,8 +430,19 @@ void tavrel_AVX_8x4x16_AMD(int M, int N, int K, double alpha, double* A, int lda
     s.has4 = M % 8 >= 4;
     s.r = M % 4;
     s.K4 = K - K % 4;
-    PackA(s, A, lda, AA);
+    return s;
+}
+}  // namespace
 
+void Pack_AA_AMD(int M, int K, double* A, int lda, double* AA) {
+    if (M <= 0 || K <= 0) return;
+    PackA(ShapeOf(M, K), A, lda, AA);
+}
+
+void tavrel_AVX_8x4x16_Packed(int M, int N, int K, double alpha, double* AA, double beta, double* C,
+                              int ldc, double* BB) {
+    if (M < 0 || N < 0 || K < 0) return;
+    const Shape s = ShapeOf(M, K);
     const int nr = N % 4;
     const int N4 = N - nr;
     tavrel8x4::EightRowBlocks()({s.M8, N4, K, AA, BB, C, ldc, alpha, beta});
@@ -441,4 +456,13 @@ void tavrel_AVX_8x4x16_AMD(int M, int N, int K, double alpha, double* A, int lda
         TailPanel(s, nr, AA, BB + static_cast<ptrdiff_t>(K) * N4,
                   C + static_cast<ptrdiff_t>(N4) * ldc, ldc, alpha, beta);
     }
+}
+
+void tavrel_AVX_8x4x16_AMD(int M, int N, int K, double alpha, double* A, int lda, double* B,
+                           int ldb, double beta, double* C, int ldc, double* AA, double* BB) {
+    (void)B;
+    (void)ldb;
+    if (M < 0 || N < 0 || K < 0) return;
+    Pack_AA_AMD(M, K, A, lda, AA);
+    tavrel_AVX_8x4x16_Packed(M, N, K, alpha, AA, beta, C, ldc, BB);
 }

@@ -5,7 +5,8 @@
 //   full block of columns j0..j0+3: B(k, j0+c) at K*j0 + 4*k + c
 //   tail of columns N4..N-1:        B(k, N4+c) at K*N4 + d*k + c
 // Pack_BBTRANSP_AMD reads B(k, j) = src[j*step + k] and stores whole 32-byte
-// vectors, so the slot must be 32-byte aligned (Init's slots are).
+// vectors, so the slot must be 32-byte aligned (Init's slots are);
+// Pack_BBTRANSP_Into does the same into any 32-byte aligned destination.
 // Pack_BB_AMD reads B(k, j) = src[k*ld + j] with single-double moves.
 //
 // Broadcast format (Pack_BB) of S(k, i) = src[k*M + i], M4 = M - M % 4,
@@ -86,7 +87,11 @@ void PackTransposedTail(const double* const col[3], int d, int K, double* out) {
 
 void Pack_BBTRANSP_AMD(int N, int K, int step, int slot, double* src) {
     if (N <= 0 || K <= 0) return;
-    double* out = TAVREL_AVX_8X4_GET_BB()[slot];
+    Pack_BBTRANSP_Into(N, K, step, src, TAVREL_AVX_8X4_GET_BB()[slot]);
+}
+
+void Pack_BBTRANSP_Into(int N, int K, int step, double* src, double* out) {
+    if (N <= 0 || K <= 0) return;
     const int d = N % 4;
     const int N4 = N - d;
     const auto column = [&](int j) { return src + static_cast<std::ptrdiff_t>(j) * step; };

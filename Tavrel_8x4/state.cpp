@@ -7,11 +7,12 @@
 // releases the earlier slots. Every slot is 32-byte aligned and reads as zeros
 // after Init. Large slots are anonymous mappings in huge pages where the
 // system offers them: fresh ones are zero pages with nothing to clear; small
-// slots come from the aligned allocator and are cleared. Free keeps the
-// mappings of the last slots (up to kKeptBytes) for the next Init, which
-// clears and reuses those of the lengths it needs and unmaps the rest: a
-// method that runs Init and Free around every product then touches warm
-// pages instead of zero-filling fresh ones inside its timed span.
+// slots come from the aligned allocator and are cleared. Free keeps the last
+// slots, of every size (up to kKeptBytes), for the next Init, which clears
+// and reuses those of the lengths it needs and releases the rest: a method
+// that runs Init and Free around every product then touches warm pages
+// instead of faulting in fresh ones inside its timed span, whatever the
+// allocator would have done with freed memory.
 //
 // This file is built for baseline x86-64 (no AVX) so that isAVXenable runs on
 // any processor.
@@ -78,28 +79,44 @@ std::size_t MappedLength(std::size_t bytes) {
     return bytes >= kMappedSlotBytes ? HugeRounded(bytes) : 0;
 }
 
-// Mappings released by Free and kept for the next Init: at most kKeptBytes
-// (more than the slots of two threads at n 19888 and the default l_block).
+// The memory a slot takes: mapped slots in whole huge pages, the others as
+// allocated. Kept slots are reused by this length.
+std::size_t SlotFootprint(std::size_t bytes) {
+    const std::size_t length = MappedLength(bytes);
+    return length > 0 ? length : bytes;
+}
+
+// Slots released by Free and kept for the next Init, mapped ones and those
+// from the allocator alike: at most kKeptBytes (more than the slots of
+// method 4 at n 19888 and the default l_block).
 constexpr std::size_t kKeptBytes = std::size_t{64} << 20;
 constexpr int kMaxKept = 16;
-struct KeptMapping {
+struct KeptSlot {
     void* start;
-    std::size_t length;
+    std::size_t length;  // SlotFootprint
 };
-KeptMapping kept[kMaxKept];
+KeptSlot kept[kMaxKept];
 int kept_count = 0;
 std::size_t kept_bytes = 0;
 
+void Drop(void* start, std::size_t length) {
+    if (length >= kMappedSlotBytes) {
+        munmap(start, length);
+    } else {
+        std::free(start);
+    }
+}
+
 void Keep(void* start, std::size_t length) {
     if (kept_count == kMaxKept || kept_bytes + length > kKeptBytes) {
-        munmap(start, length);
+        Drop(start, length);
         return;
     }
     kept[kept_count++] = {start, length};
     kept_bytes += length;
 }
 
-// A kept mapping of exactly `length` bytes, taken out of the list; or null.
+// A kept slot of exactly `length` bytes, taken out of the list; or null.
 void* TakeKept(std::size_t length) {
     for (int i = 0; i < kept_count; ++i) {
         if (kept[i].length != length) continue;
@@ -111,8 +128,8 @@ void* TakeKept(std::size_t length) {
     return nullptr;
 }
 
-// Unmaps the kept mappings that `slots` AA slots of aa_length and BB slots of
-// bb_length cannot reuse (lengths of 0 reuse none).
+// Releases the kept slots that `slots` AA slots of aa_length and BB slots of
+// bb_length (footprints) cannot reuse (lengths of 0 reuse none).
 void TrimKept(std::size_t aa_length, std::size_t bb_length, int slots) {
     int aa_left = aa_length > 0 ? slots : 0;
     int bb_left = bb_length > 0 ? slots : 0;
@@ -125,7 +142,7 @@ void TrimKept(std::size_t aa_length, std::size_t bb_length, int slots) {
             --bb_left;
             ++i;
         } else {
-            munmap(kept[i].start, length);
+            Drop(kept[i].start, length);
             kept_bytes -= length;
             kept[i] = kept[--kept_count];
         }
@@ -135,25 +152,19 @@ void TrimKept(std::size_t aa_length, std::size_t bb_length, int slots) {
 void DropAllKept() { TrimKept(0, 0, 0); }
 
 double* AllocateZeroedSlot(std::size_t bytes) {
-    if (const std::size_t length = MappedLength(bytes)) {
-        if (void* reused = TakeKept(length)) {
-            std::memset(reused, 0, bytes);  // the earlier slot's data
-            return static_cast<double*>(reused);
-        }
-        return static_cast<double*>(MapHugeAligned(length));
+    const std::size_t length = SlotFootprint(bytes);
+    if (void* reused = TakeKept(length)) {
+        std::memset(reused, 0, bytes);  // the earlier slot's data
+        return static_cast<double*>(reused);
     }
+    if (MappedLength(bytes) > 0) return static_cast<double*>(MapHugeAligned(length));
     void* p = std::aligned_alloc(kSlotAlignment, bytes);
     if (p != nullptr) std::memset(p, 0, bytes);
     return static_cast<double*>(p);
 }
 
 void ReleaseSlot(double* slot, std::size_t bytes) {
-    if (slot == nullptr) return;
-    if (const std::size_t length = MappedLength(bytes)) {
-        Keep(slot, length);
-    } else {
-        std::free(slot);
-    }
+    if (slot != nullptr) Keep(slot, SlotFootprint(bytes));
 }
 
 // Releases the non-null entries of a table of `entries` slots and the table.
@@ -180,12 +191,6 @@ double** AllocateTable(int slots) {
 
 // Slots per Init at most: far more than threads any machine runs.
 constexpr int kMaxSlots = 4096;
-
-// The memory a slot takes once touched: mapped slots in whole huge pages.
-std::size_t SlotFootprint(std::size_t bytes) {
-    const std::size_t length = MappedLength(bytes);
-    return length > 0 ? length : bytes;
-}
 
 // Whether `slots` AA and BB slots would fit in the machine's physical memory
 // (a request beyond it could only end with the process killed).
@@ -226,7 +231,7 @@ int TAVREL_AVX_8X4_Init(int n, int bb_extent, int aa_extent, int slots) {
     bb_slot_bytes = SlotBytes(bb_count);
     // What the new slots cannot reuse goes back first, so that memory is
     // never held twice.
-    TrimKept(MappedLength(aa_slot_bytes), MappedLength(bb_slot_bytes), slots);
+    TrimKept(SlotFootprint(aa_slot_bytes), SlotFootprint(bb_slot_bytes), slots);
     const bool ready = FitsPhysicalMemory(slots) && AllocateSlots(slots);
     if (!ready) TAVREL_AVX_8X4_Free();
     DropAllKept();

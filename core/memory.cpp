@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include <malloc.h>
 #include <sys/mman.h>
 
 namespace {
@@ -160,6 +161,16 @@ void ReleaseAligned(void* block) {
     if (block == nullptr) return;
     --g_live;
     std::free(block);
+}
+
+void KeepFreedMemoryInTheHeap() {
+    static const bool once = [] {
+        constexpr int kMappedFromBytes = 32 << 20, kKeptAtTopBytes = 64 << 20;
+        mallopt(M_MMAP_THRESHOLD, kMappedFromBytes);
+        mallopt(M_TRIM_THRESHOLD, kKeptAtTopBytes);
+        return true;
+    }();
+    (void)once;
 }
 
 MemoryReading ReadMemory(const std::string& root) {

@@ -19,6 +19,15 @@
 void* AllocateAligned(std::size_t bytes, std::size_t alignment);
 void ReleaseAligned(void* block);
 
+// Keeps freed memory of the C heap for the next allocations instead of
+// giving it back to the system, so that a run's buffers after the first come
+// from pages already touched: glibc's thresholds fixed at 32 MiB (blocks
+// from there on are mapped and unmapped on their own) and 64 MiB (free
+// memory at the top of the heap kept up to that), the values its own
+// dynamic rule reaches after the first large free, but from the start, so
+// that what a run finds does not depend on the heap's history. Idempotent.
+void KeepFreedMemoryInTheHeap();
+
 template <typename T>
 T* AllocateArray(std::size_t count, std::size_t alignment = 16) {
     if (count > SIZE_MAX / sizeof(T)) return nullptr;

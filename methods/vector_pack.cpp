@@ -6,22 +6,22 @@
 // Two paths, chosen by the IsaLevel (never by looking at the processor here):
 //   level 0, SSE2 (libTavrel, MultBlock_4x4xK_2): A and C row by row from
 //     index 0 (element (r, c) at r*n + c), B row by row from index 1. For
-//     every depth block the calling thread packs the panel of rows
-//     k0..k0+l_block-1 in groups of four columns (group g from 4*l_block*g,
-//     for each k the four B(k, 4g+q)); units of rows are then shared among
-//     OpenMP threads (dynamic schedule, one unit per chunk). Needs l_block
+//     every depth block the team packs the panel of rows k0..k0+l_block-1
+//     in groups of four columns (group g from 4*l_block*g, for each k the
+//     four B(k, 4g+q)); units of rows are then shared among the team
+//     (dynamic schedule, one unit per chunk). Needs l_block
 //     and n multiples of 4. Buffers: the panel (n*n+1 doubles) and per thread
 //     a C strip (4*l_block+128) and a packed-A buffer (2*l_block^2+128), all
 //     16-byte aligned, in a table indexed by OpenMP thread number that holds
-//     max(64, threads) entries. All threads pack each panel; the kernel calls
-//     take units of about l_block/4 rows.
+//     max(64, threads) entries, of which a smaller team uses fewer; the kernel
+//     calls take units of about l_block/4 rows.
 //   levels 1 and 2, AVX (libTavrel_8x4): A, B and C column by column from
-//     index 0. Thread t owns a band of columns of C and its own AA slot
-//     (the packed rows of one call) and BB slot (its band's panel of one
-//     depth block): it packs its part of each depth block's panel
-//     (Pack_BBTRANSP_AMD) and runs tavrel_AVX_8x4x16_AMD on the rows of its
-//     band, l_block rounded up to whole 24-row register blocks at a time.
-//     No thread waits for another.
+//     index 0. For every depth block the team packs the block's A panel
+//     (Pack_AA_AMD) and B panel (Pack_BBTRANSP_Into) into shared slots, each
+//     thread its share, meets at a barrier and then runs
+//     tavrel_AVX_8x4x16_Packed on its own tiles of C (vector_split.h). The
+//     packing of all threads together is one thread's, and the two slots
+//     (n*l_block doubles each) do not depend on the thread count.
 // Every element of C receives one contribution per depth block, in increasing
 // k0; the kernels sum each contribution in increasing k, so the bits of C do
 // not depend on the thread count.
@@ -39,6 +39,7 @@
 #include "processor_info.h"
 #include "run_parameters.h"
 #include "stop.h"
+#include "vector_split.h"
 
 namespace {
 using Index = std::ptrdiff_t;
@@ -168,65 +169,59 @@ void MultVectorPackSse(std::int32_t n, std::int32_t l_block, std::int32_t thread
 }
 }  // namespace
 
-// The AVX path shares the columns of C among the threads: thread t of T owns
-// a band of about n/T columns (a multiple of kBandColumns wide, the last band
-// taking the rest), packs its own piece of every depth block's panel into its
-// own BB slot and runs every row block of its band. The threads share nothing
-// they write, so no thread waits for another until the region ends; each
-// element of C still receives its depth blocks in increasing k0, whatever T.
+// The AVX path: for every depth block the team packs the block's A panel
+// (n rows) and B panel (n columns) into two shared slots, each thread its
+// share, meets at a barrier, runs the packed kernel on its own tiles of C
+// (SplitVectorProduct, the same tiles in every depth block) and meets at a
+// second barrier before the slots are packed again. A second set of slots
+// would save that barrier, but clearing it in every Init cost more (2-3 %
+// at n 1936 with 1 and 2 threads) than the barrier does, even with 64
+// threads on 2 cores.
 namespace {
-// Band widths are whole 512-bit register blocks (8 columns), so no band ends
-// in a partial block but the last.
-constexpr std::int32_t kBandColumns = 8;
-// Rows per kernel call: l_block rounded up to whole 24-row register blocks
-// (the 512-bit form's tallest), so that almost no rows fall to the smaller
-// blocks; the packed rows (192 x 176 at the defaults) still fit in L2.
-constexpr std::int32_t kRowGroup = 24;
-
+// Rows per kernel call: l_block rounded up to whole 24-row register blocks,
+// so that a call's packed rows (192 x 176 at the defaults) stay in L2 while
+// the panel streams past them.
 std::int32_t RowsPerCall(std::int32_t n, std::int32_t l_block) {
-    return std::min(n, (l_block + kRowGroup - 1) / kRowGroup * kRowGroup);
+    return std::min(n, (l_block + kSplitRowUnit - 1) / kSplitRowUnit * kSplitRowUnit);
 }
 
-struct Band {
-    std::int32_t first = 0, columns = 0;
+// Tavrel_8x4 maps slots of 256 KiB or more in whole 2 MiB pages.
+std::uint64_t SlotFootprintBytes(std::uint64_t doubles) {
+    constexpr std::uint64_t kMappedBytes = std::uint64_t{256} << 10, kPageBytes = std::uint64_t{2} << 20;
+    const std::uint64_t bytes = doubles * sizeof(double);
+    return bytes < kMappedBytes ? bytes : (bytes + kPageBytes - 1) / kPageBytes * kPageBytes;
+}
+
+struct Operands {
+    std::int32_t n, l_block;
+    double *a, *b, *c;
+    double* packed_a;  // AA slot 0: the depth block's packed A panel
+    double* packed_b;  // BB slot 0: its packed B panel
 };
 
-Band BandOf(std::int32_t n, std::int32_t thread, std::int32_t threads) {
-    const std::int32_t units = (n + kBandColumns - 1) / kBandColumns;
-    const auto edge = [&](std::int32_t t) {
-        return std::min(n, static_cast<std::int32_t>(static_cast<std::int64_t>(units) * t / threads) *
-                               kBandColumns);
-    };
-    return {edge(thread), edge(thread + 1) - edge(thread)};
-}
-
-// The widest band of n columns among `threads`.
-std::int32_t WidestBand(std::int32_t n, std::int32_t threads) {
-    std::int32_t widest = 0;
-    for (std::int32_t t = 0; t < threads; ++t) widest = std::max(widest, BandOf(n, t, threads).columns);
-    return widest;
-}
-
-// One thread's share: every depth block of its band, row block by row block.
-void MultiplyBand(std::int32_t n, std::int32_t l_block, Band band, std::int32_t slot, double* a,
-                  double* b, double* c) {
-    if (band.columns <= 0) return;
-    const Index order = n;
-    const std::int32_t rows = RowsPerCall(n, l_block);
-    double* aa = TAVREL_AVX_8X4_GET_AA()[slot];
-    double* panel = TAVREL_AVX_8X4_GET_BB()[slot];
-    double* b_band = b + band.first * order;
-    double* c_band = c + band.first * order;
-    for (std::int32_t k0 = 0; k0 < n; k0 += l_block) {
-        const std::int32_t kb = std::min(l_block, n - k0);
-        Pack_BBTRANSP_AMD(band.columns, kb, n, slot, b_band + k0);
-        for (std::int32_t i0 = 0; i0 < n; i0 += rows) {
-            if (StopRequested()) return;  // one kernel call at a time; no other thread waits
-            const std::int32_t mb = std::min(rows, n - i0);
-            tavrel_AVX_8x4x16_AMD(mb, band.columns, kb, 1.0, a + k0 * order + i0, n, b_band + k0, n,
-                                  1.0, c_band + i0, n, aa, panel);
+// One thread's part of depth block k0: its share of the packing, its tiles,
+// each between two barriers of the team.
+void MultiplyDepthBlock(const Operands& o, const ThreadSplit& mine, std::int32_t k0) {
+    const Index n = o.n;
+    const std::int32_t kb = std::min(o.l_block, o.n - k0);
+    if (!StopRequested()) {
+        Pack_AA_AMD(mine.pack_rows, kb, o.a + k0 * n + mine.pack_row, o.n,
+                    o.packed_a + Index{kb} * mine.pack_row);
+        Pack_BBTRANSP_Into(mine.pack_columns, kb, o.n, o.b + mine.pack_column * n + k0,
+                           o.packed_b + Index{kb} * mine.pack_column);
+    }
+#pragma omp barrier
+    const std::int32_t call_rows = RowsPerCall(o.n, o.l_block);
+    for (int t = 0; t < mine.tile_count && !StopRequested(); ++t) {
+        const SplitTile& tile = mine.tiles[t];
+        for (std::int32_t i0 = tile.row; i0 < tile.row + tile.rows && !StopRequested(); i0 += call_rows) {
+            const std::int32_t rows = std::min(call_rows, tile.row + tile.rows - i0);
+            tavrel_AVX_8x4x16_Packed(rows, tile.columns, kb, 1.0, o.packed_a + Index{kb} * i0, 1.0,
+                                     o.c + i0 + tile.column * n, o.n,
+                                     o.packed_b + Index{kb} * tile.column);
         }
     }
+#pragma omp barrier
 }
 }  // namespace
 
@@ -235,29 +230,23 @@ void MultVectorPack_AVX(std::int32_t n, std::int32_t l_block, std::int32_t threa
     if (n < 1 || l_block < 1) return;
     threads = std::max(threads, 1);
     omp_set_num_threads(threads);
-    // AA slots hold the packed rows of one call; BB slots one depth block of
-    // the widest band. Init counts slots in multiples of n: no more, since
-    // every page of a slot is zeroed when first touched.
-    const Index widest = WidestBand(n, threads);
-    const Index aa_doubles = Index{RowsPerCall(n, l_block)} * l_block, bb_doubles = widest * l_block;
-    const auto extent = [n](Index doubles) { return static_cast<std::int32_t>((doubles + n - 1) / n); };
-    // Tavrel_8x4 maps slots of 256 KiB or more in whole 2 MiB pages.
-    constexpr std::uint64_t kSlotRounding = std::uint64_t{2} << 20;
-    const std::uint64_t per_thread =
-        static_cast<std::uint64_t>(aa_doubles + bb_doubles) * sizeof(double) + 2 * kSlotRounding;
-    if (!FitsInAvailableMemory(per_thread * static_cast<std::uint64_t>(threads)) ||
-        TAVREL_AVX_8X4_Init(n, extent(bb_doubles), extent(aa_doubles), threads) == 0) {
+    const std::uint64_t panel_bytes = SlotFootprintBytes(static_cast<std::uint64_t>(n) * l_block);
+    if (!FitsInAvailableMemory(2 * panel_bytes, threads) ||
+        TAVREL_AVX_8X4_Init(n, l_block, l_block, 1) == 0) {
         // A failed Init has released what it obtained.
         ShowFailureNotice("Memory allocation error");
         return;
     }
     // The library takes non-const pointers but only reads A and B.
-    double* a_columns = const_cast<double*>(a);
-    double* b_columns = const_cast<double*>(b);
+    const Operands operands{n, l_block, const_cast<double*>(a), const_cast<double*>(b), c,
+                            TAVREL_AVX_8X4_GET_AA()[0], TAVREL_AVX_8X4_GET_BB()[0]};
 #pragma omp parallel num_threads(threads)
     {
-        const std::int32_t t = omp_get_thread_num();
-        MultiplyBand(n, l_block, BandOf(n, t, omp_get_num_threads()), t, a_columns, b_columns, c);
+        // The split comes from the team OpenMP gave, which may be smaller
+        // than asked; the slots do not depend on it. After a stop request
+        // the depth blocks run out with no work, but with every barrier.
+        const ThreadSplit mine = SplitVectorProduct(n, omp_get_thread_num(), omp_get_num_threads());
+        for (std::int32_t k0 = 0; k0 < n; k0 += l_block) MultiplyDepthBlock(operands, mine, k0);
     }
     TAVREL_AVX_8X4_Free();
 }

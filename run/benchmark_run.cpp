@@ -146,6 +146,7 @@ RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buff
         ShowNotice(*problem);
         return result;
     }
+    KeepFreedMemoryInTheHeap();  // the scratch rows in the timed span come from warm pages
     RunParameters p = params;
     NormaliseOrderAndBlock(p.n, p.l_block);
     result.isa_level = kIsaSse2;

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Race check of the OpenMP methods (HP, Block_cache and the run around them):
+# Race check of the OpenMP methods (HP, Block_cache and the run around them,
+# and every parallel method with smaller teams than asked):
 # builds the method tests with clang 14 and ThreadSanitizer against LLVM's
 # OpenMP runtime (libomp) and runs them with Archer, LLVM OpenMP's race
 # detector, which tells ThreadSanitizer about the runtime's barriers and
@@ -7,7 +8,8 @@
 # reports false races, hence clang and libomp here.)
 #
 # First a small OpenMP program with a planted race must be reported, which
-# shows that the detector is active; then methods_tests must run clean.
+# shows that the detector is active; then methods_tests and team_tests must
+# run clean.
 #   scripts/race-check.sh            # build dir: build/race-check
 # Installs clang and libomp-dev with apt-get when they are missing.
 # Exit status 0 when both steps give the expected result.
@@ -52,19 +54,22 @@ grep -q "WARNING: ThreadSanitizer: data race" "$build/planted_race.log" || {
   echo "FAILED: unexpected output"; cat "$build/planted_race.log"; exit 1; }
 echo "reported, as it should be"
 
-echo "=== methods_tests under ThreadSanitizer + Archer"
+echo "=== methods_tests and team_tests under ThreadSanitizer + Archer"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_CXX_FLAGS="$flags" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=thread" \
   -DVORP_BUILD_DIALOG=OFF -DVORP_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" --target methods_tests -j2
-log="$build/methods_tests.log"
-status=0
-"$build/bin/methods_tests" >"$log" 2>&1 || status=$?
-grep -q "Archer detected OpenMP application with TSan" "$log" || {
-  echo "FAILED: Archer was not loaded"; tail -20 "$log"; exit 1; }
-if grep -q "WARNING: ThreadSanitizer" "$log" || [[ $status -ne 0 ]]; then
-  echo "FAILED (exit status $status)"; grep -A30 "WARNING: ThreadSanitizer" "$log" | head -80; tail -5 "$log"; exit 1
-fi
-tail -1 "$log"
+cmake --build "$build" --target methods_tests team_tests -j2
+for suite in methods_tests team_tests; do
+  log="$build/$suite.log"
+  status=0
+  "$build/bin/$suite" >"$log" 2>&1 || status=$?
+  grep -q "Archer detected OpenMP application with TSan" "$log" || {
+    echo "FAILED: Archer was not loaded"; tail -20 "$log"; exit 1; }
+  if grep -q "WARNING: ThreadSanitizer" "$log" || [[ $status -ne 0 ]]; then
+    echo "FAILED: $suite (exit status $status)"; grep -A30 "WARNING: ThreadSanitizer" "$log" | head -80
+    tail -5 "$log"; exit 1
+  fi
+  echo "$suite: $(tail -1 "$log")"
+done
 echo "no data race reported"

@@ -18,8 +18,8 @@ name=$(basename "$program")
 
 "$work/real/$name" --version >/dev/null || { echo "FAIL: $name does not start beside the real libraries"; exit 1; }
 if "$work/stub/$name" --version >"$work/out" 2>&1; then
-  echo "FAIL: $name started although libTavrel_8x4.so.1 lacks Pack_BBTRANSP_AMD"
+  echo "FAIL: $name started although libTavrel_8x4.so.1 lacks tavrel_AVX_8x4x16_Packed"
   exit 1
 fi
-grep -q "undefined symbol: .*Pack_BBTRANSP_AMD" "$work/out" || { echo "FAIL: unexpected message:"; cat "$work/out"; exit 1; }
-echo "$name refuses to start without Pack_BBTRANSP_AMD: $(head -1 "$work/out")"
+grep -q "undefined symbol: .*tavrel_AVX_8x4x16_Packed" "$work/out" || { echo "FAIL: unexpected message:"; cat "$work/out"; exit 1; }
+echo "$name refuses to start without tavrel_AVX_8x4x16_Packed: $(head -1 "$work/out")"

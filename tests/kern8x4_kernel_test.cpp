@@ -1,5 +1,5 @@
-// The 13-argument tavrel_AVX_8x4x16_AMD against the ordered scalar reference,
-// bit for bit, with guard bands around C and AA and gap rows (ldc > M) that
+// The 13-argument tavrel_AVX_8x4x16_AMD and its two halves (Pack_AA_AMD,
+// tavrel_AVX_8x4x16_Packed) against the ordered scalar reference, bit for bit, with guard bands around C and AA and gap rows (ldc > M) that
 // must come through untouched.
 #include <gtest/gtest.h>
 
@@ -101,8 +101,22 @@ protected:
         }
         GuardedBuffer aa(static_cast<std::size_t>(c.M) * c.K);
 
-        tavrel_AVX_8x4x16_AMD(c.M, c.N, c.K, c.alpha, a.data(), lda, nullptr, 0, c.beta,
-                              cbuf.data(), ldc, aa.data(), bb.data());
+        switch (calling_) {
+            case Calling::kWhole:
+                tavrel_AVX_8x4x16_AMD(c.M, c.N, c.K, c.alpha, a.data(), lda, nullptr, 0, c.beta,
+                                      cbuf.data(), ldc, aa.data(), bb.data());
+                break;
+            case Calling::kHalves:
+                Pack_AA_AMD(c.M, c.K, a.data(), lda, aa.data());
+                tavrel_AVX_8x4x16_Packed(c.M, c.N, c.K, c.alpha, aa.data(), c.beta, cbuf.data(),
+                                         ldc, bb.data());
+                break;
+            case Calling::kTiles:
+                if (auto packed = CallOnTiles(c, a, lda, b, bb, cbuf, ldc, aa); !packed) {
+                    return packed;
+                }
+                break;
+        }
 
         if (!cbuf.GuardsIntact())
             return ::testing::AssertionFailure() << Describe(c) << ": C guard written";
@@ -122,6 +136,50 @@ protected:
         for (std::size_t n = 0; n < packed_a.size(); ++n) {
             if (!SameValue(aa[n], packed_a[n])) {
                 return ::testing::AssertionFailure() << Describe(c) << ": AA[" << n << "] differs";
+            }
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    // How Check calls the kernel: the 13-argument export; its two halves; or
+    // A and B packed in pieces (row ranges of multiples of 8, column ranges
+    // of multiples of 4, as threads share them) and the packed half called
+    // on every tile of a grid cut at such multiples.
+    enum class Calling { kWhole, kHalves, kTiles };
+    Calling calling_ = Calling::kWhole;
+
+    // Cuts 0 < ... < length at multiples of `unit`, pieces of 1 to 3 units.
+    std::vector<int> Cuts(int length, int unit) {
+        std::vector<int> cuts{0};
+        while (cuts.back() + unit < length) cuts.push_back(cuts.back() + unit * (1 + piece_(generator_)));
+        if (cuts.back() >= length && cuts.size() > 1) cuts.back() = length;
+        if (cuts.back() < length) cuts.push_back(length);
+        return cuts;
+    }
+
+    ::testing::AssertionResult CallOnTiles(const KernelCase& c, std::vector<double>& a, int lda,
+                                           std::vector<double>& b, const std::vector<double>& bb,
+                                           GuardedBuffer& cbuf, int ldc, GuardedBuffer& aa) {
+        const std::vector<int> rows = Cuts(c.M, 8), cols = Cuts(c.N, 4);
+        for (std::size_t p = 0; p + 1 < rows.size(); ++p) {
+            Pack_AA_AMD(rows[p + 1] - rows[p], c.K, a.data() + rows[p], lda,
+                        aa.data() + static_cast<std::ptrdiff_t>(c.K) * rows[p]);
+        }
+        GuardedBuffer panel(static_cast<std::size_t>(c.K) * c.N);
+        for (std::size_t p = 0; p + 1 < cols.size(); ++p) {
+            Pack_BBTRANSP_Into(cols[p + 1] - cols[p], c.K, c.K,
+                               b.data() + static_cast<std::ptrdiff_t>(c.K) * cols[p],
+                               panel.data() + static_cast<std::ptrdiff_t>(c.K) * cols[p]);
+        }
+        if (!panel.GuardsIntact() || !std::equal(bb.begin(), bb.end(), panel.data())) {
+            return ::testing::AssertionFailure() << Describe(c) << ": the panel packed in pieces differs";
+        }
+        for (std::size_t p = 0; p + 1 < rows.size(); ++p) {
+            for (std::size_t q = 0; q + 1 < cols.size(); ++q) {
+                tavrel_AVX_8x4x16_Packed(rows[p + 1] - rows[p], cols[q + 1] - cols[q], c.K, c.alpha,
+                                         aa.data() + static_cast<std::ptrdiff_t>(c.K) * rows[p], c.beta,
+                                         cbuf.data() + rows[p] + static_cast<std::ptrdiff_t>(ldc) * cols[q],
+                                         ldc, panel.data() + static_cast<std::ptrdiff_t>(c.K) * cols[q]);
             }
         }
         return ::testing::AssertionSuccess();
@@ -153,6 +211,7 @@ protected:
 
     std::mt19937_64 generator_{2024};
     std::uniform_real_distribution<double> value_{-1.0, 1.0};
+    std::uniform_int_distribution<int> piece_{0, 2};
 };
 
 TEST_F(Tavrel8x4Kernel, EveryShapeUpTo20MatchesTheOrderedReference) {
@@ -172,6 +231,29 @@ TEST_F(Tavrel8x4Kernel, LargerShapesMatchTheOrderedReference) {
     for (const int M : rows) {
         for (const int N : cols) {
             for (const int K : depths) ASSERT_TRUE(Check({M, N, K}));
+        }
+    }
+}
+
+// The halves, and A and B packed in pieces with the packed half called on
+// tiles, give the bits of the whole kernel, NaN and signed zeros included.
+TEST_F(Tavrel8x4Kernel, HalvesAndTilesOfSharedPackingsMatchTheOrderedReference) {
+    const auto special = [](int i, int j) {
+        const int kind = (i + 2 * j) % 4;
+        return kind == 0 ? kNaN : kind == 1 ? -0.0 : 0.5 * i - j;
+    };
+    for (const Calling calling : {Calling::kHalves, Calling::kTiles}) {
+        calling_ = calling;
+        for (int M = 0; M <= 27; ++M) {
+            for (int N = 0; N <= 14; ++N) {
+                for (const int K : {0, 1, 4, 7}) {
+                    ASSERT_TRUE(Check({M, N, K, 2.5, -1.5}));
+                    ASSERT_TRUE(Check({M, N, K}, special));
+                }
+            }
+        }
+        for (const int M : {61, 200}) {
+            for (const int N : {37, 203}) ASSERT_TRUE(Check({M, N, 176}));
         }
     }
 }
@@ -258,9 +340,17 @@ TEST_F(Tavrel8x4Kernel, NegativeSizesWriteNothing) {
     for (const auto& [M, N, K] : {std::array<int, 3>{-1, 4, 4}, {4, -1, 4}, {4, 4, -1}}) {
         tavrel_AVX_8x4x16_AMD(M, N, K, 1.0, a.data(), 8, nullptr, 0, 1.0, c.data(), 8, aa.data(),
                               bb.data());
+        tavrel_AVX_8x4x16_Packed(M, N, K, 1.0, a.data(), 1.0, c.data(), 8, bb.data());
     }
-    for (std::size_t n = 0; n < c.size(); ++n) ASSERT_TRUE(SameValue(c[n], kSentinel));
+    for (const auto& [M, K] : {std::array<int, 2>{-1, 4}, {4, -1}, {4, 0}, {0, 4}}) {
+        Pack_AA_AMD(M, K, a.data(), 8, aa.data());
+    }
+    for (std::size_t n = 0; n < c.size(); ++n) {
+        ASSERT_TRUE(SameValue(c[n], kSentinel));
+        ASSERT_TRUE(SameValue(aa[n], kSentinel));
+    }
     EXPECT_TRUE(c.GuardsIntact());
+    EXPECT_TRUE(aa.GuardsIntact());
 }
 
 }  // namespace

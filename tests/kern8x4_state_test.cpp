@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <limits>
 #include <set>
@@ -121,26 +122,55 @@ TEST_F(Tavrel8x4SlotState, InitOnAReadyLibraryReplacesTheSlots) {
     EXPECT_TRUE(IsEmpty());
 }
 
-// Mapped slots are kept by Free for the next Init: whatever an Init reuses
-// reads as zeros again, whether the lengths match, partly match or the
-// slots are fewer.
-TEST_F(Tavrel8x4SlotState, ReusedLargeSlotsReadAsZerosAgain) {
+// Slots of every size, mapped (256 KiB and more) or from the allocator,
+// reused by the next Init read as zeros again, whether the lengths match,
+// partly match or the slots are fewer, and no slot is handed out twice.
+TEST_F(Tavrel8x4SlotState, ReusedSlotsOfEverySizeReadAsZerosAgain) {
     const int inits[][4] = {{1000, 300, 200, 2}, {1000, 300, 200, 2}, {1000, 300, 100, 3},
-                            {1000, 300, 200, 1}};
+                            {1000, 300, 200, 1}, {176, 176, 176, 2},  {176, 176, 176, 2},
+                            {100, 20, 10, 3},    {176, 176, 176, 1},  {1000, 300, 10, 2},
+                            {100, 20, 10, 4}};
     for (const auto& i : inits) {
         ASSERT_EQ(TAVREL_AVX_8X4_Init(i[0], i[1], i[2], i[3]), 1);
         const std::int64_t aa_count = std::int64_t{i[0]} * i[2], bb_count = std::int64_t{i[0]} * i[1];
-        EXPECT_TRUE(SlotsAreZeroAndAligned(i[3], aa_count, bb_count)) << i[2] << " " << i[3];
+        EXPECT_TRUE(SlotsAreZeroAndAligned(i[3], aa_count, bb_count))
+            << i[0] << " " << i[1] << " " << i[2] << " " << i[3];
         std::set<const double*> distinct;
         for (int t = 0; t < i[3]; ++t) {
             distinct.insert(TAVREL_AVX_8X4_GET_AA()[t]);
             distinct.insert(TAVREL_AVX_8X4_GET_BB()[t]);
         }
-        EXPECT_EQ(distinct.size(), 2u * i[3]) << "a kept mapping handed out twice";
+        EXPECT_EQ(distinct.size(), 2u * i[3]) << "a kept slot handed out twice";
         for (int t = 0; t < i[3]; ++t) {
             std::fill_n(TAVREL_AVX_8X4_GET_AA()[t], aa_count, 7.0);
             std::fill_n(TAVREL_AVX_8X4_GET_BB()[t], bb_count, -7.0);
         }
+        TAVREL_AVX_8X4_Free();
+    }
+}
+
+// Free keeps the slots for an Init of the same sizes: small slots as well as
+// mapped ones come back as the same, already touched memory, so a product
+// after the first faults no page in.
+TEST_F(Tavrel8x4SlotState, AnInitOfTheSameSizesGetsTheSameSlotsBack) {
+    for (const int n : {40, 176, 1000}) {
+        ASSERT_EQ(TAVREL_AVX_8X4_Init(n, 176, 176, 2), 1);
+        std::set<const double*> before;
+        for (int t = 0; t < 2; ++t) {
+            before.insert(TAVREL_AVX_8X4_GET_AA()[t]);
+            before.insert(TAVREL_AVX_8X4_GET_BB()[t]);
+        }
+        TAVREL_AVX_8X4_Free();
+        // An allocation in between would take freed memory of that size.
+        void* interloper = std::malloc(sizeof(double) * n * 176);
+        ASSERT_EQ(TAVREL_AVX_8X4_Init(n, 176, 176, 2), 1);
+        std::free(interloper);
+        std::set<const double*> after;
+        for (int t = 0; t < 2; ++t) {
+            after.insert(TAVREL_AVX_8X4_GET_AA()[t]);
+            after.insert(TAVREL_AVX_8X4_GET_BB()[t]);
+        }
+        EXPECT_EQ(before, after) << "n " << n;
         TAVREL_AVX_8X4_Free();
     }
 }

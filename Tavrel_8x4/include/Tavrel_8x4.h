@@ -17,8 +17,12 @@
 // when an argument is negative, when a product does not fit in an int, when
 // slots exceeds 4096 or when the slots would not fit in the machine's
 // physical memory (nothing is obtained then).
-// slots 0 gives non-null tables with no slot. Free releases everything and
-// may be called at any time, also twice. GET_AA and GET_BB give the tables,
+// slots 0 gives non-null tables with no slot. Free ends the slots and may be
+// called at any time, also twice; the library keeps their memory (at most
+// 64 MiB, of every slot size) for the next Init, which clears and reuses the
+// pieces of the sizes it needs and releases the rest before it obtains more,
+// so that repeated Init/Free rounds touch warm memory. A failed Init keeps
+// nothing. GET_AA and GET_BB give the tables,
 // indexed by slot, valid until the next Free or Init. Init and Free must not
 // run concurrently with anything else of the library.
 TAVREL_8X4_API int TAVREL_AVX_8X4_Init(int n, int bb_extent, int aa_extent, int slots);
@@ -42,6 +46,12 @@ TAVREL_8X4_API void pusto();
 // B(k, j) = src[k*ld + j].
 TAVREL_8X4_API void Pack_BBTRANSP_AMD(int N, int K, int step, int slot, double* src);
 TAVREL_8X4_API void Pack_BB_AMD(int N, int K, int ld, int slot, double* src);
+// Pack_BBTRANSP_Into writes the same panel as Pack_BBTRANSP_AMD into dst
+// (32-byte aligned, N*K doubles) instead of a slot. A panel's columns
+// j0..N-1 (j0 a multiple of 4) start at K*j0, so several calls may fill
+// disjoint parts of one panel: columns c0..c1-1 at dst + K*c0, each part but
+// the last a multiple of 4 columns wide. Needs no Init.
+TAVREL_8X4_API void Pack_BBTRANSP_Into(int N, int K, int step, double* src, double* dst);
 // Broadcast format of S(k, i) = src[k*M + i] into dst (32-byte aligned).
 TAVREL_8X4_API void Pack_BB(int M, int K, double* src, double* dst);
 
@@ -55,6 +65,24 @@ TAVREL_8X4_API void Pack_BB(int M, int K, double* src, double* dst);
 TAVREL_8X4_API void tavrel_AVX_8x4x16_AMD(int M, int N, int K, double alpha, double* A, int lda,
                                           double* B, int ldb, double beta, double* C, int ldc,
                                           double* AA, double* BB);
+// The two halves of that kernel, for callers that share packed operands
+// among calls (packing each piece of A and B once for all threads):
+// Pack_AA_AMD packs A (M x K, A(i,k) at A[i + k*lda]) into AA (M*K doubles,
+// 32-byte aligned) in the kernel's packed-A format:
+//   8-row block b:          A(8b+i, k) at 8*K*b + 8*k + i
+//   4-row block at M8:      A(M8+i, k) at K*M8 + 4*k + i      (when M % 8 >= 4)
+//   r-row strip, r = M % 4: A(M-r+i, k) at K*(M-r) + r*k + i
+// Rows i0..M-1 (i0 a multiple of 8) start at AA + K*i0 in the same format, so
+// several calls may fill disjoint row ranges of one packed A (each range but
+// the last a multiple of 8 rows). tavrel_AVX_8x4x16_Packed then does what the
+// 13-argument kernel does after packing: C := alpha*A*B + beta*C from the
+// packed A in AA and the panel in BB (both only read), with the same
+// arithmetic, write-back rules and bits. Calls on disjoint parts of C may
+// share AA and BB and run concurrently. Neither needs Init; M, N or K
+// negative (Pack_AA_AMD: M or K not positive) writes nothing.
+TAVREL_8X4_API void Pack_AA_AMD(int M, int K, double* A, int lda, double* AA);
+TAVREL_8X4_API void tavrel_AVX_8x4x16_Packed(int M, int N, int K, double alpha, double* AA,
+                                             double beta, double* C, int ldc, double* BB);
 // The vector width in bits of the form that call runs: 512 or 256.
 TAVREL_8X4_API int TAVREL_AVX_8X4_FormBits();
 // Limits that form to at most `bits`: below 512 the AVX form runs, from 512

@@ -1,89 +1,82 @@
 #!/usr/bin/env bash
-# What users get: vorp-cli run as users run it, one fresh process per sample
-# (one product on the program's own prepared matrices), in alternating
-# rounds with the best peers on equally prepared matrices: OpenBLAS with its
-# own kernel choice and BLIS in the widest configuration this processor runs.
-#   scripts/bench-cli.sh [build-dir]     (default build/release)
-# BENCH_ROUNDS (default 7) rounds; BENCH_SIZES (default 1936) orders, such as
-# "880 1936 2992 4048". Prints per order and thread count the best and median
-# GFLOPS and method 4's ratio to the faster peer (best against best, and the
-# median of the rounds' ratios), then the 2-thread scaling of method 4 with
-# both kernel forms and on the SSE2 path, each with its target (at least the
-# faster peer at n 1936 and 0.95 of it elsewhere; 1.8 from 1 to 2 threads)
-# and whether the best samples meet it.
+# What users get: method 4 in vorp-cli processes, as users run it, in
+# alternating rounds with the best peers on equally prepared matrices, at
+# 1 and 2 threads:
+#   - the form chosen at load against OpenBLAS with its own kernel choice
+#     and BLIS in the widest configuration this processor runs;
+#   - --isa avx2 (the 256-bit form) against OpenBLAS's Haswell kernel and
+#     BLIS's haswell configuration;
+#   - --isa sse2 (the SSE2 path) against OpenBLAS's SSE kernel (Nehalem).
+#   scripts/bench-cli.sh
+# BENCH_MODE=cold (default; one product per process, the first call) or warm
+# (--warmup 1 --repeat 3, the best sample); BENCH_ROUNDS (default 5);
+# BENCH_SIZES (default "176 352 880 1936 4048"); BENCH_BUILD (default
+# build/release). Prints per order and thread count the best and median
+# GFLOPS and method 4's ratio to the faster peer (best against best, and
+# the median of the rounds' ratios) with its target: at least the faster
+# peer from n 880 on, 0.9 of it below, 0.95 for the narrower forms; then
+# method 4's scaling from 1 to 2 threads (target 1.8).
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build/release}
-cli=$build/bin/vorp-cli
-[[ -x $cli ]] || cmake --build "$build" -j2 --target vorp-cli >/dev/null
-rounds=${BENCH_ROUNDS:-7}
-sizes=${BENCH_SIZES:-1936}
+source "$(dirname "$0")/bench-lib.sh"
+rounds=${BENCH_ROUNDS:-5}
+sizes=${BENCH_SIZES:-176 352 880 1936 4048}
+haswell=$(blis_arch haswell)
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
 
-# gflops <row method> <vorp-cli args...>: the median GFLOPS of that row
-gflops() {
-  local row=$1
-  shift
-  env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE "$cli" --format csv --min-time 0 "$@" 2>/dev/null |
-    awk -F, -v row="$row" '/^#/ { next } !head { for (i = 1; i <= NF; i++) col[$i] = i; head = 1; next }
-      $col["method"] == row { print ($col["median_gflops"] == "" ? 0 : $col["median_gflops"]) }'
-}
-
-blis_kernel=$(env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE "$cli" --method 1 -n 8 --reference=blis \
-  --format csv --min-time 0 2>/dev/null | awk -F, '/^blis,/ { print $8 }')
-blas_kernel=$(env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE "$cli" --method 1 -n 8 --reference \
-  --format csv --min-time 0 2>/dev/null | awk -F, '/^openblas,/ { print $8 }')
 m4_kernel=$("$cli" --method 4 -n 64 --format csv --min-time 0 2>/dev/null | awk -F, '/^vector-pack,/ { print $8 }')
-echo "vorp-cli processes in $rounds alternating rounds; method 4: $m4_kernel;"
-echo "peers: $blas_kernel, $blis_kernel"
+echo "vorp-cli processes ($mode), $rounds alternating rounds; method 4: $m4_kernel"
 for n in $sizes; do
   for t in 1 2; do
     for ((r = 1; r <= rounds; r++)); do
-      echo "$n $t m4 $(gflops vector-pack --method 4 -n "$n" --threads "$t")"
-      echo "$n $t openblas $(gflops openblas --method 4 -n "$n" --threads "$t" --reference)"
-      echo "$n $t blis $(gflops blis --method 4 -n "$n" --threads "$t" --reference=blis)"
-      echo "$n $t avx2 $(gflops vector-pack --method 4 --isa avx2 -n "$n" --threads "$t")"
-      echo "$n $t sse2 $(gflops vector-pack --method 4 --isa sse2 -n "$n" --threads "$t")"
+      a=(--method 4 -n "$n" --threads "$t")
+      echo "$n $t $r m4 $(gflops vector-pack -- "${a[@]}")"
+      echo "$n $t $r openblas $(gflops openblas -- "${a[@]}" --reference)"
+      echo "$n $t $r blis $(gflops blis -- "${a[@]}" --reference=blis)"
+      echo "$n $t $r avx2 $(gflops vector-pack -- "${a[@]}" --isa avx2)"
+      echo "$n $t $r openblas-haswell $(gflops openblas OPENBLAS_CORETYPE=Haswell -- "${a[@]}" --reference)"
+      [[ -n $haswell ]] && echo "$n $t $r blis-haswell $(gflops blis BLIS_ARCH_TYPE="$haswell" -- "${a[@]}" --reference=blis)"
+      echo "$n $t $r sse2 $(gflops vector-pack -- "${a[@]}" --isa sse2)"
+      echo "$n $t $r openblas-nehalem $(gflops openblas OPENBLAS_CORETYPE=Nehalem -- "${a[@]}" --reference)"
     done
   done
 done >"$out"
 
-awk '
-  { key = $1 " " $2 " " $3; n[key]++; v[key, n[key]] = $4; if (!($1 in seen)) { seen[$1] = 1; order[++sizes] = $1 } }
-  function sorted(k,   i, j, t, m) {
-    m = n[k]; for (i = 1; i <= m; i++) s[i] = v[k, i]
-    for (i = 2; i <= m; i++) { t = s[i]; for (j = i - 1; j >= 1 && s[j] > t; j--) s[j + 1] = s[j]; s[j + 1] = t }
-    return m
-  }
-  function best(k,   m) { m = sorted(k); return s[m] }
-  function median(k,   m) { m = sorted(k); return m % 2 ? s[(m + 1) / 2] : (s[m / 2] + s[m / 2 + 1]) / 2 }
-  # The median over the rounds of method 4 against the faster peer of the same round.
-  function round_ratio(size, t,   i, m, peer, k) {
-    k = size " " t " ratio"
-    for (i = 1; i <= n[size " " t " m4"]; i++) {
-      peer = v[size " " t " openblas", i] > v[size " " t " blis", i] ? v[size " " t " openblas", i] : v[size " " t " blis", i]
-      n[k]++; v[k, n[k]] = peer > 0 ? v[size " " t " m4", i] / peer : 0
+awk "$awk_lib"'
+  { key = $1 " " $2 " " $4; if (!((key) in n)) n[key] = 0; n[key]++; v[key, $3] = $5; rounds = $3 > rounds ? $3 : rounds
+    if (!($1 in seen)) { seen[$1] = 1; order[++sizes] = $1 } }
+  function best(k,   r, b) { b = 0; for (r = 1; r <= rounds; r++) if (v[k, r] > b) b = v[k, r]; return b }
+  function median(k,   r) { for (r = 1; r <= rounds; r++) s[r] = v[k, r]; return median_of(rounds) }
+  # The median over the rounds of `mine` against the faster of the peers of the same round.
+  function ratio(p, mine, peer1, peer2,   r, q) {
+    for (r = 1; r <= rounds; r++) {
+      q = v[p " " peer1, r]; if (peer2 != "" && v[p " " peer2, r] > q) q = v[p " " peer2, r]
+      s[r] = q > 0 ? v[p " " mine, r] / q : 0
     }
-    return median(k)
+    return median_of(rounds)
+  }
+  function faster(p, peer1, peer2) { return (peer2 != "" && best(p " " peer2) > best(p " " peer1)) ? best(p " " peer2) : best(p " " peer1) }
+  function row(label, p, mine, peer1, peer2, target,   b) {
+    b = best(p " " mine) / faster(p, peer1, peer2)
+    printf "  %-22s %6.1f %6.1f | %6.1f %6.1f | %6.1f %6.1f | %6.3f %6.3f  %.2f: %s\n", label,
+      best(p " " mine), median(p " " mine), best(p " " peer1), median(p " " peer1),
+      (peer2 == "" ? 0 : best(p " " peer2)), (peer2 == "" ? 0 : median(p " " peer2)), b, ratio(p, mine, peer1, peer2),
+      target, (b >= target ? "met" : "short")
   }
   END {
-    printf "\n%5s %3s | %13s | %13s | %13s | %s\n", "n", "thr", "method 4", "OpenBLAS", "BLIS", "method 4 / faster peer"
-    printf "%5s %3s | %6s %6s | %6s %6s | %6s %6s | %6s %s\n", "", "", "best", "median", "best", "median", "best", "median", "best", "median of rounds  target (best)"
+    printf "\n%-24s %13s | %13s | %13s | %s\n", "n thr  form", "method 4", "OpenBLAS", "BLIS", "method 4 / faster peer"
+    printf "%-24s %6s %6s | %6s %6s | %6s %6s | %6s %6s  %s\n", "", "best", "median", "best", "median", "best", "median", "best", "rounds", "target (best)"
     for (i = 1; i <= sizes; i++) for (t = 1; t <= 2; t++) {
       z = order[i]; p = z " " t
-      peer = best(p " openblas") > best(p " blis") ? best(p " openblas") : best(p " blis")
-      # Targets: at least the faster peer at the defaults (n 1936), 0.95 of it elsewhere.
-      target = (z == 1936) ? 1.0 : 0.95
-      printf "%5s %3d | %6.1f %6.1f | %6.1f %6.1f | %6.1f %6.1f | %6.3f %.3f  %.2f: %s\n", z, t, best(p " m4"), median(p " m4"),
-        best(p " openblas"), median(p " openblas"), best(p " blis"), median(p " blis"), best(p " m4") / peer, round_ratio(z, t),
-        target, (best(p " m4") / peer >= target) ? "met" : "short"
+      printf "%5s %d\n", z, t
+      row("chosen at load", p, "m4", "openblas", "blis", (z >= 880 ? 1.0 : 0.9))
+      row("--isa avx2 (Haswell)", p, "avx2", "openblas-haswell", ((p " blis-haswell") in n ? "blis-haswell" : ""), 0.95)
+      row("--isa sse2 (Nehalem)", p, "sse2", "openblas-nehalem", "", 0.95)
     }
-    print "\nMethod 4 with 2 threads against 1 thread (best against best):"
+    print "\nMethod 4 with 2 threads against 1 thread (best against best; target 1.8):"
     for (i = 1; i <= sizes; i++) {
       z = order[i]
-      a = best(z " 2 m4") / best(z " 1 m4"); b = best(z " 2 avx2") / best(z " 1 avx2"); c = best(z " 2 sse2") / best(z " 1 sse2")
-      printf "  n %s: form chosen at load %.2f, 256-bit form (--isa avx2) %.2f, SSE2 path (--isa sse2) %.2f  target 1.8: %s\n", z,
-        a, b, c, (a >= 1.8 && b >= 1.8 && c >= 1.8) ? "met" : "short"
+      printf "  n %5s: chosen at load %.2f, --isa avx2 %.2f, --isa sse2 %.2f\n", z, best(z " 2 m4") / best(z " 1 m4"),
+        best(z " 2 avx2") / best(z " 1 avx2"), best(z " 2 sse2") / best(z " 1 sse2")
     }
   }' "$out"

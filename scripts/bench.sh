@@ -12,9 +12,9 @@
 # so that on a machine whose speed drifts (a shared host) every row meets the
 # same quiet and busy spells. The shares of the peaks compare best with best.
 # Methods 0 to 2 run 3 times after the rounds (Classic takes seconds per
-# product). Last, scripts/bench-cli.sh measures what users get: vorp-cli
-# processes for method 4 alternating with OpenBLAS and BLIS. Takes about
-# four to six minutes.
+# product). Last, scripts/bench-cli.sh measures what users get at n 1936
+# (BENCH_SIZES to change): vorp-cli processes for method 4 alternating with
+# OpenBLAS and BLIS. Takes about six to eight minutes.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/release}
@@ -135,4 +135,4 @@ awk '
 
 echo
 scripts_dir=$(dirname "$0")
-"$scripts_dir/bench-cli.sh" "$build"
+BENCH_BUILD="$build" BENCH_SIZES=${BENCH_SIZES:-1936} "$scripts_dir/bench-cli.sh"

@@ -236,6 +236,15 @@ expect "$K" "--method 4 --isa sse2 -n 176 --threads 3 --check" 0 "check: passed"
 for m in 0 1 2 3 4; do expect "$K" "--method $m -n 176 --threads 2 --check" 0 "check: passed" - --method "$m" -n 176 --threads 2 --check; done
 expect "$K" "--method 1 --chunk 4294967295 -n 64 --threads 3 --check" 0 "check: passed" - --method 1 --chunk 4294967295 -n 64 --threads 3 --check
 expect "$K" "--all -n 176 --threads 2 --min-time 0 --check" 0 "" - --all -n 176 --threads 2 --min-time 0 --check
+# OpenMP may give a smaller team than asked; every method must still compute it all.
+for setting in OMP_THREAD_LIMIT=1 OMP_THREAD_LIMIT=2 OMP_DYNAMIC=true; do
+  export "$setting"
+  for isa in auto avx2 sse2; do
+    expect "$K" "$setting --method 4 --isa $isa -n 352 --threads 3 --check" 0 "check: passed" - --method 4 --isa "$isa" -n 352 --threads 3 --check
+  done
+  expect "$K" "$setting --all -n 176 --threads 4 --min-time 0 --check" 0 "" - --all -n 176 --threads 4 --min-time 0 --check
+  unset "${setting%%=*}"
+done
 run - -n 64 --method 4 --format json --output -
 if survived 0 && valid_json "$OUT"; then row "$K" "-n 64 --method 4 --format json --output -" "exit 0, standard output is valid JSON"
 else row "$K" "-n 64 --method 4 --format json --output -" "${REASON:-standard output is not valid JSON}" failed; fi

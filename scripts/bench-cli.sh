@@ -8,8 +8,9 @@
 #     BLIS's haswell configuration;
 #   - --isa sse2 (the SSE2 path) against OpenBLAS's SSE kernel (Nehalem).
 #   scripts/bench-cli.sh
-# BENCH_MODE=cold (default; one product per process, the first call) or warm
-# (--warmup 1 --repeat 3, the best sample); BENCH_ROUNDS (default 5);
+# BENCH_MODE=cold (default; one product per process, the first call, the
+# peers' in bench/first_call) or warm (--warmup 1 --repeat 3, the best
+# sample); BENCH_ROUNDS (default 5);
 # BENCH_SIZES (default "176 352 880 1936 4048"); BENCH_BUILD (default
 # build/release). Prints per order and thread count the best and median
 # GFLOPS and method 4's ratio to the faster peer (best against best, and
@@ -31,13 +32,13 @@ for n in $sizes; do
     for ((r = 1; r <= rounds; r++)); do
       a=(--method 4 -n "$n" --threads "$t")
       echo "$n $t $r m4 $(gflops vector-pack -- "${a[@]}")"
-      echo "$n $t $r openblas $(gflops openblas -- "${a[@]}" --reference)"
-      echo "$n $t $r blis $(gflops blis -- "${a[@]}" --reference=blis)"
+      echo "$n $t $r openblas $(peer_gflops openblas -- "$n" "$t")"
+      echo "$n $t $r blis $(peer_gflops blis -- "$n" "$t")"
       echo "$n $t $r avx2 $(gflops vector-pack -- "${a[@]}" --isa avx2)"
-      echo "$n $t $r openblas-haswell $(gflops openblas OPENBLAS_CORETYPE=Haswell -- "${a[@]}" --reference)"
-      [[ -n $haswell ]] && echo "$n $t $r blis-haswell $(gflops blis BLIS_ARCH_TYPE="$haswell" -- "${a[@]}" --reference=blis)"
+      echo "$n $t $r openblas-haswell $(peer_gflops openblas OPENBLAS_CORETYPE=Haswell -- "$n" "$t")"
+      [[ -n $haswell ]] && echo "$n $t $r blis-haswell $(peer_gflops blis BLIS_ARCH_TYPE="$haswell" -- "$n" "$t")"
       echo "$n $t $r sse2 $(gflops vector-pack -- "${a[@]}" --isa sse2)"
-      echo "$n $t $r openblas-nehalem $(gflops openblas OPENBLAS_CORETYPE=Nehalem -- "${a[@]}" --reference)"
+      echo "$n $t $r openblas-nehalem $(peer_gflops openblas OPENBLAS_CORETYPE=Nehalem -- "$n" "$t")"
     done
   done
 done >"$out"

@@ -4,13 +4,14 @@
 #   --repeat 3: an uncounted first call, then the best of three), the single
 #   cold product otherwise. OpenBLAS runs with its own kernel choice
 #   (OPENBLAS_CORETYPE and OPENBLAS_L2_SIZE unset) unless ENV sets them.
+#   peer_gflops (below): a peer's GFLOPS, warm or cold alike.
 #   blis_arch NAME: the BLIS_ARCH_TYPE that selects BLIS's configuration NAME.
 #   stats FILE: per key (all words but the last of a line) the count, best,
 #   median and the values, from lines "KEY... VALUE".
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BENCH_BUILD:-$root/build/release}
 cli=$build/bin/vorp-cli
-[[ -x $cli ]] || cmake --build "$build" -j2 --target vorp-cli >/dev/null
+[[ -x $cli && -x $build/bin/first_call ]] || cmake --build "$build" -j2 --target vorp-cli first_call >/dev/null
 mode=${BENCH_MODE:-cold}
 case $mode in
   warm) mode_args=(--warmup 1 --repeat 3) column=best_gflops ;;
@@ -28,6 +29,24 @@ gflops() {
     awk -F, -v row="$row" -v column="$column" '/^#/ { next }
       !head { for (i = 1; i <= NF; i++) col[$i] = i; head = 1; next }
       $col["method"] == row { v = $col[column]; print (v == "" ? 0 : v); exit }'
+}
+
+# peer_gflops openblas|blis [ENV=VALUE ...] -- N THREADS: a peer's dgemm on
+# the same prepared matrices; cold, the first call of a process of its own
+# (bench/first_call), since vorp-cli runs its reference rows after the
+# methods in the same process.
+peer_gflops() {
+  local lib=$1 envs=()
+  shift
+  while [[ $1 != -- ]]; do envs+=("$1"); shift; done
+  shift
+  if [[ $mode == cold ]]; then
+    env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE "${envs[@]}" "$build/bin/first_call" "$lib" "$1" "$2" 2>/dev/null || echo 0
+  else
+    local flag=--reference
+    [[ $lib == blis ]] && flag=--reference=blis
+    gflops "$lib" "${envs[@]}" -- --method 4 -n "$1" --threads "$2" "$flag"
+  fi
 }
 
 blis_arch() {

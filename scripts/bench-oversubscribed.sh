@@ -24,7 +24,7 @@ for n in $sizes; do
     for t in 2 16 64; do
       a=(--method 4 -n "$n" --threads "$t")
       echo "$n $r m4 $t $(gflops vector-pack OMP_WAIT_POLICY=passive -- "${a[@]}")"
-      echo "$n $r openblas $t $(gflops openblas OMP_WAIT_POLICY=passive -- "${a[@]}" --reference)"
+      echo "$n $r openblas $t $(peer_gflops openblas OMP_WAIT_POLICY=passive -- "$n" "$t")"
     done
   done
 done >"$out"

@@ -24,8 +24,9 @@ void ReleaseAligned(void* block);
 // from pages already touched: glibc's thresholds fixed at 32 MiB (blocks
 // from there on are mapped and unmapped on their own) and 64 MiB (free
 // memory at the top of the heap kept up to that), the values its own
-// dynamic rule reaches after the first large free, but from the start, so
-// that what a run finds does not depend on the heap's history. Idempotent.
+// dynamic rule reaches once a mapped block of 32 MiB is freed, but from the
+// start, so that what a run finds does not depend on the heap's history
+// (nor on GLIBC_TUNABLES, which this overrides). Idempotent.
 void KeepFreedMemoryInTheHeap();
 
 template <typename T>

@@ -56,9 +56,10 @@ awk "$awk_lib"'
     }
     return median_of(rounds)
   }
+  function scaling(z, what) { return best(z " 1 " what) > 0 ? best(z " 2 " what) / best(z " 1 " what) : 0 }
   function faster(p, peer1, peer2) { return (peer2 != "" && best(p " " peer2) > best(p " " peer1)) ? best(p " " peer2) : best(p " " peer1) }
   function row(label, p, mine, peer1, peer2, target,   b) {
-    b = best(p " " mine) / faster(p, peer1, peer2)
+    b = faster(p, peer1, peer2) > 0 ? best(p " " mine) / faster(p, peer1, peer2) : 0
     printf "  %-22s %6.1f %6.1f | %6.1f %6.1f | %6.1f %6.1f | %6.3f %6.3f  %.2f: %s\n", label,
       best(p " " mine), median(p " " mine), best(p " " peer1), median(p " " peer1),
       (peer2 == "" ? 0 : best(p " " peer2)), (peer2 == "" ? 0 : median(p " " peer2)), b, ratio(p, mine, peer1, peer2),
@@ -77,7 +78,7 @@ awk "$awk_lib"'
     print "\nMethod 4 with 2 threads against 1 thread (best against best; target 1.8):"
     for (i = 1; i <= sizes; i++) {
       z = order[i]
-      printf "  n %5s: chosen at load %.2f, --isa avx2 %.2f, --isa sse2 %.2f\n", z, best(z " 2 m4") / best(z " 1 m4"),
-        best(z " 2 avx2") / best(z " 1 avx2"), best(z " 2 sse2") / best(z " 1 sse2")
+      printf "  n %5s: chosen at load %.2f, --isa avx2 %.2f, --isa sse2 %.2f\n", z, scaling(z, "m4"),
+        scaling(z, "avx2"), scaling(z, "sse2")
     }
   }' "$out"

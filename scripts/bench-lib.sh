@@ -11,8 +11,13 @@
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BENCH_BUILD:-$root/build/release}
 cli=$build/bin/vorp-cli
-[[ -x $cli && -x $build/bin/first_call ]] || cmake --build "$build" -j2 --target vorp-cli first_call >/dev/null
 mode=${BENCH_MODE:-cold}
+targets=(vorp-cli)
+[[ $mode == cold ]] && targets+=(first_call)
+if [[ ! -f $build/build.ninja && ! -f $build/Makefile ]]; then
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+cmake --build "$build" -j2 --target "${targets[@]}" >/dev/null
 case $mode in
   warm) mode_args=(--warmup 1 --repeat 3) column=best_gflops ;;
   cold) mode_args=(--warmup 0 --repeat 1) column=median_gflops ;;
@@ -28,7 +33,8 @@ gflops() {
     "${mode_args[@]}" "$@" 2>/dev/null |
     awk -F, -v row="$row" -v column="$column" '/^#/ { next }
       !head { for (i = 1; i <= NF; i++) col[$i] = i; head = 1; next }
-      $col["method"] == row { v = $col[column]; print (v == "" ? 0 : v); exit }'
+      $col["method"] == row && !done { v = $col[column]; print (v == "" ? 0 : v); done = 1 }
+      END { if (!done) print 0 }'
 }
 
 # peer_gflops openblas|blis [ENV=VALUE ...] -- N THREADS: a peer's dgemm on
@@ -52,8 +58,7 @@ peer_gflops() {
 blis_arch() {
   local id
   for id in $(seq 0 40); do
-    if BLIS_ARCH_TYPE=$id "$cli" --method 1 -n 8 --reference=blis --format csv --min-time 0 2>/dev/null |
-      grep -q "^blis,.*BLIS dgemm ($1)"; then
+    if [[ $(BLIS_ARCH_TYPE=$id "$cli" --method 1 -n 8 --reference=blis --format csv --min-time 0 2>/dev/null) == *"BLIS dgemm ($1)"* ]]; then
       echo "$id"
       return
     fi

@@ -43,7 +43,8 @@ awk "$awk_lib"'
       z = order[i]
       for (w = 1; w <= 2; w++) {
         what = w == 1 ? "m4" : "openblas"
-        a = best(z, what, 2) / best(z, what, 16); b = best(z, what, 2) / best(z, what, 64)
+        a = best(z, what, 16) > 0 ? best(z, what, 2) / best(z, what, 16) : 0
+        b = best(z, what, 64) > 0 ? best(z, what, 2) / best(z, what, 64) : 0
         printf "%5s %-9s | %6.1f %6.1f %6.1f | 16: %.2f (%.2f)  64: %.2f (%.2f)", z, what == "m4" ? "method 4" : "OpenBLAS",
           best(z, what, 2), best(z, what, 16), best(z, what, 64), a, slowdown(z, what, 16), b, slowdown(z, what, 64)
         if (what == "m4") printf "  targets 1.15 / 1.3: %s", (a <= 1.15 && b <= 1.3) ? "met" : "short"

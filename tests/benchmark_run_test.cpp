@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <fstream>
 #include <functional>
 #include <thread>
 #include <utility>
@@ -346,9 +347,13 @@ long MinorFaults() {
 // (The sanitizer's allocator keeps freed memory in quarantine and hands out
 // fresh blocks, so this holds for the C heap only.)
 TEST(BenchmarkRun, ASmallProductAfterTheFirstFaultsInNoPage) {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "AddressSanitizer's allocator hands out fresh memory";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizer's allocator hands out fresh memory";
 #endif
+    // Automatic NUMA balancing adds hinting faults of its own.
+    std::ifstream balancing("/proc/sys/kernel/numa_balancing");
+    int numa_balancing = 0;
+    if (balancing >> numa_balancing && numa_balancing != 0) GTEST_SKIP() << "NUMA balancing is on";
     for (const auto& [method, n] : {std::pair{kMethodBlockPack2x2, 176}, std::pair{kMethodVectorPack, 176},
                                     std::pair{kMethodVectorPack, 352}}) {
         RecordingSink sink;

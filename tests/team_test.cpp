@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <functional>
 #include <random>
 #include <string>
@@ -79,7 +80,7 @@ TEST(AnyTeam, TheRuntimeTakesTheEnvironment) {
         EXPECT_EQ(omp_get_thread_limit(), std::atoi(limit));
     }
     if (const char* dynamic = std::getenv("OMP_DYNAMIC")) {
-        EXPECT_EQ(omp_get_dynamic() != 0, std::string(dynamic) == "true");
+        EXPECT_EQ(omp_get_dynamic() != 0, strcasecmp(dynamic, "true") == 0);
     }
 }
 

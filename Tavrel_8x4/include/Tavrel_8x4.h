@@ -12,19 +12,19 @@
 // --- Slot state -------------------------------------------------------------
 // Init allocates `slots` AA slots of n*aa_extent doubles and `slots` BB slots
 // of n*bb_extent doubles, each 32-byte aligned and reading as zeros, and
-// returns 1. It first releases the slots of an earlier Init. It returns 0,
-// leaving no slots (GET_AA and GET_BB give null), when an allocation fails,
-// when an argument is negative, when a product does not fit in an int, when
-// slots exceeds 4096 or when the slots would not fit in the machine's
-// physical memory (nothing is obtained then).
-// slots 0 gives non-null tables with no slot. Free ends the slots and may be
-// called at any time, also twice; the library keeps their memory (at most
-// 64 MiB, of every slot size) for the next Init, which clears and reuses the
-// pieces of the sizes it needs and releases the rest before it obtains more,
-// so that repeated Init/Free rounds touch warm memory. A failed Init keeps
-// nothing. GET_AA and GET_BB give the tables,
-// indexed by slot, valid until the next Free or Init. Init and Free must not
-// run concurrently with anything else of the library.
+// returns 1. It first ends the slots of an earlier Init, as Free does. It
+// returns 0, leaving no slots (GET_AA and GET_BB give null), when an
+// allocation fails, when an argument is negative, when a product does not
+// fit in an int, when slots exceeds 4096 or when the slots would not fit in
+// the machine's physical memory (nothing is obtained then). slots 0 gives
+// non-null tables with no slot. Free ends the slots and may be called at any
+// time, also twice; the library keeps their memory (at most 64 MiB in 16
+// pieces, of every slot size) for the next Init, which clears and reuses the
+// pieces of the sizes it needs and releases the rest before it obtains
+// more, so that repeated Init/Free rounds touch warm memory. A failed Init
+// keeps nothing. GET_AA and GET_BB give the tables, indexed by slot, valid
+// until the next Free or Init. Init and Free must not run concurrently with
+// anything else of the library.
 TAVREL_8X4_API int TAVREL_AVX_8X4_Init(int n, int bb_extent, int aa_extent, int slots);
 TAVREL_8X4_API void TAVREL_AVX_8X4_Free();
 TAVREL_8X4_API double** TAVREL_AVX_8X4_GET_AA();

@@ -37,10 +37,11 @@ constexpr Index kPackedAPerStep = 2 * kGroup;  // duplicated A values per depth 
 
 bool Aligned16(const double* p) { return (reinterpret_cast<std::uintptr_t>(p) & 15u) == 0; }
 
-bool WithinContract(Index rows, Index cols, int K, const double* bb, const double* c_strip,
-                    const double* aa) {
+bool WithinContract(Index rows, Index cols, int K, const double* a, const double* bb,
+                    const double* c, const double* c_strip, const double* aa) {
     if (rows % kGroup != 0 || (cols > 0 && cols % kGroup != 0)) return false;
     if (K < 0 || K % 2 != 0) return false;
+    if (!a || !bb || !c || !c_strip || !aa) return false;
     return Aligned16(bb) && Aligned16(c_strip) && Aligned16(aa);
 }
 
@@ -151,7 +152,7 @@ void MultBlock_4x4xK_2(int lda, int K, int M, int N, int m_rest, int n_rest, dou
     if (m_rest < 0 || m_rest > M || n_rest < 0 || n_rest > N) return;
     const Index rows = Index{M} - m_rest;
     const Index cols = Index{N} - n_rest;
-    if (rows <= 0 || !WithinContract(rows, cols, K, bb, c_strip, aa)) return;
+    if (rows <= 0 || !WithinContract(rows, cols, K, a, bb, c, c_strip, aa)) return;
 
     PackA(a, lda, K, rows, aa);
     if (cols <= 0) return;

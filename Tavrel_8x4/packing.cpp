@@ -14,15 +14,18 @@
 //   group g (columns 4g..4g+3): at 16*K*g + 16*k, S(k, 4g+u) four times, u = 0..3
 //   tail (columns M4..M-1):     at 4*M4*K + r*k, S(k, M4+u) once, u < r
 //
-// Preconditions (not checked): a successful Init, 0 <= slot < slot count, a
-// slot of at least N*K doubles, readable sources. N <= 0 or K <= 0 (M <= 0 or
-// K <= 0) writes nothing. Nothing past the format's extent is written.
+// Preconditions (not checked): a slot of at least N*K doubles, readable
+// sources. Before Init, after Free or with a slot index out of range the
+// slot routines write nothing, nor does Pack_BBTRANSP_Into into a null dst.
+// N <= 0 or K <= 0 (M <= 0 or K <= 0) writes nothing. Nothing past the
+// format's extent is written.
 #include <immintrin.h>
 
 #include <cstddef>
 
 #include "Tavrel_8x4.h"
 #include "block8x4.h"
+#include "slots.h"
 
 namespace {
 
@@ -87,11 +90,11 @@ void PackTransposedTail(const double* const col[3], int d, int K, double* out) {
 
 void Pack_BBTRANSP_AMD(int N, int K, int step, int slot, double* src) {
     if (N <= 0 || K <= 0) return;
-    Pack_BBTRANSP_Into(N, K, step, src, TAVREL_AVX_8X4_GET_BB()[slot]);
+    Pack_BBTRANSP_Into(N, K, step, src, tavrel8x4::BbSlot(slot));
 }
 
 void Pack_BBTRANSP_Into(int N, int K, int step, double* src, double* out) {
-    if (N <= 0 || K <= 0) return;
+    if (N <= 0 || K <= 0 || out == nullptr) return;
     const int d = N % 4;
     const int N4 = N - d;
     const auto column = [&](int j) { return src + static_cast<std::ptrdiff_t>(j) * step; };
@@ -108,7 +111,8 @@ void Pack_BBTRANSP_Into(int N, int K, int step, double* src, double* out) {
 
 void Pack_BB_AMD(int N, int K, int ld, int slot, double* src) {
     if (N <= 0 || K <= 0) return;
-    double* out = TAVREL_AVX_8X4_GET_BB()[slot];
+    double* out = tavrel8x4::BbSlot(slot);
+    if (out == nullptr) return;
     const int d = N % 4;
     const int N4 = N - d;
     const auto row = [&](int k) { return src + static_cast<std::ptrdiff_t>(k) * ld; };

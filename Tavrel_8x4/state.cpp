@@ -27,6 +27,7 @@
 #include "Tavrel_8x4.h"
 #include "cpu_probe.h"
 #include "relative_compare.h"
+#include "slots.h"
 
 namespace {
 
@@ -243,6 +244,11 @@ void TAVREL_AVX_8X4_Free() {
     // never leaves a table behind.
     ReleaseTable(aa_table, slot_count, aa_slot_bytes);
     ReleaseTable(bb_table, slot_count, bb_slot_bytes);
+}
+
+double* tavrel8x4::BbSlot(int slot) {
+    if (bb_table == nullptr || slot < 0 || slot >= slot_count) return nullptr;
+    return bb_table[slot];
 }
 
 double** TAVREL_AVX_8X4_GET_AA() { return aa_table; }

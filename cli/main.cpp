@@ -11,9 +11,11 @@
 // SIGINT, SIGTERM or SIGHUP stops the run at hand (it shows "Stopped" and
 // counts nothing), writes what completed (exit 130); a second one ends the
 // process at once. A SIGHUP ignored from the start (nohup) stays ignored.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -268,7 +270,24 @@ private:
 };
 }  // namespace
 
+namespace {
+// Opens /dev/null on any of descriptors 0 to 2 that the caller closed, so
+// that no file the program opens later takes its place (with 2 closed, a
+// results file would receive every note).
+void OpenClosedStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        const int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd) {  // the lowest free descriptor is fd itself
+            dup2(opened, fd);
+            close(opened);
+        }
+    }
+}
+}  // namespace
+
 int main(int argc, char** argv) {
+    OpenClosedStandardDescriptors();
     const std::vector<std::string> command_line(argv, argv + argc);
     const std::vector<std::string> args(command_line.begin() + 1, command_line.end());
     const CliParseResult parsed = ParseCommandLine(args, SupportedIsaCap());

@@ -107,6 +107,23 @@ TEST(CliOutputFile, RefusedOrFailedWorkLeavesTheFileAsItWas) {
     }
 }
 
+// Started with standard input, output or error closed, vorp-cli keeps them
+// on /dev/null, so its results file never takes their place: the notes
+// (-n 1000 runs as 880) and the context stay out of the document.
+TEST(CliOutputFile, ClosedStandardDescriptorsNeverReceiveTheResults) {
+    for (const char* closed : {"2>&-", "1>&- 2>&-", "0<&- 1>&- 2>&-"}) {
+        SCOPED_TRACE(closed);
+        const std::string path = TempPath("closed.json");
+        const std::string wrapper = std::string("sh -c 'exec \"$0\" \"$@\" ") + closed + "'";
+        const CliRun run = RunCli("-n 1000 --format json --output " + path, wrapper);
+        EXPECT_EQ(run.status, 0);
+        const std::string text = ReadWholeFile(path);
+        ASSERT_EQ(text.rfind("{", 0), 0u) << text.substr(0, 80);
+        EXPECT_TRUE(nlohmann::json::accept(text));
+        std::remove(path.c_str());
+    }
+}
+
 // A FIFO is written into, not replaced, and its reader gets the document.
 TEST(CliOutputFile, FifoReceivesTheResultsAndStaysAFifo) {
     const ScratchDir dir("fifo");

@@ -134,6 +134,22 @@ TEST_F(Tavrel8x4Packing, EmptySizesLeaveTheSlotUntouched) {
     }
 }
 
+// A slot index outside the tables, or a call before Init or after Free,
+// writes nothing (the sanitizer build watches every byte around).
+TEST_F(Tavrel8x4Packing, SlotsOutsideTheTablesOrWithoutInitAreLeftAlone) {
+    const std::vector<double> untouched(kSlotDoubles, kUntouched);
+    std::vector<double> src = ColumnSource(8, 4, 8);
+    for (const int slot : {-1, 2, 1 << 20}) {
+        EXPECT_EQ(PackInto(0, [&] { Pack_BBTRANSP_AMD(8, 4, 8, slot, src.data()); }), untouched);
+        EXPECT_EQ(PackInto(1, [&] { Pack_BB_AMD(8, 4, 8, slot, src.data()); }), untouched);
+    }
+    Pack_BBTRANSP_Into(8, 4, 8, src.data(), nullptr);
+    TAVREL_AVX_8X4_Free();
+    Pack_BBTRANSP_AMD(8, 4, 8, 0, src.data());
+    Pack_BB_AMD(8, 4, 8, 0, src.data());
+    EXPECT_EQ(TAVREL_AVX_8X4_GET_BB(), nullptr);
+}
+
 // Broadcast format into a 32-byte aligned buffer, with kUntouched after it.
 std::vector<double> Broadcast(int M, int K, std::size_t capacity) {
     std::vector<double> src(static_cast<std::size_t>(M > 0 ? M : 1) * (K > 0 ? K : 1));

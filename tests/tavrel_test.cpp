@@ -165,6 +165,12 @@ TEST(TavrelKernel, RefusesCallsOutsideItsContractWithoutTouchingMemory) {
     call(8, 4, 4, 4, 0, -4, bb.data(), strip.data(), aa.data());
     call(8, 4, 4, 4, 8, 0, bb.data(), strip.data(), aa.data());
     call(8, 4, 4, 4, 0, 8, bb.data(), strip.data(), aa.data());
+    // Null pointers, each in turn.
+    call(8, 4, 4, 4, 0, 0, nullptr, strip.data(), aa.data());
+    call(8, 4, 4, 4, 0, 0, bb.data(), nullptr, aa.data());
+    call(8, 4, 4, 4, 0, 0, bb.data(), strip.data(), nullptr);
+    MultBlock_4x4xK_2(8, 4, 4, 4, 0, 0, nullptr, bb.data(), c.data(), strip.data(), aa.data());
+    MultBlock_4x4xK_2(8, 4, 4, 4, 0, 0, a.data(), bb.data(), nullptr, strip.data(), aa.data());
     EXPECT_TRUE(SameBits(c.Contents(), c_before));
     EXPECT_TRUE(SameBits(aa.Contents(), aa_before));
     EXPECT_TRUE(SameBits(strip.Contents(), strip_before));

@@ -9,8 +9,8 @@
 // four columns, 4*K doubles per group); C(i, j) = c[i*N + j]. c_strip holds
 // 4*(M - m_rest) doubles, aa 2*(M - m_rest)*K doubles; bb, c_strip and aa are
 // 16-byte aligned, K is even, 0 <= m_rest <= M, 0 <= n_rest <= N and
-// M - m_rest, N - n_rest are multiples of 4. A call that breaks these rules
-// returns without touching any memory.
+// M - m_rest, N - n_rest are multiples of 4, and no pointer is null. A call
+// that breaks these rules returns without touching any memory.
 TAVREL_API void MultBlock_4x4xK_2(int lda, int K, int M, int N, int m_rest, int n_rest,
                                   double* a, double* bb, double* c, double* c_strip, double* aa);
 

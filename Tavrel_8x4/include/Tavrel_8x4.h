@@ -43,7 +43,8 @@ TAVREL_8X4_API void pusto();
 //   full block b (columns 4b..4b+3): B(k, 4b+c) at 4*K*b + 4*k + c
 //   tail (columns N4..N-1, d = N % 4): B(k, N4+c) at K*N4 + d*k + c
 // Pack_BBTRANSP_AMD reads B(k, j) = src[j*step + k]; Pack_BB_AMD reads
-// B(k, j) = src[k*ld + j].
+// B(k, j) = src[k*ld + j]. Before Init, after Free or with a slot index
+// outside 0 .. slots-1 they write nothing.
 TAVREL_8X4_API void Pack_BBTRANSP_AMD(int N, int K, int step, int slot, double* src);
 TAVREL_8X4_API void Pack_BB_AMD(int N, int K, int ld, int slot, double* src);
 // Pack_BBTRANSP_Into writes the same panel as Pack_BBTRANSP_AMD into dst

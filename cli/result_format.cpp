@@ -129,6 +129,8 @@ std::string FormatCheckLine(const RunRecord& run) {
                              CheckVerdictName(run.result.check), d);
         case CheckVerdict::NoReference:
             return "check: not done (no memory for the reference product)";
+        case CheckVerdict::NoProduct:
+            return "check: not done (no product)";
         default: return {};
     }
 }

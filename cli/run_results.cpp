@@ -8,13 +8,14 @@
 #include "reference_dgemm.h"
 
 namespace {
-// The worst verdict of the point's runs: failed, then no reference, then
-// passed, then not run.
+// The worst verdict of the point's runs: failed, then no reference or no
+// product, then passed, then not run.
 CheckVerdict PointCheck(const PointResult& point) {
     const auto rank = [](CheckVerdict v) {
         switch (v) {
             case CheckVerdict::Failed: return 3;
-            case CheckVerdict::NoReference: return 2;
+            case CheckVerdict::NoReference:
+            case CheckVerdict::NoProduct: return 2;
             case CheckVerdict::Passed: return 1;
             default: return 0;
         }
@@ -132,6 +133,7 @@ const char* CheckVerdictName(CheckVerdict verdict) {
         case CheckVerdict::Passed: return "passed";
         case CheckVerdict::Failed: return "failed";
         case CheckVerdict::NoReference: return "no reference";
+        case CheckVerdict::NoProduct: return "no product";
         default: return "not run";
     }
 }

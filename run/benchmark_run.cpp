@@ -187,7 +187,9 @@ RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buff
     m.fine_seconds = RunFineSeconds() - start_fine;
     result.product = FailureNoticeCount() == failures_before;
 
-    if (p.check && !StopRequested()) {
+    if (p.check && !StopRequested() && !result.product) {
+        result.check = CheckVerdict::NoProduct;  // a refusal is no wrong arithmetic
+    } else if (p.check && !StopRequested()) {
         result.check = CheckResult(p.method, p.n, buffers.a, buffers.b, buffers.c, result.isa_level,
                                    &result.check_difference);
     }

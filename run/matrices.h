@@ -16,7 +16,9 @@
 void PrepareMatrices(std::int32_t method, std::int32_t n, double* a, double* b,
                      std::int32_t& isa_level);
 
-enum class CheckVerdict { NotRun, Passed, Failed, NoReference };
+// NoProduct: the method computed nothing (it gave up with a notice), so
+// there was nothing to check.
+enum class CheckVerdict { NotRun, Passed, Failed, NoReference, NoProduct };
 
 // Recomputes A*B with the Classic method and compares every element of C:
 // an element fails when |(c - r) / d| > 1e-10, with d = c if c*c >= 1e-16 and

@@ -222,10 +222,15 @@ TEST(BenchmarkRun, AMethodThatGivesUpHasNoProduct) {
         NoticeRecorder notices;
         RecordingSink sink;
         RunParameters params = c.params;
+        params.check = true;
         const RunResult result = RunBenchmark(params, sink);
         EXPECT_EQ(result.outcome, RunOutcome::Completed);
         EXPECT_EQ(result.product, c.product) << c.params.method;
         EXPECT_EQ(sink.lines.size(), 4u);  // the report lines stay as they are
+        // Nothing computed, nothing checked: a refusal never reads as a
+        // failed check ("Check Error").
+        EXPECT_EQ(result.check, c.product ? CheckVerdict::Passed : CheckVerdict::NoProduct);
+        for (const std::string& notice : notices.notices) EXPECT_NE(notice, "Check Error");
     }
     NoticeRecorder notices;
     RecordingSink sink;

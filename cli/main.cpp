@@ -268,9 +268,7 @@ private:
     OutputFile output_;
     RunContext context_;
 };
-}  // namespace
 
-namespace {
 // Opens /dev/null on any of descriptors 0 to 2 that the caller closed, so
 // that no file the program opens later takes its place (with 2 closed, a
 // results file would receive every note).

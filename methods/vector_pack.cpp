@@ -173,10 +173,9 @@ void MultVectorPackSse(std::int32_t n, std::int32_t l_block, std::int32_t thread
 // (n rows) and B panel (n columns) into two shared slots, each thread its
 // share, meets at a barrier, runs the packed kernel on its own tiles of C
 // (SplitVectorProduct, the same tiles in every depth block) and meets at a
-// second barrier before the slots are packed again. A second set of slots
-// would save that barrier, but clearing it in every Init cost more (2-3 %
-// at n 1936 with 1 and 2 threads) than the barrier does, even with 64
-// threads on 2 cores.
+// second barrier before the slots are packed again. One set of slots: a
+// second would save that barrier but double what every Init clears, which
+// costs more than the barrier.
 namespace {
 // Rows per kernel call: l_block rounded up to whole 24-row register blocks,
 // so that a call's packed rows (192 x 176 at the defaults) stay in L2 while

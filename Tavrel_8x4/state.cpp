@@ -246,6 +246,10 @@ void TAVREL_AVX_8X4_Free() {
     ReleaseTable(bb_table, slot_count, bb_slot_bytes);
 }
 
+long long TAVREL_AVX_8X4_KeptBytes() { return static_cast<long long>(kept_bytes); }
+
+void TAVREL_AVX_8X4_Release() { DropAllKept(); }
+
 double* tavrel8x4::BbSlot(int slot) {
     if (bb_table == nullptr || slot < 0 || slot >= slot_count) return nullptr;
     return bb_table[slot];

@@ -4,6 +4,10 @@
 #include <atomic>
 #include <chrono>
 #include <cctype>
+#include <cerrno>
+#include <climits>
+#include <functional>
+#include <optional>
 #include <cstdlib>
 #include <fstream>
 #include <limits>
@@ -18,7 +22,8 @@ namespace {
 std::atomic<int> g_fail_countdown{0};
 std::atomic<long> g_live{0};
 std::atomic<bool> g_override_set{false};
-std::atomic<std::uint64_t> g_override_bytes{0};
+std::mutex g_override_mutex;
+std::function<std::uint64_t()> g_override;  // under g_override_mutex
 std::atomic<std::uint64_t> g_allocated_bytes{0};  // by AllocateAligned, ever
 std::atomic<long> g_system_reads{0};
 
@@ -27,6 +32,11 @@ constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
 // Blocks from here on start on a huge-page boundary and ask for huge pages;
 // at most one huge page per block is left unused.
 constexpr std::size_t kHugePageThresholdBytes = 8 * kHugePageBytes;
+
+std::uint64_t OverrideBytes() {
+    const std::lock_guard<std::mutex> lock(g_override_mutex);
+    return g_override ? g_override() : kUnlimited;
+}
 
 bool ShouldFailThisCall() {
     int current = g_fail_countdown.load();
@@ -127,19 +137,82 @@ std::uint64_t RlimitHeadroom(const std::string& root, const std::string& limit_n
     return kUnlimited;
 }
 
-// The stack of one thread the run will start: OMP_STACKSIZE where it says
-// (a number with an optional B, K, M or G; K when bare), else the soft
-// stack limit, else 8 MiB.
+// A stack size in libgomp's form of OMP_STACKSIZE: blanks, a decimal
+// number, an optional unit (B, K, M or G in either case; K when none),
+// blanks; nothing when the text is not of that form or overflows, which
+// libgomp reports and ignores.
+std::optional<std::uint64_t> LibgompStackSize(const char* text) {
+    while (std::isspace(static_cast<unsigned char>(*text))) ++text;
+    if (*text == '\0') return std::nullopt;
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(text, &end, 10);
+    if (errno != 0) return std::nullopt;
+    while (std::isspace(static_cast<unsigned char>(*end))) ++end;
+    int shift = 10;
+    if (*end != '\0') {
+        switch (std::tolower(static_cast<unsigned char>(*end))) {
+            case 'b': shift = 0; break;
+            case 'k': shift = 10; break;
+            case 'm': shift = 20; break;
+            case 'g': shift = 30; break;
+            default: return std::nullopt;
+        }
+        ++end;
+        while (std::isspace(static_cast<unsigned char>(*end))) ++end;
+        if (*end != '\0') return std::nullopt;
+    }
+    if (((value << shift) >> shift) != value) return std::nullopt;
+    return std::uint64_t{value} << shift;
+}
+
+// The stack of one thread the OpenMP runtime starts, found as libgomp finds
+// it: OMP_STACKSIZE, else GOMP_STACKSIZE, where valid and not below the
+// smallest stack a thread can have; else the thread library's default,
+// the soft stack limit (8 MiB at most when it is unlimited).
 std::uint64_t ThreadStackBytes(const std::string& root) {
-    if (const char* text = std::getenv("OMP_STACKSIZE")) {
-        char* end = nullptr;
-        const unsigned long long size = std::strtoull(text, &end, 10);
-        const char unit = static_cast<char>(std::toupper(static_cast<unsigned char>(*end)));
-        const std::uint64_t scale = unit == 'B' ? 1 : unit == 'M' ? 1 << 20 : unit == 'G' ? 1 << 30 : 1 << 10;
-        if (end != text) return size * scale;
+    constexpr std::uint64_t kSmallestStack = 16384;  // PTHREAD_STACK_MIN: smaller is refused and ignored
+    constexpr std::uint64_t kUnlimitedDefault = std::uint64_t{8} << 20;
+    for (const char* name : {"OMP_STACKSIZE", "GOMP_STACKSIZE"}) {
+        const char* text = std::getenv(name);
+        if (text == nullptr) continue;
+        const std::optional<std::uint64_t> size = LibgompStackSize(text);
+        if (!size) continue;  // libgomp goes on to the next name
+        if (*size >= kSmallestStack) return *size;
+        break;  // libgomp keeps the default
     }
     const std::uint64_t limit = FieldOf(root + "/proc/self/limits", "Max stack size", 1);
-    return limit == kUnlimited ? std::uint64_t{8} << 20 : limit;
+    if (limit == kUnlimited) return kUnlimitedDefault;
+    return std::max(limit, kSmallestStack);
+}
+
+// What strict overcommit (vm.overcommit_memory 2) leaves to commit; no limit
+// under the other modes, where the physical headroom decides.
+std::uint64_t CommitHeadroom(const std::string& root) {
+    if (ReadLimit(root + "/proc/sys/vm/overcommit_memory") != 2) return kUnlimited;
+    const std::uint64_t limit = FieldOf(root + "/proc/meminfo", "CommitLimit:", 1024);
+    const std::uint64_t committed = FieldOf(root + "/proc/meminfo", "Committed_AS:", 1024);
+    if (limit == kUnlimited || committed == kUnlimited) return kUnlimited;
+    return committed >= limit ? 0 : limit - committed;
+}
+
+std::int32_t ThreadsRunning(const std::string& root) {
+    const std::uint64_t threads = FieldOf(root + "/proc/self/status", "Threads:", 1);
+    return threads == kUnlimited || threads < 1 ? 1 : static_cast<std::int32_t>(std::min<std::uint64_t>(threads, INT32_MAX));
+}
+
+// Room left under `headroom` for `need`, keeping a margin of 5 % and at
+// least `floor` or a quarter of the headroom, whichever is smaller.
+bool FitsUnder(std::uint64_t headroom, std::uint64_t need, std::uint64_t floor) {
+    if (headroom == kUnlimited) return true;
+    const std::uint64_t margin = std::max(headroom / 20, std::min(floor, headroom / 4));
+    return headroom >= margin && need <= headroom - margin;
+}
+
+// The root of the /proc and /sys trees the guard reads.
+std::string SystemRoot() {
+    const char* root = std::getenv("VORP_SYSTEM_ROOT");
+    return root ? root : "";
 }
 }  // namespace
 
@@ -177,32 +250,30 @@ MemoryReading ReadMemory(const std::string& root) {
     MemoryReading reading;
     reading.mem_available = FieldOf(root + "/proc/meminfo", "MemAvailable:", 1024);
     reading.cgroup_headroom = CgroupHeadroomBytes(root);
+    reading.commit_headroom = CommitHeadroom(root);
     reading.address_space_headroom = std::min(RlimitHeadroom(root, "Max address space", "VmSize:"),
                                               RlimitHeadroom(root, "Max data size", "VmData:"));
     reading.thread_stack = ThreadStackBytes(root);
+    reading.threads_running = ThreadsRunning(root);
     return reading;
 }
 
 bool Fits(const MemoryReading& reading, std::uint64_t bytes, std::int32_t threads) {
+    const std::uint64_t new_threads =
+        static_cast<std::uint64_t>(std::max<std::int64_t>(std::int64_t{threads} - reading.threads_running, 0));
+    const std::uint64_t one_stack = new_threads > 0 ? reading.thread_stack : 0;
+    const std::uint64_t stacks =
+        new_threads > kUnlimited / std::max<std::uint64_t>(reading.thread_stack, 1) ? kUnlimited
+                                                                                  : new_threads * reading.thread_stack;
     const std::uint64_t physical = std::min(reading.mem_available, reading.cgroup_headroom);
-    if (physical != kUnlimited) {
-        const std::uint64_t margin = std::max(physical / 20, kPhysicalMarginBytes);
-        if (physical < margin || bytes > physical - margin) return false;
-    }
-    // Every thread's stack is reserved in the address space in full.
-    const std::uint64_t stacks = reading.thread_stack * static_cast<std::uint64_t>(std::max(threads, 1));
-    const std::uint64_t virtual_need = Saturating(bytes, stacks);
-    const std::uint64_t space = reading.address_space_headroom;
-    if (space != kUnlimited) {
-        const std::uint64_t margin = std::max(space / 20, kAddressSpaceMarginBytes);
-        if (space < margin || virtual_need > space - margin) return false;
-    }
-    return true;
+    return FitsUnder(physical, Saturating(bytes, one_stack), kPhysicalMarginBytes) &&
+           FitsUnder(reading.commit_headroom, Saturating(bytes, stacks), kPhysicalMarginBytes) &&
+           FitsUnder(reading.address_space_headroom, Saturating(bytes, stacks), kAddressSpaceMarginBytes);
 }
 
 std::uint64_t AvailableMemoryBytes() {
-    if (g_override_set.load()) return g_override_bytes.load();
-    const MemoryReading reading = ReadMemory("");
+    if (g_override_set.load()) return OverrideBytes();
+    const MemoryReading reading = ReadMemory(SystemRoot());
     return std::min({reading.mem_available, reading.cgroup_headroom, reading.address_space_headroom});
 }
 
@@ -238,7 +309,7 @@ bool FitsWithRecentReading(std::uint64_t bytes, std::int32_t threads) {
     }
     ++g_system_reads;
     recent.allocated_then = g_allocated_bytes.load();
-    recent.reading = ReadMemory("");
+    recent.reading = ReadMemory(SystemRoot());
     recent.taken = now;
     recent.valid = true;
     return Fits(recent.reading, bytes, threads);
@@ -246,8 +317,15 @@ bool FitsWithRecentReading(std::uint64_t bytes, std::int32_t threads) {
 }  // namespace
 
 bool FitsInAvailableMemory(std::uint64_t bytes, std::int32_t threads) {
-    if (g_override_set.load()) return bytes <= g_override_bytes.load();
+    if (g_override_set.load()) return bytes <= OverrideBytes();
     return FitsWithRecentReading(bytes, threads);
+}
+
+bool StillFitsInAvailableMemory(std::uint64_t bytes) {
+    if (g_override_set.load()) return bytes <= OverrideBytes();
+    ++g_system_reads;
+    const MemoryReading reading = ReadMemory(SystemRoot());
+    return FitsUnder(std::min(reading.mem_available, reading.cgroup_headroom), bytes, kPhysicalMarginBytes);
 }
 
 namespace memory_testing {
@@ -255,7 +333,16 @@ void FailAllocationNumber(int nth) { g_fail_countdown = nth < 0 ? 0 : nth; }
 long LiveAllocations() { return g_live.load(); }
 long SystemMemoryReads() { return g_system_reads.load(); }
 void OverrideAvailableMemory(std::optional<std::uint64_t> bytes) {
-    g_override_bytes = bytes.value_or(0);
-    g_override_set = bytes.has_value();
+    if (bytes) {
+        const std::uint64_t fixed = *bytes;
+        OverrideAvailableMemory(std::function<std::uint64_t()>([fixed] { return fixed; }));
+    } else {
+        OverrideAvailableMemory(std::function<std::uint64_t()>());
+    }
+}
+void OverrideAvailableMemory(std::function<std::uint64_t()> bytes) {
+    const std::lock_guard<std::mutex> lock(g_override_mutex);
+    g_override = std::move(bytes);
+    g_override_set = static_cast<bool>(g_override);
 }
 }  // namespace memory_testing

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 // Returns `bytes` bytes aligned to `alignment` (a power of two, at least
@@ -42,19 +43,27 @@ T* AllocateArray(std::size_t count, std::size_t alignment = 16) {
 struct MemoryReading {
     std::uint64_t mem_available;           // MemAvailable
     std::uint64_t cgroup_headroom;         // least room its memory cgroup and those above it leave
+    std::uint64_t commit_headroom;         // CommitLimit less Committed_AS, under strict overcommit only
     std::uint64_t address_space_headroom;  // RLIMIT_AS less VmSize, RLIMIT_DATA less VmData
-    std::uint64_t thread_stack;            // one OpenMP thread's stack
+    std::uint64_t thread_stack;            // the stack of one thread the OpenMP runtime starts
+    std::int32_t threads_running;          // the process's threads now, the pool's among them
 };
 constexpr std::uint64_t kNoLimit = UINT64_MAX;
-// Margins kept free: at least 5 % of what is left and at least these.
+// Margins kept free: 5 % of what is left, and at least these or a quarter
+// of what is left, whichever is smaller, so that a small container still
+// runs small orders. Physical: for the page cache and other processes;
+// address space: for the allocator's and the libraries' own mappings.
 constexpr std::uint64_t kPhysicalMarginBytes = std::uint64_t{256} << 20;
 constexpr std::uint64_t kAddressSpaceMarginBytes = std::uint64_t{16} << 20;
 
 // "" reads the running system.
 MemoryReading ReadMemory(const std::string& root);
-// Whether `bytes` more and the stacks of `threads` threads fit, keeping the
-// margins: the physical limits (MemAvailable, cgroups) for the bytes, the
-// address-space limits for the bytes and the stacks.
+// Whether `bytes` more and a team of `threads` threads fit, keeping the
+// margins. Threads already running (an OpenMP pool from an earlier team)
+// keep their stacks; each one to be started reserves a whole stack in the
+// address space (and in the commit limit under strict overcommit), and one
+// stack with the bytes must fit the physical headroom (MemAvailable and the
+// cgroups), as the kernel refuses a mapping it could never back.
 bool Fits(const MemoryReading& reading, std::uint64_t bytes, std::int32_t threads);
 
 // The least of the limits above (a test override where one is set).
@@ -62,7 +71,14 @@ std::uint64_t AvailableMemoryBytes();
 // Fits() on the running system. A reading less than a second old answers
 // requests that, with what AllocateAligned gave out since, stay within a
 // sixteenth of what it allowed; anything larger reads the system again.
+// VORP_SYSTEM_ROOT in the environment names another root for the /proc and
+// /sys trees (a hand-made machine, for tests of whole programs).
 bool FitsInAvailableMemory(std::uint64_t bytes, std::int32_t threads = 1);
+// Whether `bytes` allocated already but not yet touched still fit the
+// physical headroom (MemAvailable, the cgroups) of a fresh reading, with its
+// margin: other processes may have taken memory since. The address space
+// and the commit limit hold them already.
+bool StillFitsInAvailableMemory(std::uint64_t bytes);
 
 // Test seams.
 namespace memory_testing {
@@ -73,6 +89,10 @@ void FailAllocationNumber(int nth);
 long LiveAllocations();
 // How often FitsInAvailableMemory has read the system's limits.
 long SystemMemoryReads();
-// Replaces the memory query; std::nullopt restores the real one.
+// Replaces the memory query: every request fits while it is at most
+// `bytes`; std::nullopt restores the real one.
 void OverrideAvailableMemory(std::optional<std::uint64_t> bytes);
+// The same with a value asked anew at every request (a machine whose
+// memory other processes take).
+void OverrideAvailableMemory(std::function<std::uint64_t()> bytes);
 }  // namespace memory_testing

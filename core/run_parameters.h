@@ -34,8 +34,9 @@ constexpr std::int32_t kMinThreads = 1;
 constexpr std::int32_t kMaxThreads = 128;
 constexpr std::int32_t kMethodCount = 5;
 
-// Why the run cannot be performed with these values (n, l_block or method out
-// of range), or nothing when it can.
+// Why the run cannot be performed with these values (n, l_block, threads
+// above 128 or method out of range), or nothing when it can. Threads below 1
+// are run as 1 (NormaliseThreading).
 std::optional<std::string> ParameterProblem(const RunParameters& params);
 
 // l_block loses its remainder modulo 4 and is lowered to n; then n loses its

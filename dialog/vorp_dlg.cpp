@@ -21,8 +21,12 @@ void CVorp_Dlg::DoDataExchange(CDataExchange& dx) {
     dx.Radio(IDC_CLASSIC, params_.method);
     dx.Text(IDC_N, params_.n);
     dx.Text(IDC_L_BLOCK, params_.l_block);
-    dx.Text(IDC_THREADS, params_.threads);
-    dx.MinMaxInt(params_.threads, kMinThreads, kMaxThreads);
+    // The count is read aside and kept only once it is in range, so a count
+    // the user was just told is invalid can reach no later run.
+    std::int32_t threads = params_.threads;
+    dx.Text(IDC_THREADS, threads);
+    dx.MinMaxInt(threads, kMinThreads, kMaxThreads);
+    if (!dx.failed()) params_.threads = threads;
     dx.Text(IDC_CHUNK, params_.chunk);
     dx.Radio(IDC_OPENMP, params_.parallel_kind);
 }
@@ -116,7 +120,9 @@ void CVorp_Dlg::UpdateControls() {
 void CVorp_Dlg::OnMethodChanged() { UpdateControls(); }
 
 void CVorp_Dlg::OnStart() {
-    UpdateData(true);  // a field that fails keeps its value; the run goes ahead
+    // A field that fails has been pointed at with its message: nothing runs
+    // until it is corrected.
+    if (!UpdateData(true)) return;
     RunParameters run = params_;
     run.check = GetCheck(IDC_CHECK_RESULT);  // the box cannot change during the run
     ClearStopRequest();

@@ -1,7 +1,10 @@
 // The main dialog "MATRIX PRODUCT" and the About box.
 //
 // Start reads the fields, then runs the benchmark on the dialog's worker
-// thread while the dialog stays painted and shows a busy indicator. During a
+// thread while the dialog stays painted and shows a busy indicator. A field
+// that fails to read or validate gets its message and the focus, keeps what
+// was typed, and no run starts; a value that fails never replaces the last
+// good one among the dialog's values. During a
 // run the only input is the Cancel button, which reads "Stop" and stops the
 // run; Escape and closing the window ask whether to stop the run and quit.
 // Report lines reach the list in order; a notice waits for OK before the run

@@ -229,8 +229,11 @@ void MultVectorPack_AVX(std::int32_t n, std::int32_t l_block, std::int32_t threa
     if (n < 1 || l_block < 1) return;
     threads = std::max(threads, 1);
     omp_set_num_threads(threads);
+    // What Free kept from the last product is in use already, and Init
+    // reuses it or gives it back before it obtains more.
     const std::uint64_t panel_bytes = SlotFootprintBytes(static_cast<std::uint64_t>(n) * l_block);
-    if (!FitsInAvailableMemory(2 * panel_bytes, threads) ||
+    const auto kept = static_cast<std::uint64_t>(std::max(TAVREL_AVX_8X4_KeptBytes(), 0ll));
+    if (!FitsInAvailableMemory(2 * panel_bytes - std::min(kept, 2 * panel_bytes), threads) ||
         TAVREL_AVX_8X4_Init(n, l_block, l_block, 1) == 0) {
         // A failed Init has released what it obtained.
         ShowFailureNotice("Memory allocation error");

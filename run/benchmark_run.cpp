@@ -1,8 +1,10 @@
 #include "benchmark_run.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "memory.h"
 #include "methods.h"
@@ -17,6 +19,17 @@ constexpr std::size_t kLineCapacity = 256;
 
 std::size_t MatrixElements(std::int32_t n) { return static_cast<std::size_t>(n) * n + 2; }
 
+// printf's %g in the C locale, whatever locale the process runs in (a
+// desktop session's may write a decimal comma): the report lines read the
+// same in every front end.
+std::string ShortestDecimal(double value) {
+    constexpr int kSignificantDigits = 6;  // %g's precision
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::general,
+                                   kSignificantDigits).ptr;
+    return std::string(text, end);
+}
+
 template <typename... Values>
 void AppendFormatted(ReportSink& sink, const char* format, Values... values) {
     char line[kLineCapacity];
@@ -24,9 +37,21 @@ void AppendFormatted(ReportSink& sink, const char* format, Values... values) {
     sink.AppendLine(line);
 }
 
-// A, B and C. The check's reference has a guard of its own, and a refusal
-// there costs the check only ("Memory allocation error during check").
-std::uint64_t MatricesBytes(std::int32_t n) { return 3 * MatrixElements(n) * sizeof(double); }
+// Method 3's scratch rows: a table of l_block pointers, then one row of
+// l_block + 1 doubles per entry (with the allocator's alignment slack).
+std::uint64_t ScratchRowsBytes(std::int32_t l_block) {
+    const auto rows = static_cast<std::uint64_t>(l_block);
+    return rows * sizeof(double*) + rows * ((rows + 1) * sizeof(double) + kMatrixAlignment);
+}
+
+// Everything the run allocates: A, B and C, and method 3's scratch rows.
+// Method 4's packing slots have a guard of their own, as does the check's
+// reference (a refusal there costs the check only, "Memory allocation error
+// during check").
+std::uint64_t RunBytes(const RunParameters& p) {
+    const std::uint64_t matrices = 3 * MatrixElements(p.n) * sizeof(double);
+    return matrices + (p.method == kMethodBlockPack2x2 ? ScratchRowsBytes(p.l_block) : 0);
+}
 
 // The threads the method will start: the parallel methods' thread count.
 std::int32_t ThreadsOf(const RunParameters& p) {
@@ -35,30 +60,41 @@ std::int32_t ThreadsOf(const RunParameters& p) {
     return parallel ? std::max(p.threads, 1) : 1;
 }
 
-bool AllocateMatrices(std::int32_t n, std::int32_t threads, RunBuffers& buffers) {
-    if (!FitsInAvailableMemory(MatricesBytes(n), threads)) return false;
-    const std::size_t count = MatrixElements(n);
+bool AllocateMatrices(const RunParameters& p, RunBuffers& buffers) {
+    if (!FitsInAvailableMemory(RunBytes(p), ThreadsOf(p))) return false;
+    const std::size_t count = MatrixElements(p.n);
     buffers.a = AllocateArray<double>(count, kMatrixAlignment);
     buffers.b = AllocateArray<double>(count, kMatrixAlignment);
     buffers.c = AllocateArray<double>(count, kMatrixAlignment);
     return buffers.a && buffers.b && buffers.c;
 }
 
-// Zeroes `bytes` from `block` in pieces, so that a stop request ends it
-// soon: the first touch of fresh pages is slow in virtual machines (about
-// 0.5 s per GiB even on huge pages).
-void ZeroStoppably(void* block, std::size_t bytes) {
+// Zeroes A, B and C (elements 0..n*n; the last one is left as it came) in
+// pieces, so that a stop request ends it soon (the first touch of fresh
+// pages is slow in virtual machines, about 0.5 s per GiB even on huge
+// pages), and looks again before each piece whether what is still to be
+// touched fits: another process may have taken the memory since the guard
+// looked, and the kernel would kill this one while it touches the pages.
+// false when it no longer fits.
+bool ZeroMatrices(std::int32_t n, RunBuffers& buffers) {
     constexpr std::size_t kPieceBytes = std::size_t{32} << 20;
-    auto* at = static_cast<unsigned char*>(block);
-    for (std::size_t done = 0; done < bytes && !StopRequested(); done += kPieceBytes) {
-        std::memset(at + done, 0, std::min(kPieceBytes, bytes - done));
+    const std::size_t matrix_bytes = (MatrixElements(n) - 1) * sizeof(double);
+    const std::uint64_t total = 3 * static_cast<std::uint64_t>(matrix_bytes);
+    std::uint64_t untouched = total;
+    for (double* matrix : {buffers.a, buffers.b, buffers.c}) {
+        auto* at = reinterpret_cast<unsigned char*>(matrix);
+        for (std::size_t done = 0; done < matrix_bytes && !StopRequested(); done += kPieceBytes) {
+            // The guard has just looked before the first piece; less than a
+            // piece is the margins' to cover. A fresh reading costs 0.1 ms.
+            if (untouched < total && untouched >= kPieceBytes && !StillFitsInAvailableMemory(untouched)) {
+                return false;
+            }
+            const std::size_t piece = std::min(kPieceBytes, matrix_bytes - done);
+            std::memset(at + done, 0, piece);
+            untouched -= piece;
+        }
     }
-}
-
-// Elements 0..n*n are zero; the last one is left as it came.
-void ZeroMatrices(std::int32_t n, RunBuffers& buffers) {
-    const std::size_t zeroed_bytes = (MatrixElements(n) - 1) * sizeof(double);
-    for (double* matrix : {buffers.a, buffers.b, buffers.c}) ZeroStoppably(matrix, zeroed_bytes);
+    return true;
 }
 
 // A stop request ends the run with "Stopped": no figure, nothing counted.
@@ -70,8 +106,7 @@ RunResult StoppedRun(RunResult result, ReportSink& sink, RunBuffers& buffers) {
     return result;
 }
 
-// Method 3's scratch rows: a table of l_block pointers, then one row of
-// l_block + 1 doubles per entry.
+// Method 3's scratch rows, as ScratchRowsBytes counts them.
 bool AllocateScratchRows(std::int32_t l_block, RunBuffers& buffers) {
     buffers.scratch_rows = AllocateArray<double*>(static_cast<std::size_t>(l_block), alignof(double*));
     if (!buffers.scratch_rows) return false;
@@ -114,9 +149,9 @@ void DispatchMethod(const RunParameters& p, RunBuffers& buffers, std::int32_t& i
 }  // namespace
 
 void AppendTimingLines(ReportSink& sink, const RunMeasurements& m) {
-    AppendFormatted(sink, "DURATION:  %g  s", m.duration_seconds);
-    AppendFormatted(sink, "OPS:  %g", m.operations);
-    AppendFormatted(sink, "Performance:  %g  Mflops", m.mflops);
+    sink.AppendLine("DURATION:  " + ShortestDecimal(m.duration_seconds) + "  s");
+    sink.AppendLine("OPS:  " + ShortestDecimal(m.operations));
+    sink.AppendLine("Performance:  " + ShortestDecimal(m.mflops) + "  Mflops");
 }
 
 void ReleaseMatrices(RunBuffers& buffers) {
@@ -151,13 +186,12 @@ RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buff
     NormaliseOrderAndBlock(p.n, p.l_block);
     result.isa_level = kIsaSse2;
 
-    if (!AllocateMatrices(p.n, ThreadsOf(p), buffers)) {
+    if (!AllocateMatrices(p, buffers) || !ZeroMatrices(p.n, buffers)) {
         ShowNotice("Alloc Error");
         ReleaseMatrices(buffers);
         result.outcome = RunOutcome::AllocError;
         return result;
     }
-    ZeroMatrices(p.n, buffers);
     PrepareMatrices(p.method, p.n, buffers.a, buffers.b, result.isa_level);
     if (StopRequested()) return StoppedRun(result, sink, buffers);
     sink.AppendLine("Matrices are prepared");

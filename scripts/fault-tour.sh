@@ -16,6 +16,7 @@ BACKGROUND=()
 cleanup() {
     local pid
     for pid in "${BACKGROUND[@]}"; do kill -KILL "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
+    drop_cgroup
     rm -rf "$W"
 }
 trap cleanup EXIT
@@ -38,12 +39,33 @@ row() {
     ROWS+=("| $1 | $what | $STATUS | $outcome |")
 }
 
-# run KB|- ARGS...: vorp-cli under `ulimit -v KB` (- for none) and a 60 s guard.
+# run KB|- ARGS...: vorp-cli under `ulimit -v KB` (- for none) and a 60 s guard;
+# also under `ulimit -s STACK_KB` and in the memory cgroup CG where those are set.
 run() {
     local vmem=$1; shift
-    ( [[ $vmem == - ]] || ulimit -v "$vmem"; exec timeout -s KILL 60 "$CLI" "$@" ) >"$OUT" 2>"$ERR"
+    ( [[ $vmem == - ]] || ulimit -v "$vmem"; [[ -z ${STACK_KB:-} ]] || ulimit -s "$STACK_KB"
+      [[ -z ${CG:-} ]] || echo "$BASHPID" >"$CG/cgroup.procs"
+      exec timeout -s KILL 60 "$CLI" "$@" ) >"$OUT" 2>"$ERR"
     STATUS=$?
 }
+
+# A memory cgroup (v1 or v2) under this process's own, limited to BYTES, in CG;
+# false where cgroups cannot be made here (not root, no writable hierarchy).
+make_cgroup() {
+    local bytes=$1 path
+    CG=
+    if path=$(sed -n 's/^[0-9]*:memory://p' /proc/self/cgroup) && [[ -n $path && -w /sys/fs/cgroup/memory$path ]]; then
+        CG=/sys/fs/cgroup/memory${path%/}/vorp-tour-$$
+        mkdir -p "$CG" && echo "$bytes" >"$CG/memory.limit_in_bytes" 2>/dev/null && return 0
+    elif path=$(sed -n 's/^0:://p' /proc/self/cgroup) && [[ -w /sys/fs/cgroup$path ]] &&
+         grep -qw memory "/sys/fs/cgroup${path%/}/cgroup.subtree_control" 2>/dev/null; then
+        CG=/sys/fs/cgroup${path%/}/vorp-tour-$$
+        mkdir -p "$CG" && echo "$bytes" >"$CG/memory.max" 2>/dev/null && return 0
+    fi
+    [[ -z $CG ]] || rmdir "$CG" 2>/dev/null
+    CG=; return 1
+}
+drop_cgroup() { [[ -z ${CG:-} ]] || rmdir "$CG" 2>/dev/null; CG=; }
 
 # survived EXPECTED...: STATUS is one of EXPECTED and stderr holds no crash text.
 survived() {
@@ -200,6 +222,47 @@ points=$(python3 -c 'import json,sys; r=json.load(open(sys.argv[1]))["results"];
 if survived 1 && [[ $points == "2 1" ]]; then row "$K" "ulimit -v 300000; --sizes 176,352,4000 --method 4 --format json --output FILE" "exit 1, FILE valid JSON: 2 points completed, 4000 without a figure"
 else row "$K" "ulimit -v 300000; --sizes 176,352,4000 --method 4 --format json --output FILE" "${REASON:-FILE holds points completed/failed '$points', expected 2 1}" failed; fi
 expect "$K" "ulimit -v 200000; --all -n 64 --threads 64 --min-time 0 (0 and 3 fit, 1, 2, 4 do not)" 1 "Alloc Error" 200000 --all -n 64 --threads 64 --min-time 0
+
+# Thread stacks: each thread the run starts needs one, and the OpenMP runtime
+# ends the process when it cannot map it; the run must refuse first.
+for m in 1 2 4; do
+    OMP_STACKSIZE=100G expect "$K" "OMP_STACKSIZE=100G -n 64 --method $m --threads 4" 1 "Alloc Error" - -n 64 --method "$m" --threads 4
+done
+STACK_KB=30000000 expect "$K" "ulimit -s 30000000; -n 64 --method 1 --threads 4" 1 "Alloc Error" - -n 64 --method 1 --threads 4
+for v in "8 M" 1T 2 99999999999999999999 " 64k "; do
+    OMP_STACKSIZE=$v expect "$K" "OMP_STACKSIZE='$v' ulimit -v 300000; -n 64 --method 1 --threads 24" 0 "" 300000 -n 64 --method 1 --threads 24
+done
+expect "$K" "ulimit -v 300000; --method 1 -n 880 --threads 24 --repeat 4 (the pool's stacks count once)" 0 "" 300000 --method 1 -n 880 --threads 24 --repeat 4 --min-time 0
+expect "$K" "ulimit -v 300000; --all -n 176 --threads 24 --min-time 0" 0 "" 300000 --all -n 176 --threads 24 --min-time 0
+if make_cgroup $((2 << 30)); then
+    expect "$K" "2 GiB cgroup; --method 3 -n 8840 --l-block 8840 (scratch rows counted)" 1 "Alloc Error" - --method 3 -n 8840 --l-block 8840
+    drop_cgroup
+    make_cgroup $((300 << 20))
+    expect "$K" "300 MiB cgroup; -n 1" 0 "" - -n 1
+    expect "$K" "300 MiB cgroup; --method 4 -n 1936 --repeat 4 (kept slots count as the library's)" 0 "" - --method 4 -n 1936 --repeat 4 --min-time 0
+    drop_cgroup
+    make_cgroup $((1 << 30))
+    # Two runs of 572 MiB each start together in 1 GiB: the guard lets both
+    # in, and the one that finds the memory gone while zeroing must stop.
+    ( run - --method 4 -n 5000 --threads 1; echo "$STATUS" >"$W/first.status"; cp "$ERR" "$W/first.err" ) &
+    first=$!; BACKGROUND+=("$first")
+    OUT=$W/second.out ERR=$W/second.err run - --method 4 -n 5000 --threads 1
+    wait "$first"; second=$STATUS; STATUS=$(<"$W/first.status")
+    WHAT="1 GiB cgroup; two runs of -n 5000 --method 4 (572 MiB each) at once"
+    cp "$W/first.err" "$ERR"
+    if ! survived 0 1; then row "$K" "$WHAT" "first: $REASON" failed
+    else
+        STATUS=$second; cp "$W/second.err" "$ERR"
+        if ! survived 0 1; then row "$K" "$WHAT" "second: $REASON" failed
+        else
+            STATUS="$(<"$W/first.status")/$second"
+            row "$K" "$WHAT" "exits $STATUS, neither killed$(cat "$W/first.err" "$W/second.err" | grep -q 'Alloc Error' && echo ', one stopped with "Alloc Error"')"
+        fi
+    fi
+    drop_cgroup
+else
+    STATUS=-; row "$K" "memory cgroups of 2 GiB, 300 MiB, 1 GiB" "skipped: no writable memory cgroup here"
+fi
 
 # ---- signals ----------------------------------------------------------------
 K="signal"

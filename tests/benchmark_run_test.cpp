@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <clocale>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <thread>
@@ -44,6 +48,33 @@ TEST(BenchmarkRun, ReportsTheTimedProductLineByLine) {
     EXPECT_EQ(result.measurements.start_tick, 1000);
     EXPECT_EQ(result.measurements.mflops, 8);
     EXPECT_TRUE(notices.notices.empty());
+}
+
+// A desktop session's locale may write numbers with a decimal comma; the
+// report lines read the same in every front end. (The locale is built from
+// the system's sources into a scratch directory; skipped where it cannot be.)
+TEST(BenchmarkRun, ReportLinesUseAPointInEveryLocale) {
+    const std::string dir = ::testing::TempDir() + "vorp_locale_" + std::to_string(getpid());
+    const std::string build = "localedef -i de_DE -f UTF-8 " + dir + "/de_DE.UTF-8 >/dev/null 2>&1";
+    if (std::system(("mkdir -p " + dir).c_str()) != 0 || std::system(build.c_str()) != 0) {
+        GTEST_SKIP() << "localedef could not build de_DE.UTF-8";
+    }
+    setenv("LOCPATH", dir.c_str(), 1);
+    const bool comma = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr && [] {
+        char text[16];
+        std::snprintf(text, sizeof text, "%g", 0.25);
+        return std::string(text) == "0,25";
+    }();
+    ScopedTicks ticks({1000, 1250});
+    RecordingSink sink;
+    RunParameters params = Params(kMethodClassic, 100);
+    RunBenchmark(params, sink);
+    std::setlocale(LC_ALL, "C");
+    unsetenv("LOCPATH");
+    std::system(("rm -rf " + dir).c_str());
+    ASSERT_TRUE(comma) << "the locale did not take effect";
+    EXPECT_EQ(sink.lines, (Lines{"Matrices are prepared", "DURATION:  0.25  s", "OPS:  2e+06",
+                                 "Performance:  8  Mflops"}));
 }
 
 TEST(BenchmarkRun, ARunShorterThanOneTickHasNoPerformance) {
@@ -88,7 +119,9 @@ TEST(BenchmarkRun, TheCheckRunsAfterTimingAndPasses) {
 }
 
 TEST(BenchmarkRun, RefusesValuesWithNoDefinedOutcome) {
-    for (RunParameters params : {Params(0, 0), Params(0, 46341), Params(0, 100, 3), Params(5, 100)}) {
+    // Threads above 128 never reach the OpenMP runtime; below 1 they run as 1.
+    for (RunParameters params : {Params(0, 0), Params(0, 46341), Params(0, 100, 3), Params(5, 100),
+                                 Params(kMethodHp, 100, 176, 129), Params(kMethodHp, 100, 176, 100000)}) {
         NoticeRecorder notices;
         RecordingSink sink;
         const RunParameters before = params;
@@ -144,6 +177,43 @@ TEST(BenchmarkRun, MemoryTheMachineCannotBackIsAnAllocError) {
         EXPECT_EQ(result.check, CheckVerdict::NoReference);
         EXPECT_EQ(notices.notices, Lines{"Memory allocation error during check"});
         EXPECT_EQ(sink.lines.size(), 4u);  // the report lines follow
+    }
+    EXPECT_EQ(memory_testing::LiveAllocations(), live_before);
+}
+
+// Everything a run allocates is weighed before the first allocation:
+// method 3's scratch rows with the matrices; and the memory is looked at
+// again while the matrices are first touched, as another process may take
+// it meanwhile (the kernel would kill this one rather than refuse it).
+TEST(BenchmarkRun, TheGuardWeighsAllARunTakesAndLooksAgainWhileTouching) {
+    const long live_before = memory_testing::LiveAllocations();
+    const std::uint64_t matrices = 3 * (64 * 64 + 2) * sizeof(double);
+    {
+        NoticeRecorder notices;
+        RecordingSink sink;
+        ScopedAvailableMemory tight(matrices + 1024);  // less than 64 rows of 65 doubles more
+        RunParameters block_cache = Params(kMethodBlockCache, 64, 64);
+        EXPECT_EQ(RunBenchmark(block_cache, sink).outcome, RunOutcome::Completed);
+        RunParameters pack = Params(kMethodBlockPack2x2, 64, 64);
+        EXPECT_EQ(RunBenchmark(pack, sink).outcome, RunOutcome::AllocError);
+        EXPECT_EQ(notices.notices, Lines{"Alloc Error"});
+    }
+    {
+        // Order 1700: three matrices of 22 MiB, zeroed in 32 MiB pieces; the
+        // memory is gone after the up-front look.
+        NoticeRecorder notices;
+        RecordingSink sink;
+        int looks = 0;
+        memory_testing::OverrideAvailableMemory(std::function<std::uint64_t()>(
+            [&looks]() -> std::uint64_t { return ++looks == 1 ? UINT64_MAX : 0; }));
+        RunParameters params = Params(kMethodClassic, 1700, 1700);
+        RunBuffers buffers;
+        EXPECT_EQ(RunBenchmark(params, sink, buffers).outcome, RunOutcome::AllocError);
+        memory_testing::OverrideAvailableMemory(std::nullopt);
+        EXPECT_EQ(looks, 2);
+        EXPECT_EQ(notices.notices, Lines{"Alloc Error"});
+        EXPECT_TRUE(sink.lines.empty());
+        EXPECT_TRUE(Empty(buffers));
     }
     EXPECT_EQ(memory_testing::LiveAllocations(), live_before);
 }

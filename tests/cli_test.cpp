@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <regex>
 
 #include <nlohmann/json.hpp>
@@ -223,19 +225,24 @@ TEST(CliProgram, ExitStatuses) {
     EXPECT_EQ(bad.out, "");
     EXPECT_TRUE(Contains(bad.err, "--threads: expected a whole number from 1 to 128, got '200'"));
 
-    // Three matrices of order 46288 take 51 GB: under a 4 GB address-space
-    // limit the allocation fails on any machine, before anything is computed.
-    // (AddressSanitizer cannot start under such a limit; its build relies on
-    // the memory guard, which refuses 51 GB on any machine of less memory.)
-#if defined(__SANITIZE_ADDRESS__)
-    const char* limit = "";
-#else
-    const char* limit = "ulimit -v 4000000;";
-#endif
-    const CliRun too_big = RunCli("-n 46340 --check", limit);
+    // Three matrices of order 46288 take 51 GB: on a machine of 1 GiB (a
+    // hand-made /proc tree) the guard refuses them before anything is
+    // computed, whatever memory this machine has.
+    const std::string root = TempPath("small_machine");
+    ASSERT_EQ(std::system(("mkdir -p " + root + "/proc/self").c_str()), 0);
+    std::ofstream(root + "/proc/meminfo") << "MemTotal: 2097152 kB\nMemAvailable: 1048576 kB\n";
+    std::ofstream(root + "/proc/self/status") << "VmSize:\t   20480 kB\nThreads:\t1\n";
+    const CliRun too_big = RunCli("-n 46340 --check", "VORP_SYSTEM_ROOT=" + root);
     EXPECT_EQ(too_big.status, 1);
     EXPECT_EQ(too_big.out, "");
     EXPECT_TRUE(Contains(too_big.err, "notice: Alloc Error\n")) << too_big.err;
+    EXPECT_EQ(RunCli("-n 64", "VORP_SYSTEM_ROOT=" + root).status, 0);
+    std::system(("rm -rf " + root).c_str());
+#if !defined(__SANITIZE_ADDRESS__)  // AddressSanitizer cannot start under an address-space limit
+    const CliRun capped = RunCli("-n 46340 --check", "ulimit -v 4000000;");
+    EXPECT_EQ(capped.status, 1);
+    EXPECT_TRUE(Contains(capped.err, "notice: Alloc Error\n")) << capped.err;
+#endif
 
     // A method that gives up computes nothing: status 1, no figure.
     const CliRun gave_up = RunCli("--method hp --parallel-kind tbb -n 64");

@@ -133,6 +133,18 @@ protected:
         EXPECT_EQ(Text(IDC_START), "Start");
         EXPECT_TRUE(Enabled(IDC_START));
     }
+    // After a Start that `id` refused: no run and nothing reported, Start
+    // ready, and the field focused with what was typed, all of it selected.
+    void ExpectRefusedAt(int id, const QString& typed) {
+        EXPECT_FALSE(dlg.IsRunning());
+        EXPECT_TRUE(Report().isEmpty()) << Report().join('|').toStdString();
+        ExpectReady();
+        EXPECT_EQ(Text(id), typed);
+        EXPECT_EQ(dlg.focusWidget(), dlg.GetDlgItem(id));
+        auto* edit = qobject_cast<QLineEdit*>(dlg.GetDlgItem(id));
+        ASSERT_NE(edit, nullptr);
+        EXPECT_EQ(edit->selectedText(), typed);
+    }
 
     MessageBoxRecorder boxes;
     CVorp_Dlg dlg;
@@ -235,39 +247,100 @@ TEST_F(MainDialog, ResetClearsTheReportAndKeepsFieldsMethodAndCheckBox) {
     EXPECT_TRUE(boxes.shown.empty()) << boxes.Texts().join('|').toStdString();
 }
 
-TEST_F(MainDialog, AFieldThatFailsToParseKeepsItsValueAndStopsTheReading) {
-    Type(IDC_N, "12");
-    Click(IDC_CLASSIC);  // reads 12
+// Start reads the fields in order and stops at the first that fails: the
+// fields after it are not read, so each failing field is met in turn.
+TEST_F(MainDialog, StartStopsReadingAtTheFirstFieldThatFails) {
+    dlg.show();
     Type(IDC_N, "12x");
-    Type(IDC_THREADS, "3");
+    Type(IDC_THREADS, "abc");
     StartAndWait();
-    ASSERT_EQ(boxes.shown.size(), 1u);
+    ASSERT_EQ(boxes.shown.size(), 1u);  // none for the thread field
     EXPECT_EQ(boxes.shown[0].text, "Please enter an integer.");
     EXPECT_EQ(boxes.shown[0].caption, "Vorp");
-    // The run went ahead with n 12; the thread field after n was not read.
+    ExpectRefusedAt(IDC_N, "12x");
+
+    Type(IDC_N, "12");
+    StartAndWait();
+    EXPECT_EQ(boxes.Texts(), QStringList(2, "Please enter an integer."));
+    ExpectRefusedAt(IDC_THREADS, "abc");
+
+    Type(IDC_THREADS, "3");
+    StartAndWait();
+    EXPECT_EQ(boxes.shown.size(), 2u);
     ExpectRunReport(Report(), "OPS:  3456");
     ExpectDone();
-    EXPECT_EQ(Text(IDC_N), "12");
-    EXPECT_EQ(Text(IDC_THREADS), "1");
 }
 
-TEST_F(MainDialog, ThreadCountsOutsideTheRangeAreReportedButTheRunGoesAhead) {
-    Type(IDC_N, "200");
-    Type(IDC_THREADS, "0");
-    StartAndWait();
-    EXPECT_EQ(boxes.Texts(), QStringList{"Please enter an integer between 1 and 128."});
-    ExpectDone();
-    EXPECT_EQ(Text(IDC_THREADS), "1");  // raised by the run
-    EXPECT_EQ(Text(IDC_N), "176");
-    EXPECT_EQ(Text(IDC_CHUNK), "100");
+// What the user has just been told is invalid never runs: Start shows the
+// message, gives the field the focus with its text selected, adds nothing to
+// the report and stays enabled, with what was typed left in place. The
+// corrected value then runs.
+TEST_F(MainDialog, StartRunsNothingWhileAFieldIsInvalid) {
+    const QString range = "Please enter an integer between 1 and 128.";
+    const struct {
+        int id;
+        QString typed;
+        QString message;
+    } refused[] = {
+        {IDC_THREADS, "0", range},
+        {IDC_THREADS, "129", range},
+        {IDC_THREADS, "100000", range},
+        {IDC_N, "abc", "Please enter an integer."},
+    };
+    dlg.show();
+    for (const auto& field : refused) {
+        SCOPED_TRACE(field.typed.toStdString());
+        boxes.shown.clear();
+        Type(IDC_N, "64");
+        Type(IDC_THREADS, "2");
+        Type(field.id, field.typed);
+        Button(IDC_START)->setFocus();  // where a click with the mouse leaves it
+        StartAndWait();
+        EXPECT_EQ(boxes.Texts(), QStringList{field.message});
+        ExpectRefusedAt(field.id, field.typed);
+    }
 
-    Click(IDC_RESET);
-    Type(IDC_THREADS, "200");
+    boxes.shown.clear();
+    Type(IDC_N, "64");
+    Type(IDC_THREADS, "2");
     StartAndWait();
-    EXPECT_EQ(boxes.Texts(), QStringList(2, "Please enter an integer between 1 and 128."));
+    EXPECT_TRUE(boxes.shown.empty()) << boxes.Texts().join('|').toStdString();
+    ExpectRunReport(Report(), "OPS:  524288");
     ExpectDone();
-    EXPECT_EQ(Text(IDC_THREADS), "200");  // used unchanged
-    EXPECT_EQ(Text(IDC_CHUNK), "0");      // 176 / 200: more threads than rows
+    EXPECT_EQ(Text(IDC_THREADS), "2");
+    EXPECT_EQ(Text(IDC_CHUNK), "32");  // 64 rows over the 2 threads that ran
+}
+
+// Enter, the method buttons and Reset read the fields too. A count that fails
+// there is reported and not taken, so the buttons that write the fields back
+// show the last good count, and no later Start runs the one that failed.
+TEST_F(MainDialog, ACountThatFailsOutsideStartReachesNoLaterRun) {
+    const QString range = "Please enter an integer between 1 and 128.";
+    dlg.show();
+    Type(IDC_N, "64");
+    Type(IDC_THREADS, "100000");
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QCoreApplication::sendEvent(&dlg, &enter);
+    EXPECT_EQ(boxes.Texts(), QStringList{range});
+    EXPECT_EQ(Text(IDC_THREADS), "100000");  // Enter writes nothing back
+
+    Click(IDC_HP);
+    EXPECT_EQ(boxes.Texts(), QStringList(2, range));
+    EXPECT_TRUE(Checked(IDC_HP));
+    EXPECT_EQ(Text(IDC_THREADS), "1");
+
+    StartAndWait();
+    EXPECT_EQ(boxes.shown.size(), 2u);
+    ExpectRunReport(Report(), "OPS:  524288");
+    ExpectDone();
+    EXPECT_EQ(Text(IDC_CHUNK), "64");  // all 64 rows on the one thread that ran
+
+    Type(IDC_THREADS, "129");
+    Click(IDC_RESET);
+    EXPECT_EQ(boxes.Texts(), QStringList(3, range));
+    ExpectReady();
+    EXPECT_TRUE(Report().isEmpty());
+    EXPECT_EQ(Text(IDC_THREADS), "1");
 }
 
 TEST_F(MainDialog, AllocErrorLeavesStartEnabledAndTheTypedValues) {

@@ -200,6 +200,27 @@ TEST_F(Tavrel8x4SlotState, KeptMappingsNeverOutliveTheNextInit) {
     EXPECT_LE(VmSizeKib() - base, kSlackKib);
 }
 
+// Free keeps what KeptBytes says; Release gives it back to the system at
+// any time and leaves a Ready library's slots as they are.
+TEST_F(Tavrel8x4SlotState, ReleaseGivesBackWhatFreeKept) {
+    TAVREL_AVX_8X4_Release();
+    EXPECT_EQ(TAVREL_AVX_8X4_KeptBytes(), 0);
+    const std::int64_t base = VmSizeKib();
+    ASSERT_EQ(TAVREL_AVX_8X4_Init(1000, 1000, 1000, 1), 1);  // 2 x 8 MiB
+    TAVREL_AVX_8X4_Free();
+    EXPECT_EQ(TAVREL_AVX_8X4_KeptBytes(), 16ll << 20);
+    TAVREL_AVX_8X4_Release();
+    EXPECT_EQ(TAVREL_AVX_8X4_KeptBytes(), 0);
+    EXPECT_LE(VmSizeKib() - base, 2048);
+
+    ASSERT_EQ(TAVREL_AVX_8X4_Init(16, 16, 16, 2), 1);
+    TAVREL_AVX_8X4_Release();  // nothing kept while Ready: the slots stay
+    ASSERT_NE(TAVREL_AVX_8X4_GET_AA(), nullptr);
+    EXPECT_TRUE(SlotsAreZeroAndAligned(2, 256, 256));
+    TAVREL_AVX_8X4_Free();
+    EXPECT_EQ(TAVREL_AVX_8X4_KeptBytes(), 4 * 16 * 16 * 8);
+}
+
 // Kept mappings that the next Init cannot use are unmapped before it maps
 // new slots: with the address space capped below kept + new, that Init
 // still succeeds (in a child process, as the cap cannot be lifted).

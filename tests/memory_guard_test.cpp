@@ -35,6 +35,7 @@ public:
         std::ofstream(root_ / path) << text;
     }
     MemoryReading Read() const { return ReadMemory(root_.string()); }
+    std::string Path() const { return root_.string(); }
 
 private:
     fs::path root_;
@@ -107,13 +108,95 @@ TEST(MemoryGuard, EachLimitCanBeTheSmallest) {
     }
 }
 
-TEST(MemoryGuard, OmpStacksizeSetsTheThreadStack) {
+// OMP_STACKSIZE read as libgomp reads it: blanks anywhere around the
+// number and its unit, K when bare; a value libgomp rejects (an unknown
+// unit, an overflow) falls to GOMP_STACKSIZE and then to the default, the
+// soft stack limit; one below the smallest stack keeps the default.
+TEST(MemoryGuard, ThreadStacksAreReadAsTheOpenMpRuntimeReadsThem) {
     FakeRoot root;
-    setenv("OMP_STACKSIZE", "64M", 1);
-    EXPECT_EQ(root.Read().thread_stack, 64 * kMiB);
-    setenv("OMP_STACKSIZE", "512", 1);  // kilobytes when bare
-    EXPECT_EQ(root.Read().thread_stack, 512 * 1024u);
+    const struct {
+        const char* omp;
+        const char* gomp;
+        std::uint64_t stack;
+    } cases[] = {
+        {"64M", nullptr, 64 * kMiB},       {"512", nullptr, 512 * 1024},
+        {" 8 m ", nullptr, 8 * kMiB},      {"1g", nullptr, 1024 * kMiB},
+        {"4096b", nullptr, 8 * kMiB},      // below 16 KiB: the default
+        {"2", nullptr, 8 * kMiB},          {"1T", nullptr, 8 * kMiB},
+        {"99999999999999999999", nullptr, 8 * kMiB},
+        {"18014398509481984G", nullptr, 8 * kMiB},  // 2^54 G overflows
+        {"1T", "32M", 32 * kMiB},          {nullptr, "256", 256 * 1024},
+        {"", "1M", 1 * kMiB},
+    };
+    for (const auto& c : cases) {
+        if (c.omp) setenv("OMP_STACKSIZE", c.omp, 1); else unsetenv("OMP_STACKSIZE");
+        if (c.gomp) setenv("GOMP_STACKSIZE", c.gomp, 1); else unsetenv("GOMP_STACKSIZE");
+        EXPECT_EQ(root.Read().thread_stack, c.stack) << (c.omp ? c.omp : "-") << " / " << (c.gomp ? c.gomp : "-");
+    }
     unsetenv("OMP_STACKSIZE");
+    unsetenv("GOMP_STACKSIZE");
+    root.Write("proc/self/limits", "Max stack size            unlimited            unlimited            bytes\n");
+    EXPECT_EQ(root.Read().thread_stack, 8 * kMiB);
+    root.Write("proc/self/limits", "Max stack size            30720000000          unlimited            bytes\n");
+    EXPECT_EQ(root.Read().thread_stack, 30720000000u);  // ulimit -s 30000000
+}
+
+// A thread's stack must fit the physical headroom (the kernel refuses a
+// mapping it could never back, and the OpenMP runtime then ends the
+// process); threads already running are the pool of an earlier team and
+// keep their stacks; strict overcommit counts every stack.
+TEST(MemoryGuard, StacksAreWeighedOnceAgainstEveryLimit) {
+    FakeRoot root;  // 16 GiB available
+    setenv("OMP_STACKSIZE", "100G", 1);
+    EXPECT_TRUE(Fits(root.Read(), kMiB, 1));
+    EXPECT_FALSE(Fits(root.Read(), kMiB, 2));
+    unsetenv("OMP_STACKSIZE");
+    root.Write("proc/self/limits", "Max stack size            30720000000          unlimited            bytes\n");
+    EXPECT_FALSE(Fits(root.Read(), kMiB, 4));
+
+    // ulimit -v 300000 with 24 threads running: a second team of 24 starts
+    // none, a team of 40 starts 16 stacks of 8 MiB.
+    root.Write("proc/self/limits", "Max address space         307200000            unlimited            bytes\n"
+                                   "Max stack size            8388608              unlimited            bytes\n");
+    root.Write("proc/self/status", "VmSize:\t  250000 kB\nVmData:\t    4096 kB\nThreads:\t24\n");
+    EXPECT_EQ(root.Read().threads_running, 24);
+    EXPECT_TRUE(Fits(root.Read(), 10 * kMiB, 24));
+    EXPECT_FALSE(Fits(root.Read(), 10 * kMiB, 40));
+
+    FakeRoot strict;  // vm.overcommit_memory 2: 1 GiB left to commit
+    strict.Write("proc/sys/vm/overcommit_memory", "2\n");
+    strict.Write("proc/meminfo", "MemAvailable: 16777216 kB\nCommitLimit: 4194304 kB\nCommitted_AS: 3145728 kB\n");
+    EXPECT_EQ(strict.Read().commit_headroom, 1024 * kMiB);
+    EXPECT_TRUE(Fits(strict.Read(), 512 * kMiB, 1));
+    EXPECT_FALSE(Fits(strict.Read(), 512 * kMiB, 64));  // 63 stacks of 8 MiB more
+    strict.Write("proc/sys/vm/overcommit_memory", "0\n");
+    EXPECT_EQ(strict.Read().commit_headroom, kNoLimit);
+}
+
+// The margin shrinks with the room: a container with 280 MiB free keeps a
+// quarter (70 MiB), not 256 MiB, so small orders still run there.
+TEST(MemoryGuard, ASmallContainerKeepsAQuarterFree) {
+    FakeRoot root;
+    root.Write("proc/self/cgroup", "0::/small\n");
+    root.Write("sys/fs/cgroup/small/memory.max", "314572800\n");  // 300 MiB, 20 used
+    root.Write("sys/fs/cgroup/small/memory.current", "20971520\n");
+    EXPECT_TRUE(Fits(root.Read(), 3 * 8 * 3, 1));  // order 1
+    EXPECT_TRUE(Fits(root.Read(), 210 * kMiB, 1));
+    EXPECT_FALSE(Fits(root.Read(), 210 * kMiB + 1, 1));
+}
+
+// While the matrices are first touched, only the physical headroom can
+// shrink under the run: the address space holds them already.
+TEST(MemoryGuard, UntouchedMemoryIsWeighedAgainstThePhysicalHeadroomOnly) {
+    FakeRoot root;
+    root.Write("proc/self/limits", "Max address space         104857600            unlimited            bytes\n");
+    root.Write("proc/self/status", "VmSize:\t   92160 kB\nVmData:\t    4096 kB\n");  // 10 MiB left
+    setenv("VORP_SYSTEM_ROOT", root.Path().c_str(), 1);
+    EXPECT_TRUE(StillFitsInAvailableMemory(1024 * kMiB));
+    root.Write("proc/meminfo", "MemAvailable: 1048576 kB\n");  // another process took 15 GiB
+    EXPECT_TRUE(StillFitsInAvailableMemory(768 * kMiB));
+    EXPECT_FALSE(StillFitsInAvailableMemory(768 * kMiB + 1));
+    unsetenv("VORP_SYSTEM_ROOT");
 }
 
 // Small requests in quick succession reuse one reading of the system; a

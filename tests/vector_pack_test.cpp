@@ -288,6 +288,7 @@ TEST(VectorPack, AFailedAllocationLeavesNoBufferBehind) {
 
 TEST(VectorPack, RefusesWorkThatDoesNotFitTheMemory) {
     for (int level : Levels()) {
+        TAVREL_AVX_8X4_Release();  // nothing kept from earlier products
         NoticeRecorder notices;
         Matrices m = Prepared(64, level);
         const long live_before = memory_testing::LiveAllocations();
@@ -300,6 +301,27 @@ TEST(VectorPack, RefusesWorkThatDoesNotFitTheMemory) {
         EXPECT_TRUE(m.CUntouched());
         EXPECT_EQ(TAVREL_AVX_8X4_GET_AA(), nullptr);
     }
+}
+
+// The slots Free kept from one product are in use already: the next
+// product of the same shape needs no memory beyond them, and runs where
+// only they would fit; once given back, they are asked for again.
+TEST(VectorPack, AvxPathCountsTheSlotsItKeptAsItsOwn) {
+    if (!AvxAvailable()) GTEST_SKIP() << "no AVX";
+    const int level = Levels().back();
+    Matrices m = Prepared(64, level);
+    TAVREL_AVX_8X4_Release();
+    Multiply(m, 16, 2, level);
+    ASSERT_GT(TAVREL_AVX_8X4_KeptBytes(), 0);
+    NoticeRecorder notices;
+    {
+        ScopedAvailableMemory memory(64 * 16 * sizeof(double));  // less than one panel
+        Multiply(m, 16, 2, level);
+        EXPECT_EQ(notices.notices, Notices{});
+        TAVREL_AVX_8X4_Release();
+        Multiply(m, 16, 2, level);
+    }
+    EXPECT_EQ(notices.notices, Notices{"Memory allocation error"});
 }
 
 TEST(VectorPack, AvxPathReportsAFailedInit) {

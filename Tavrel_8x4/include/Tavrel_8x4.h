@@ -18,15 +18,19 @@
 // fit in an int, when slots exceeds 4096 or when the slots would not fit in
 // the machine's physical memory (nothing is obtained then). slots 0 gives
 // non-null tables with no slot. Free ends the slots and may be called at any
-// time, also twice; the library keeps their memory (at most 64 MiB in 16
-// pieces, of every slot size) for the next Init, which clears and reuses the
-// pieces of the sizes it needs and releases the rest before it obtains
-// more, so that repeated Init/Free rounds touch warm memory. A failed Init
-// keeps nothing. GET_AA and GET_BB give the tables, indexed by slot, valid
-// until the next Free or Init. Init and Free must not run concurrently with
-// anything else of the library.
+// time, also twice, but does not give their memory back: the library keeps
+// it (at most 64 MiB in 16 pieces, of every slot size, resident) for the
+// next Init, which clears and reuses the pieces of the sizes it needs and
+// releases the rest before it obtains more, so that repeated Init/Free
+// rounds touch warm memory. A failed Init keeps nothing. KeptBytes tells
+// how much is kept; Release gives it all back to the system (the slots of a
+// Ready library stay). GET_AA and GET_BB give the tables, indexed by slot,
+// valid until the next Free or Init. Init, Free and Release must not run
+// concurrently with anything else of the library.
 TAVREL_8X4_API int TAVREL_AVX_8X4_Init(int n, int bb_extent, int aa_extent, int slots);
 TAVREL_8X4_API void TAVREL_AVX_8X4_Free();
+TAVREL_8X4_API long long TAVREL_AVX_8X4_KeptBytes();
+TAVREL_8X4_API void TAVREL_AVX_8X4_Release();
 TAVREL_8X4_API double** TAVREL_AVX_8X4_GET_AA();
 TAVREL_8X4_API double** TAVREL_AVX_8X4_GET_BB();
 TAVREL_8X4_API double* TAVREL_AVX_8X4_GET_CC();

@@ -5,6 +5,8 @@
 
 int TAVREL_AVX_8X4_Init(int, int, int, int) { return 0; }
 void TAVREL_AVX_8X4_Free() {}
+long long TAVREL_AVX_8X4_KeptBytes() { return 0; }
+void TAVREL_AVX_8X4_Release() {}
 double** TAVREL_AVX_8X4_GET_AA() { return nullptr; }
 double** TAVREL_AVX_8X4_GET_BB() { return nullptr; }
 double* TAVREL_AVX_8X4_GET_CC() { return nullptr; }

@@ -70,16 +70,31 @@ std::map<std::string, OptionSpec> OptionTable(VectorIsaCap supported_isa) {
     const auto int_max = std::numeric_limits<std::int32_t>::max();
     return {
         {"--method", {true, [](const std::string& v, CliOptions& o) -> std::string {
-             if (auto index = IndexOf(CliMethodNames(), v)) {
-                 o.params.method = static_cast<std::int32_t>(*index);
-                 return {};
+             // One method, or several separated by commas ("3,4", "block-pack-2x2,vector-pack").
+             o.methods.clear();
+             std::size_t start = 0;
+             for (;;) {
+                 const std::size_t comma = v.find(',', start);
+                 const std::string item = v.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+                 std::optional<long long> index = IndexOf(CliMethodNames(), item);
+                 if (!index) {
+                     const auto number = ParseWholeNumber(item);
+                     if (number && *number >= 0 && *number < kMethodCount) index = *number;
+                 }
+                 if (!index) {
+                     return "--method: expected 0 to 4 or one of classic, hp, block-cache, "
+                            "block-pack-2x2, vector-pack (several separated by commas), got '" + v + "'";
+                 }
+                 const auto method = static_cast<std::int32_t>(*index);
+                 for (const std::int32_t earlier : o.methods) {
+                     if (earlier == method) return "--method: " + item + " is named twice in '" + v + "'";
+                 }
+                 o.methods.push_back(method);
+                 if (comma == std::string::npos) break;
+                 start = comma + 1;
              }
-             const auto number = ParseWholeNumber(v);
-             if (!number || *number < 0 || *number >= kMethodCount) {
-                 return "--method: expected 0 to 4 or one of classic, hp, block-cache, "
-                        "block-pack-2x2, vector-pack, got '" + v + "'";
-             }
-             o.params.method = static_cast<std::int32_t>(*number);
+             o.params.method = o.methods.front();
+             if (o.methods.size() == 1) o.methods.clear();
              return {};
          }}},
         {"-n", {true, [](const std::string& v, CliOptions& o) {
@@ -135,13 +150,15 @@ std::map<std::string, OptionSpec> OptionTable(VectorIsaCap supported_isa) {
              return ReadNumber("--repeat", v, 1, kMaxRepeat, o.repeat);
          }}},
         {"--warmup", {true, [](const std::string& v, CliOptions& o) {
+             o.warmup_given = true;
              return ReadNumber("--warmup", v, 0, kMaxWarmup, o.warmup);
          }}},
         {"--format", {true, [](const std::string& v, CliOptions& o) -> std::string {
              if (v == "text") o.format = OutputFormat::Text;
              else if (v == "csv") o.format = OutputFormat::Csv;
              else if (v == "json") o.format = OutputFormat::Json;
-             else return "--format: expected text, csv or json, got '" + v + "'";
+             else if (v == "markdown") o.format = OutputFormat::Markdown;
+             else return "--format: expected text, csv, json or markdown, got '" + v + "'";
              return {};
          }}},
         {"--output", {true, [](const std::string& v, CliOptions& o) -> std::string {
@@ -162,16 +179,30 @@ std::map<std::string, OptionSpec> OptionTable(VectorIsaCap supported_isa) {
         {"--reference", {false, [](const std::string& v, CliOptions& o) -> std::string {
              if (v == "blis") {
                  o.reference_library = ReferenceLibrary::Blis;
-             } else if (v.empty() || v == "openblas") {
+             } else if (v.empty() || v == "openblas" || v == "openblas-own") {
                  o.reference_library = ReferenceLibrary::OpenBlas;
+                 // Only a library not loaded yet reads the environment.
+                 if (v == "openblas-own" && !o.reference_own_choice) o.reference_dropped = LetOpenBlasChoose();
+                 o.reference_own_choice = v == "openblas-own";
              } else {
-                 return "--reference: expected openblas or blis, got '" + v + "'";
+                 return "--reference: expected openblas, openblas-own or blis, got '" + v + "'";
              }
              if (!ReferenceDgemmAvailable(o.reference_library)) {
                  return std::string("--reference: the system BLAS (") +
                         (v == "blis" ? "libblis.so.4" : "libopenblas.so.0") + ") could not be loaded";
              }
              o.reference = true;
+             return {};
+         }}},
+        {"--verbose", {false, [](const std::string&, CliOptions& o) {
+             o.verbose = true;
+             return std::string();
+         }}},
+        {"--match", {true, [](const std::string& v, CliOptions& o) -> std::string {
+             if (v == "method") o.compare_match = CompareMatch::Method;
+             else if (v == "threads") o.compare_match = CompareMatch::Threads;
+             else if (v == "n") o.compare_match = CompareMatch::Order;
+             else return "--match: expected method, threads or n, got '" + v + "'";
              return {};
          }}},
         {"--help", {false, [](const std::string&, CliOptions& o) {
@@ -252,19 +283,23 @@ CliParseResult ParseCommandLine(const std::vector<std::string>& args, VectorIsaC
         result.error = option->second.handle(value.value_or(""), result.options);
     }
     if (result.error.empty()) result.error = ConflictBetween(given);
-    if (result.error.empty() && given.count("--compare") && given.size() > 1) {
-        result.error = "--compare takes no other option";
+    if (result.error.empty() && given.count("--compare") && given.size() > 1 + given.count("--match")) {
+        result.error = "--compare takes no other option but --match";
+    }
+    if (result.error.empty() && given.count("--match") && !given.count("--compare")) {
+        result.error = "--match: only with --compare";
     }
     return result;
 }
 
 std::string CliUsage() {
     return "Usage: vorp-cli [options]\n"
-           "       vorp-cli --compare OLD.json NEW.json\n"
+           "       vorp-cli --compare OLD.json NEW.json [--match method|threads|n]\n"
            "Times one dense double-precision product C = A*B and prints the report.\n"
            "\n"
            "  --method M            0 classic, 1 hp, 2 block-cache, 3 block-pack-2x2,\n"
-           "                        4 vector-pack (index or name; default 0)\n"
+           "                        4 vector-pack (index or name; default 0); several\n"
+           "                        separated by commas (3,4) run in turn\n"
            "  -n N                  order of the matrices, 1 to 46340 (default 2000;\n"
            "                        rounded down to a multiple of the block size)\n"
            "  --l-block L           cache block size, at least 4 (default 176; rounded\n"
@@ -278,28 +313,38 @@ std::string CliUsage() {
            "                        set method 4 may use; avx and avx2 keep Tavrel_8x4 on\n"
            "                        its 256-bit form (default auto: the widest there is)\n"
            "\n"
-           "Several runs at once (each shown run prints its report, then a summary):\n"
+           "Several runs at once (a progress line at a terminal, then a summary):\n"
            "  --all                 methods 0 to 4 in turn (not with --method)\n"
            "  --repeat R            at least R counted samples per point, 1 to 1000\n"
            "                        (default 1)\n"
            "  --min-time S          repeat each point until its counted samples add up to\n"
            "                        S seconds, 0 to 3600 (default 0.2 for sweeps, else 0);\n"
            "                        short runs are batched into samples of 10 ms or more\n"
-           "  --warmup W            W uncounted runs before them, 0 to 100 (default 0)\n"
+           "  --warmup W            W uncounted runs before them, 0 to 100 (default 1:\n"
+           "                        a process's first call of a product is never counted)\n"
+           "  --verbose             also print each sample's report lines\n"
            "  --sizes LIST          orders to sweep: 200,400,800 or FROM:TO:STEP such as\n"
            "                        200:1000:200 (not with -n); each is normalised\n"
            "  --threads-list LIST   thread counts to sweep, such as 1,2 (not with\n"
            "                        --threads); methods 0 and 3 run once, on one thread\n"
            "  --reference[=LIB]     add a system BLAS dgemm as a reference row: openblas\n"
-           "                        (default) or blis (its widest configuration here)\n"
-           "  --format F            text, csv or json (default text): the reports and\n"
-           "                        summary, one CSV row per point, or a JSON document\n"
-           "                        with a context object and the results\n"
+           "                        (default; OPENBLAS_CORETYPE may force its kernel, which\n"
+           "                        is then said), openblas-own (OpenBLAS's own kernel\n"
+           "                        choice whatever the environment says) or blis (its\n"
+           "                        widest configuration here)\n"
+           "  --format F            text, csv, json or markdown (default text): the\n"
+           "                        summary, one CSV row per point, a JSON document with a\n"
+           "                        context object and the results, or the summary as a\n"
+           "                        Markdown table\n"
            "  --output FILE         write the results to FILE (- for standard output),\n"
            "                        replacing it only when the work ends with a figure\n"
            "                        (a FIFO or device is written into instead); text\n"
-           "                        and CSV files start with \"#\" context lines\n"
-           "  --compare OLD NEW     compare two JSON result files point by point\n"
+           "                        and CSV files start with \"#\" context lines; the\n"
+           "                        summary still goes to a terminal\n"
+           "  --compare OLD NEW     compare two JSON result files point by point; exit 0\n"
+           "                        none slower, 3 some point slower, 4 no point pairs\n"
+           "  --match KEY           with --compare: pair points that differ only in KEY,\n"
+           "                        method, threads or n\n"
            "\n"
            "  -h, --help            show this help\n"
            "  --version             show the version\n"

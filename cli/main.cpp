@@ -9,8 +9,10 @@
 // CSV) or to standard error, and notes, notices and the progress line (at a
 // terminal that does not show the text reports already) to standard error.
 // SIGINT, SIGTERM or SIGHUP stops the run at hand (it shows "Stopped" and
-// counts nothing), writes what completed (exit 130); a second one ends the
-// process at once. A SIGHUP ignored from the start (nohup) stays ignored.
+// counts nothing), writes what completed (exit 130; a FILE is left as it was
+// when nothing completed); a second one ends the process at once. Any signal
+// ignored from the start (nohup) stays ignored; one that ends the process
+// waits for a results file that is being committed.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -20,15 +22,18 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "benchmark_run.h"
 #include "cli_options.h"
 #include "compare.h"
+#include "load_check.h"
 #include "notice.h"
 #include "output_file.h"
 #include "plan_runner.h"
+#include "reference_dgemm.h"
 #include "result_format.h"
 #include "run_context.h"
 #include "run_plan.h"
@@ -39,27 +44,66 @@ constexpr int kExitInterrupted = 130;
 // The counted time per point of sweeps without --min-time: enough samples of
 // at least 10 ms each for small sizes to mean something.
 constexpr double kSweepMinTimeSeconds = 0.2;
+// How long a plan looks at the machine's load before it starts: long enough
+// for a few clock ticks of /proc/stat, short beside any plan.
+constexpr double kLoadLookSeconds = 0.1;
 
 std::atomic<bool> g_stop{false};
-const char* g_temporary_path = nullptr;
 
-extern "C" void OnStopSignal(int) {
+[[noreturn]] void EndAsStopped(int) { _exit(kExitInterrupted); }
+
+// Lets `signal` take its default action (ending the process, with a core
+// where that signal leaves one): at once outside a handler, on return from
+// the handler inside one.
+void EndBySignal(int signal) {
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    sigemptyset(&default_action.sa_mask);
+    sigaction(signal, &default_action, nullptr);
+    raise(signal);
+}
+
+extern "C" void OnStopSignal(int signal) {
+    const int saved_errno = errno;  // the interrupted code may be about to read it
     RequestStop();  // the method at hand returns early
-    if (g_stop.exchange(true)) {
-        if (g_temporary_path && *g_temporary_path) unlink(g_temporary_path);
-        _exit(kExitInterrupted);
-    }
+    if (g_stop.exchange(true) && !DeferredByCommit(EndAsStopped, signal)) _exit(kExitInterrupted);
+    errno = saved_errno;
+}
+
+// Any other signal that ends the process does so as before, but never while
+// the results file is half committed.
+extern "C" void OnTerminatingSignal(int signal) {
+    const int saved_errno = errno;
+    if (!DeferredByCommit(EndBySignal, signal)) EndBySignal(signal);
+    errno = saved_errno;
+}
+
+// Installs `action` for `signal`, unless it was ignored from the start
+// (nohup, trap '' ...), which it stays.
+void InstallUnlessIgnored(int signal, const struct sigaction& action) {
+    struct sigaction previous {};
+    sigaction(signal, nullptr, &previous);
+    if (previous.sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);
 }
 
 void InstallStopSignals() {
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    struct sigaction hangup {};
-    sigaction(SIGHUP, nullptr, &hangup);
-    if (hangup.sa_handler != SIG_IGN) sigaction(SIGHUP, &action, nullptr);
+    // Without SA_RESTART: a stop signal ends a wait in open() or write(),
+    // such as a FIFO's for a reader that never comes, with EINTR.
+    struct sigaction stop {};
+    stop.sa_handler = OnStopSignal;
+    sigemptyset(&stop.sa_mask);
+    sigaction(SIGINT, &stop, nullptr);
+    sigaction(SIGTERM, &stop, nullptr);
+    InstallUnlessIgnored(SIGHUP, stop);
+
+    struct sigaction terminating {};
+    terminating.sa_handler = OnTerminatingSignal;
+    terminating.sa_flags = SA_RESTART;
+    sigemptyset(&terminating.sa_mask);
+    for (const int signal : {SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE, SIGXFSZ, SIGXCPU, SIGVTALRM,
+                             SIGPROF, SIGPOLL, SIGPWR, SIGSTKFLT}) {
+        InstallUnlessIgnored(signal, terminating);
+    }
 }
 
 // Report lines of text output go to the data stream while `shown`; CSV and
@@ -126,19 +170,26 @@ int Refuse(const std::string& message) {
     return 2;
 }
 
+// The exit status is the comparison's own (compare.h): 0 none slower, 2 a
+// file unusable, 3 some point slower, 4 no point paired.
 int Compare(const CliOptions& options) {
-    const CompareOutcome outcome = CompareResultFiles(options.compare_paths[0], options.compare_paths[1]);
-    if (outcome.status != 0) {
+    const CompareOutcome outcome =
+        CompareResultFiles(options.compare_paths[0], options.compare_paths[1], options.compare_match);
+    if (outcome.status == kCompareUnusable) {
         std::fprintf(stderr, "vorp-cli: %s\n", outcome.error.c_str());
         return outcome.status;
     }
     std::fputs(outcome.text.c_str(), stdout);
-    return 0;
+    if (outcome.status == kCompareNothingPaired) {
+        std::fprintf(stderr, "vorp-cli: no point of %s pairs with one of %s\n",
+                     options.compare_paths[0].c_str(), options.compare_paths[1].c_str());
+    }
+    return outcome.status;
 }
 
 bool IsSweep(const CliOptions& options, const Plan& plan) {
     return !options.sizes.empty() || !options.thread_counts.empty() ||
-           (options.all_methods && plan.points.size() > 1);
+           ((options.all_methods || !options.methods.empty()) && plan.points.size() > 1);
 }
 
 PlanSettings SettingsFor(const CliOptions& options, const Plan& plan) {
@@ -149,6 +200,10 @@ PlanSettings SettingsFor(const CliOptions& options, const Plan& plan) {
                                 : IsSweep(options, plan) ? kSweepMinTimeSeconds
                                                          : 0;
     settings.batch_samples = IsMultiRun(options, plan) || settings.min_time_seconds > 0;
+    // A plan warms each point once unless told otherwise: a process's first
+    // call of a product pays for its first touches and thread starts, which
+    // a peer library may pay elsewhere.
+    if (!options.warmup_given && settings.batch_samples) settings.warmup = 1;
     return settings;
 }
 
@@ -160,6 +215,7 @@ public:
           multi_run_(settings_.batch_samples), text_(options.format == OutputFormat::Text),
           output_(options.output_path), context_(CollectRunContext(options, command_line)) {
         context_.min_time_seconds = settings_.min_time_seconds;
+        context_.warmup = settings_.warmup;
     }
 
     bool IsMultiRun() const { return multi_run_; }
@@ -167,8 +223,12 @@ public:
     int Run() {
         std::string error;
         if (!output_.Open(error)) return Refuse(error);
-        g_temporary_path = output_.TemporaryPath();
         for (const std::string& note : plan_.notes) std::fprintf(stderr, "note: %s\n", note.c_str());
+        NoteTheReference();
+        if (multi_run_) {
+            const std::string load = LookAtTheLoad(kLoadLookSeconds);
+            if (!load.empty()) std::fprintf(stderr, "note: %s\n", load.c_str());
+        }
         WriteContext();
         if (options_.format == OutputFormat::Csv) Put(FormatCsvHeader());
 
@@ -177,13 +237,23 @@ public:
         WriteResults(results, interrupted);
         const bool problems = AnyProblem(results);
         if (!text_ && problems) std::fputs(FormatProblems(results).c_str(), stderr);
-        if (!output_.ToStandardOutput() && !AnyFigure(results) && !interrupted) {
+        if (!output_.ToStandardOutput() && !AnyFigure(results)) {
             output_.Discard();
+            if (interrupted) {
+                std::fprintf(stderr, "vorp-cli: stopped before any run gave a figure; %s is left as it was\n",
+                             options_.output_path.c_str());
+                return kExitInterrupted;
+            }
             std::fprintf(stderr, "vorp-cli: no run gave a figure; %s is left as it was\n",
                          options_.output_path.c_str());
             return 1;
         }
         if (!output_.Commit(error)) {
+            if (output_.Stopped()) {
+                std::fprintf(stderr, "vorp-cli: stopped while waiting to write %s; nothing was written\n",
+                             options_.output_path.c_str());
+                return kExitInterrupted;
+            }
             std::fprintf(stderr, "vorp-cli: could not write the results: %s\n", error.c_str());
             return 1;
         }
@@ -200,14 +270,51 @@ private:
         std::fflush(output_.Stream());
     }
 
-    // "#" lines at the top of a text or CSV file; standard error otherwise.
+    // "#" lines at the top of a text or CSV file (standard output too when it
+    // is not a terminal, so that a redirected CSV keeps its context);
+    // standard error otherwise. JSON and Markdown hold theirs.
     void WriteContext() {
-        if (options_.format == OutputFormat::Json) return;
-        if (!output_.ToStandardOutput()) {
+        if (options_.format == OutputFormat::Json || options_.format == OutputFormat::Markdown) return;
+        const bool to_file = !output_.ToStandardOutput() ||
+                             (options_.format == OutputFormat::Csv && !isatty(STDOUT_FILENO));
+        if (to_file) {
             Put(FormatContextComments(context_));
         } else if (options_.format == OutputFormat::Csv || multi_run_) {
             std::fputs(FormatContextText(context_).c_str(), stderr);
         }
+    }
+
+    // A reference whose kernel the environment forces says so, and names
+    // the one OpenBLAS would pick itself.
+    void NoteTheReference() {
+        const bool openblas = options_.reference && options_.reference_library == ReferenceLibrary::OpenBlas;
+        if (!openblas) return;
+        if (options_.reference_own_choice) {
+            if (!options_.reference_dropped.empty()) {
+                reference_note_ = "the reference runs OpenBLAS's own kernel choice (" +
+                                  ReferenceKernelForm() + "); " + Joined(options_.reference_dropped) +
+                                  " from the environment was not applied to it";
+            }
+        } else if (const std::vector<std::string> forcing = OpenBlasForcingVariables(); !forcing.empty()) {
+            const std::string own = OpenBlasOwnChoice();
+            reference_note_ = Joined(forcing) + " forces OpenBLAS's kernel: the reference runs " +
+                              ReferenceKernelForm() + "; on its own OpenBLAS would pick " +
+                              (own.empty() ? std::string("(could not be told)") : own) +
+                              " here (--reference=openblas-own runs that)";
+        }
+        if (!reference_note_.empty()) std::fprintf(stderr, "note: %s\n", reference_note_.c_str());
+    }
+
+    static std::string Joined(const std::vector<std::string>& words) {
+        std::string text;
+        for (const std::string& word : words) text += (text.empty() ? "" : " ") + word;
+        return text;
+    }
+
+    // After a single run: what it was and what the fine clock says.
+    void NoteTheSingleRun(const RunRecord& run) const {
+        if (multi_run_) return;
+        for (const std::string& note : SingleRunNotes(run)) std::fprintf(stderr, "note: %s\n", note.c_str());
     }
 
     std::vector<PointResult> RunWithProgress() {
@@ -220,14 +327,17 @@ private:
         hooks.stop = &g_stop;
         bool first_header = true;
         hooks.before_run = [&](const RunProgress& run) {
-            sink.shown = !multi_run_ || run.first_of_sample;
+            // A plan shows each sample's report lines only when asked to;
+            // the progress line and the summary tell the rest.
+            sink.shown = !multi_run_ || (options_.verbose && run.first_of_sample);
             if (text_ && multi_run_ && sink.shown) {
                 sink.AppendLine((first_header ? "" : "\n") + FormatRunHeader(run));
                 first_header = false;
             }
-            progress.Show(run);
+            if (run.first_of_sample) progress.Show(run);  // not for every run of a batch
         };
         hooks.after_run = [&](const RunProgress&, const RunRecord& run) {
+            NoteTheSingleRun(run);
             const std::string check = FormatCheckLine(run);
             if (!check.empty() && (text_ || !multi_run_) && sink.shown) {
                 progress.Clear();
@@ -236,7 +346,7 @@ private:
         };
         hooks.after_point = [&](const PointResult& point) {
             if (options_.format == OutputFormat::Csv) {
-                Put(FormatCsvRow(point, options_.warmup, options_.repeat));
+                Put(FormatCsvRow(point, settings_.warmup, options_.repeat));
             }
         };
         std::vector<PointResult> results = RunPlan(plan_.points, settings_, sink, hooks);
@@ -246,17 +356,23 @@ private:
     }
 
     void WriteResults(const std::vector<PointResult>& results, bool interrupted) {
+        const std::string reference = reference_note_.empty() ? "" : "Reference: " + reference_note_ + ".\n";
         switch (options_.format) {
             case OutputFormat::Text:
-                if (multi_run_) Put("\n" + FormatSummaryTable(results));
+                if (multi_run_) Put("\n" + FormatSummaryTable(results) + reference);
                 break;
             case OutputFormat::Csv:
                 // Completed points are written already; an interrupted one last.
                 if (interrupted && !results.empty() && results.back().interrupted) {
-                    Put(FormatCsvRow(results.back(), options_.warmup, options_.repeat));
+                    Put(FormatCsvRow(results.back(), settings_.warmup, options_.repeat));
                 }
                 break;
             case OutputFormat::Json: Put(FormatJson(context_, results, interrupted)); break;
+            case OutputFormat::Markdown: Put(FormatMarkdownSummary(context_, results) + reference); break;
+        }
+        // The results went to a file: the terminal still gets the summary.
+        if (!output_.ToStandardOutput() && multi_run_ && isatty(STDOUT_FILENO)) {
+            std::fputs(("\n" + FormatSummaryTable(results) + reference).c_str(), stdout);
         }
     }
 
@@ -267,6 +383,7 @@ private:
     bool text_;
     OutputFile output_;
     RunContext context_;
+    std::string reference_note_;  // how the environment shaped the reference, when it did
 };
 
 // Opens /dev/null on any of descriptors 0 to 2 that the caller closed, so
@@ -286,6 +403,7 @@ void OpenClosedStandardDescriptors() {
 
 int main(int argc, char** argv) {
     OpenClosedStandardDescriptors();
+    if (AnswerOpenBlasOwnChoice()) return 0;
     const std::vector<std::string> command_line(argv, argv + argc);
     const std::vector<std::string> args(command_line.begin() + 1, command_line.end());
     const CliParseResult parsed = ParseCommandLine(args, SupportedIsaCap());

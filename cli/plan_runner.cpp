@@ -67,19 +67,24 @@ public:
 
     void Run(RunProgress progress, PointResult& result) {
         progress.warmup = true;
+        std::size_t runs_per_sample = 1;
         for (std::int32_t k = 1; k <= settings_.warmup; ++k) {
             progress.round = static_cast<std::size_t>(k);
             if (!RunOnce(progress, result, 0)) return Interrupted(result);
+            // The last warm run sizes the first sample's batch.
+            const RunRecord& warm = result.runs.back();
+            runs_per_sample = GaveProduct(warm) ? NextRunsPerSample(1, warm.result.measurements.fine_seconds) : 1;
         }
         progress.warmup = false;
-        std::size_t runs_per_sample = 1;
         double counted_seconds = 0;
         std::size_t sample = 1;
+        std::size_t discarded_runs = 0;  // of the try before this one, when it was too short
         for (std::size_t attempt = 0; attempt < kMaxSamples; ++attempt) {
             if (sample > static_cast<std::size_t>(settings_.repeat) &&
                 counted_seconds >= settings_.min_time_seconds) {
                 return;
             }
+            progress.resized_from = discarded_runs;
             progress.round = sample;
             progress.runs_in_sample = runs_per_sample;
             const std::size_t first = result.runs.size();
@@ -94,6 +99,7 @@ public:
             // A point without a product takes no more time than its repeats.
             if (!figure) {
                 counted_seconds = settings_.min_time_seconds;
+                discarded_runs = 0;
                 ++sample;
                 continue;
             }
@@ -101,9 +107,11 @@ public:
             if (next > runs_per_sample) {
                 // Too short to count: it only sizes the next sample.
                 for (std::size_t r = first; r < result.runs.size(); ++r) result.runs[r].sample = 0;
+                discarded_runs = runs_per_sample;
                 runs_per_sample = next;
                 continue;
             }
+            discarded_runs = 0;
             counted_seconds += sample_seconds;
             ++sample;
         }

@@ -4,7 +4,8 @@
 // sink; notices shown during a run are recorded with it and still reach the
 // handler installed before.
 //
-// A point: `warmup` uncounted runs, then counted samples. A sample is one run,
+// A point: `warmup` uncounted runs (the last of which sizes the first
+// sample), then counted samples. A sample is one run,
 // or in a timed plan (batch_samples) as many runs back to back as make its
 // timed spans add up to kMinSampleSeconds, like the iterations of a Google
 // Benchmark repetition; runs are added to samples until there are at least
@@ -31,6 +32,7 @@ struct RunProgress {
     std::size_t round = 0;        // warm-up or sample number, from 1
     std::size_t runs_in_sample = 1;
     bool first_of_sample = true;  // the first run of its warm-up or sample
+    std::size_t resized_from = 0; // runs of the try before, too short to count (0: none)
 };
 
 using PointRunFunction =

@@ -1,12 +1,21 @@
 #include "reference_dgemm.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
 
 #include <cstdint>
 #include <functional>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "notice.h"
 #include "processor_info.h"
@@ -141,4 +150,77 @@ RunResult RunReferenceDgemm(RunParameters& params, ReportSink& sink, ReferenceLi
     const RunResult result = RunBenchmark(p, sink, buffers, Multiply(library));
     if (result.outcome == RunOutcome::Completed) WriteBackNormalised(p, params);
     return result;
+}
+
+namespace {
+constexpr const char* kOpenBlasForcing[] = {"OPENBLAS_CORETYPE", "OPENBLAS_L2_SIZE"};
+// Set in the environment of the child that OpenBlasOwnChoice starts.
+constexpr const char* kOwnChoiceQuery = "VORP_OPENBLAS_OWN_CHOICE";
+// The child loads OpenBLAS and prints one word; it never takes this long.
+constexpr int kOwnChoiceTimeoutMs = 10000;
+}  // namespace
+
+std::vector<std::string> OpenBlasForcingVariables() {
+    std::vector<std::string> set;
+    for (const char* name : kOpenBlasForcing) {
+        if (const char* value = std::getenv(name)) set.push_back(std::string(name) + "=" + value);
+    }
+    return set;
+}
+
+std::vector<std::string> LetOpenBlasChoose() {
+    const std::vector<std::string> dropped = OpenBlasForcingVariables();
+    for (const char* name : kOpenBlasForcing) unsetenv(name);
+    return dropped;
+}
+
+std::string OpenBlasOwnChoice() {
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        bool forcing = false;
+        for (const char* name : kOpenBlasForcing) forcing = forcing || text.rfind(std::string(name) + "=", 0) == 0;
+        if (!forcing) environment.push_back(text);
+    }
+    environment.push_back(std::string(kOwnChoiceQuery) + "=1");
+    std::vector<char*> envp;
+    for (std::string& text : environment) envp.push_back(text.data());
+    envp.push_back(nullptr);
+    char name[] = "vorp-cli";
+    char* argv[] = {name, nullptr};
+
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) return {};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t child = -1;
+    const int failed = posix_spawn(&child, "/proc/self/exe", &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    std::string answer;
+    if (failed == 0) {
+        pollfd readable{out[0], POLLIN, 0};
+        char buffer[256];
+        while (poll(&readable, 1, kOwnChoiceTimeoutMs) > 0) {
+            const ssize_t got = read(out[0], buffer, sizeof buffer);
+            if (got <= 0) break;
+            answer.append(buffer, static_cast<std::size_t>(got));
+            if (answer.size() > 4096) break;
+        }
+        kill(child, SIGKILL);  // gone already, unless it hung
+        waitpid(child, nullptr, 0);
+    }
+    close(out[0]);
+    while (!answer.empty() && (answer.back() == '\n' || answer.back() == ' ')) answer.pop_back();
+    return answer.find('\n') == std::string::npos ? answer : std::string();
+}
+
+bool AnswerOpenBlasOwnChoice() {
+    if (std::getenv(kOwnChoiceQuery) == nullptr) return false;
+    unsetenv(kOwnChoiceQuery);
+    const Blas& blas = Library(ReferenceLibrary::OpenBlas);
+    if (blas.kernel) std::printf("%s\n", blas.kernel().c_str());
+    return true;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "benchmark_run.h"
 
@@ -33,3 +34,19 @@ std::string ReferenceLibraryConfig(ReferenceLibrary library = ReferenceLibrary::
 // product. Without the library the run is refused with a notice.
 RunResult RunReferenceDgemm(RunParameters& params, ReportSink& sink,
                             ReferenceLibrary library = ReferenceLibrary::OpenBlas);
+
+// OpenBLAS reads OPENBLAS_CORETYPE and OPENBLAS_L2_SIZE when it loads: set,
+// they force its kernel choice (a machine may set them because OpenBLAS's
+// own choice misbehaves there). These are the ones the environment holds,
+// as NAME=VALUE.
+std::vector<std::string> OpenBlasForcingVariables();
+// Drops them from the environment, so that OpenBLAS, not yet loaded, picks
+// its kernel itself; returns what was dropped.
+std::vector<std::string> LetOpenBlasChoose();
+// The core OpenBLAS picks on its own here, asked of this program started
+// anew without those variables (the process itself has its copy loaded with
+// them); empty when it cannot be told.
+std::string OpenBlasOwnChoice();
+// In a process started to answer OpenBlasOwnChoice: prints the core and
+// returns true; false in any other process.
+bool AnswerOpenBlasOwnChoice();

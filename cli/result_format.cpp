@@ -6,6 +6,7 @@
 #include <optional>
 #include <set>
 
+#include "methods.h"
 #include "processor_info.h"
 
 namespace {
@@ -53,8 +54,12 @@ std::string ProgressLabel(const RunProgress& progress) {
 
 std::string RunKind(const RunProgress& progress) {
     if (progress.warmup) return Formatted("warm-up %zu", progress.round);
-    if (progress.runs_in_sample == 1) return Formatted("sample %zu", progress.round);
-    return Formatted("sample %zu (%zu runs)", progress.round, progress.runs_in_sample);
+    const std::string again =
+        progress.resized_from > 0
+            ? Formatted(", again: %zu run%s took under 10 ms", progress.resized_from, progress.resized_from == 1 ? "" : "s")
+            : std::string();
+    if (progress.runs_in_sample == 1) return Formatted("sample %zu", progress.round) + again;
+    return Formatted("sample %zu (%zu runs)", progress.round, progress.runs_in_sample) + again;
 }
 
 // "run 7" or "runs 7-9 (3)".
@@ -78,6 +83,7 @@ std::string Flags(const PointSummary& s, const PointResult& point) {
     if (s.failed_samples > 0 && s.statistics.count > 0) add("fail");
     if (s.noisy) add("noisy");
     if (s.short_samples) add("short");
+    if (s.cpu_short) add("cpu");
     if (point.interrupted) add("stop");
     return flags;
 }
@@ -102,7 +108,7 @@ const std::vector<std::string> kCsvColumns = {
     "method", "method_index", "n", "l_block", "threads", "chunk", "isa", "kernel", "warmup",
     "repeat", "completed", "failed", "best_seconds", "median_seconds", "mean_seconds",
     "stddev_seconds", "cv", "best_gflops", "median_gflops", "noisy", "short", "interrupted",
-    "check", "max_rel_diff", "problems"};
+    "check", "max_rel_diff", "problems", "cpu_share", "cpu_short"};
 
 std::string CsvField(const std::string& text) {
     if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
@@ -135,32 +141,154 @@ std::string FormatCheckLine(const RunRecord& run) {
     }
 }
 
+namespace {
+// The reference row's median seconds at the same order and thread count.
+std::optional<double> ReferenceSeconds(const std::vector<PointResult>& results, const PointResult& point) {
+    for (const PointResult& other : results) {
+        if (!other.point.reference || other.shown.n != point.shown.n || other.shown.threads != point.shown.threads) {
+            continue;
+        }
+        const PointSummary s = Summarise(other);
+        if (s.statistics.count > 0) return s.statistics.median;
+    }
+    return std::nullopt;
+}
+
+bool HasReference(const std::vector<PointResult>& results) {
+    for (const PointResult& point : results) {
+        if (point.point.reference) return true;
+    }
+    return false;
+}
+
+// The cells of one summary row: #, method, n, l_blk, thr, smp, median ms,
+// cv%, GFLOPS, best, [vs ref,] check, flags.
+std::vector<std::string> SummaryCells(const std::vector<PointResult>& results, std::size_t index,
+                                      bool reference_column) {
+    const PointResult& point = results[index];
+    const PointSummary s = Summarise(point);
+    const std::string check = s.check == "not run" ? "-" : s.check == "no reference" ? "no-ref" : s.check;
+    std::optional<double> median_ms = IfAny(s, s.statistics.median * 1e3);
+    std::optional<double> cv_percent = Cv(s);
+    if (cv_percent) *cv_percent *= 100;
+    std::vector<std::string> cells = {std::to_string(index + 1), s.method, std::to_string(point.shown.n),
+                                      std::to_string(point.shown.l_block), std::to_string(point.shown.threads),
+                                      std::to_string(s.statistics.count), Dash(median_ms, "%.4g"),
+                                      Dash(cv_percent, "%.1f"), Dash(s.median_gflops, "%.2f"),
+                                      Dash(s.best_gflops, "%.2f")};
+    if (reference_column) {
+        const std::optional<double> reference = ReferenceSeconds(results, point);
+        std::optional<double> ratio;
+        if (reference && s.statistics.count > 0 && s.statistics.median > 0) ratio = *reference / s.statistics.median;
+        cells.push_back(Dash(ratio, "%.2f"));
+    }
+    cells.push_back(check);
+    cells.push_back(Flags(s, point));
+    return cells;
+}
+
+const char* kFlagsLegend =
+    "GFLOPS: of the median sample; best: of the fastest. Flags: noisy (CV above 5%),\n"
+    "short (a sample under 10 ms), cpu (its threads got under 80% of their cores:\n"
+    "other processes took them), none or fail (all or some samples without a\n"
+    "product: no figure), stop (interrupted).\n";
+const char* kReferenceLegend = "vs ref: the reference's median time over the point's, at the same n and threads.\n";
+
+// Whether the figures are warm: every point's first run uncounted, or not.
+std::string WarmthLine(const std::vector<PointResult>& results) {
+    std::size_t warm = 0, counted_first = 0;
+    for (const PointResult& point : results) {
+        if (point.runs.empty()) continue;
+        (point.runs.front().warmup ? warm : counted_first) += 1;
+    }
+    if (counted_first == 0 && warm > 0) {
+        return "Warm: every point's first run was an uncounted warm-up, the reference's too.\n";
+    }
+    if (warm == 0 && counted_first > 0) {
+        return "Cold: each point's first run, with its first touches and thread starts, is counted (--warmup 0).\n";
+    }
+    if (counted_first == 0) return {};
+    return Formatted("Mixed: %zu point%s warmed, %zu with the first run counted.\n", warm, warm == 1 ? "" : "s",
+                     counted_first);
+}
+}  // namespace
+
+std::vector<std::string> SingleRunNotes(const RunRecord& run) {
+    if (run.result.outcome != RunOutcome::Completed || !run.result.product) return {};
+    const RunMeasurements& m = run.result.measurements;
+    const std::optional<double> gflops = GflopsAt(m.operations, m.fine_seconds);
+    std::vector<std::string> notes = {
+        Formatted("a single cold run (this process's first product); fine clock: %.4g ms", m.fine_seconds * 1e3) +
+        (gflops ? Formatted(", %.2f GFLOPS", *gflops) : std::string())};
+    constexpr double kCoarseTicks = 100;  // under this, one tick is over 1 % of DURATION
+    const double ticks = std::round(m.duration_seconds * 1e3);
+    if (ticks < 1) {
+        notes.push_back("the product took less than the 1 ms tick: DURATION 0, Performance -1");
+    } else if (ticks < kCoarseTicks) {
+        notes.push_back(Formatted("%.0f ms on a 1 ms tick: \u00b1%.0f %%", ticks, 100 / ticks));
+    }
+    return notes;
+}
+
 std::string FormatSummaryTable(const std::vector<PointResult>& results) {
     std::string text =
         "Summary: per point, samples with a figure; seconds per product on the fine clock\n";
-    const char* row = "%3s %-14s %5s %5s %3s %4s %9s %5s %7s %7s %-6s %s\n";
-    text += Formatted(row, "#", "method", "n", "l_blk", "thr", "smp", "median ms", "cv%",
-                      "GFLOPS", "best", "check", "flags");
-    std::size_t number = 0;
-    for (const PointResult& point : results) {
-        const PointSummary s = Summarise(point);
-        const std::string check = s.check == "not run" ? "-" : s.check == "no reference" ? "no-ref" : s.check;
-        std::optional<double> median_ms = IfAny(s, s.statistics.median * 1e3);
-        std::optional<double> cv_percent = Cv(s);
-        if (cv_percent) *cv_percent *= 100;
-        text += Formatted(row, std::to_string(++number).c_str(), s.method.c_str(),
-                          std::to_string(point.shown.n).c_str(),
-                          std::to_string(point.shown.l_block).c_str(),
-                          std::to_string(point.shown.threads).c_str(),
-                          std::to_string(s.statistics.count).c_str(),
-                          Dash(median_ms, "%.4g").c_str(), Dash(cv_percent, "%.1f").c_str(),
-                          Dash(s.median_gflops, "%.2f").c_str(), Dash(s.best_gflops, "%.2f").c_str(),
-                          check.c_str(), Flags(s, point).c_str());
-    }
-    text += "GFLOPS: of the median sample; best: of the fastest. Flags: noisy (CV above 5%),\n"
-            "short (a sample under 10 ms), none or fail (all or some samples without a\n"
-            "product: no figure), stop (interrupted).\n";
+    const bool reference = HasReference(results);
+    std::vector<std::string> header = {"#", "method", "n", "l_blk", "thr", "smp", "median ms", "cv%", "GFLOPS", "best"};
+    if (reference) header.push_back("vs ref");
+    header.push_back("check");
+    header.push_back("flags");
+    // Widths of every column but the last, negative for left-aligned.
+    std::vector<int> widths = {3, -14, 5, 5, 3, 4, 9, 5, 7, 7};
+    if (reference) widths.push_back(6);
+    widths.push_back(-6);
+    const auto row = [&widths](const std::vector<std::string>& cells) {
+        std::string line;
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+            if (i + 1 == cells.size()) {
+                line += cells[i];
+            } else {
+                line += Formatted("%*s ", widths[i], cells[i].c_str());
+            }
+        }
+        return line + "\n";
+    };
+    text += row(header);
+    for (std::size_t i = 0; i < results.size(); ++i) text += row(SummaryCells(results, i, reference));
+    text += kFlagsLegend;
+    if (reference) text += kReferenceLegend;
+    text += WarmthLine(results);
     return text + KernelLines(results) + FormatProblems(results);
+}
+
+std::string FormatMarkdownSummary(const RunContext& context, const std::vector<PointResult>& results) {
+    const bool reference = HasReference(results);
+    std::vector<std::string> header = {"#", "method", "n", "l_block", "threads", "samples", "median ms", "CV %",
+                                       "GFLOPS", "best"};
+    if (reference) header.push_back("vs ref");
+    header.push_back("check");
+    header.push_back("flags");
+    const auto row = [](const std::vector<std::string>& cells) {
+        std::string line = "|";
+        for (const std::string& cell : cells) {
+            std::string escaped;
+            for (const char c : cell) escaped += c == '|' ? std::string("\\|") : std::string(1, c);
+            line += " " + escaped + " |";
+        }
+        return line + "\n";
+    };
+    std::string text = row(header) + "|";
+    for (std::size_t i = 0; i < header.size(); ++i) text += i < 2 ? "---|" : "---:|";
+    text += "\n";
+    for (std::size_t i = 0; i < results.size(); ++i) text += row(SummaryCells(results, i, reference));
+    text += "\n" + std::string(kFlagsLegend);
+    if (reference) text += kReferenceLegend;
+    text += WarmthLine(results);
+    const std::string kernels = KernelLines(results);
+    if (!kernels.empty()) text += "\n" + kernels;
+    text += "\n" + FormatProblems(results);
+    text += "\n<details><summary>Context</summary>\n\n```\n" + FormatContextText(context) + "```\n\n</details>\n";
+    return text;
 }
 
 std::string FormatProblems(const std::vector<PointResult>& results) {
@@ -196,7 +324,7 @@ std::string FormatCsvRow(const PointResult& point, std::int32_t warmup, std::int
         std::to_string(point.shown.l_block),
         std::to_string(point.shown.threads),
         std::to_string(point.shown.chunk),
-        s.isa_level ? IsaLevelName(*s.isa_level) : "",
+        s.isa_level ? VectorPackInstructionSet(*s.isa_level) : "",
         s.kernel_form,
         std::to_string(warmup),
         std::to_string(repeat),
@@ -215,6 +343,8 @@ std::string FormatCsvRow(const PointResult& point, std::int32_t warmup, std::int
         s.check,
         Plain(s.check_difference),
         ProblemsOf(point),
+        Plain(s.cpu_share),
+        Flag(s.cpu_short),
     };
     std::string csv;
     for (std::size_t i = 0; i < fields.size(); ++i) csv += (i ? "," : "") + CsvField(fields[i]);
@@ -244,6 +374,8 @@ nlohmann::json ResultJson(const PointResult& point, std::int32_t warmup, std::in
     json seconds = json::array(), ticks = json::array();
     for (const double v : s.seconds) seconds.push_back(*SixDigits(v));
     for (const double v : s.tick_seconds) ticks.push_back(*SixDigits(v));
+    json cpu = json::array();
+    for (const double v : s.cpu_seconds) cpu.push_back(*SixDigits(v));
     return {
         {"method", s.method},
         {"method_index", point.point.reference ? json(nullptr) : json(point.shown.method)},
@@ -254,7 +386,8 @@ nlohmann::json ResultJson(const PointResult& point, std::int32_t warmup, std::in
         {"asked", {{"n", point.point.params.n}, {"l_block", point.point.params.l_block},
                    {"threads", point.point.params.threads}}},
         {"isa_level", s.isa_level ? json(*s.isa_level) : json(nullptr)},
-        {"isa", s.isa_level ? json(IsaLevelName(*s.isa_level)) : json(nullptr)},
+        {"isa", s.isa_level ? json(VectorPackInstructionSet(*s.isa_level)) : json(nullptr)},
+        {"first_call_counted", warmup == 0},
         {"kernel", s.kernel_form},
         {"warmup", warmup},
         {"repeat", repeat},
@@ -274,6 +407,9 @@ nlohmann::json ResultJson(const PointResult& point, std::int32_t warmup, std::in
         {"median_gflops", number(s.median_gflops)},
         {"noisy", s.noisy},
         {"short", s.short_samples},
+        {"cpu_seconds", cpu},
+        {"cpu_share", number(s.cpu_share)},
+        {"cpu_short", s.cpu_short},
         {"interrupted", point.interrupted},
         {"check", s.check},
         {"max_rel_diff", number(s.check_difference)},

@@ -28,9 +28,19 @@ std::string FormatProgressLine(const RunProgress& progress, double elapsed_secon
 // run had no check.
 std::string FormatCheckLine(const RunRecord& run);
 
-// The table of one row per point (at most 100 columns), the kernels that ran,
-// the flags' meaning, then the problem list.
+// What standard error adds after a single plain run that gave a product:
+// that it was one cold product, the fine clock's time and GFLOPS, and how
+// coarse the report's millisecond tick is when DURATION is under 100 ticks
+// ("47 ms on a 1 ms tick: ±2 %").
+std::vector<std::string> SingleRunNotes(const RunRecord& run);
+
+// The table of one row per point (at most 100 columns; 107 with a reference
+// row, whose ratio takes a column), the kernels that ran, the flags'
+// meaning, then the problem list.
 std::string FormatSummaryTable(const std::vector<PointResult>& results);
+// The same summary as a Markdown table, to paste into an issue or a report,
+// with the context below it in a collapsed block.
+std::string FormatMarkdownSummary(const RunContext& context, const std::vector<PointResult>& results);
 // "Runs without a figure, with a notice or a check failure:" and one line per
 // such run (consecutive runs with the same problem as one line), or a line
 // saying there was none.

@@ -83,6 +83,7 @@ bool RunsOnOneThread(std::int32_t method) {
 }
 
 std::vector<std::int32_t> PlannedMethods(const CliOptions& options) {
+    if (!options.methods.empty()) return options.methods;
     if (!options.all_methods) return {options.params.method};
     std::vector<std::int32_t> methods;
     for (std::int32_t m = 0; m < kMethodCount; ++m) methods.push_back(m);
@@ -154,8 +155,10 @@ Plan ExpandPlan(const CliOptions& options) {
             point.params.threads = thread_counts[t];
             for (const std::int32_t method : PlannedMethods(options)) {
                 point.params.method = method;
-                if (thread_sweep && RunsOnOneThread(method)) {
-                    if (t > 0) continue;
+                // A single-thread method runs (and is labelled) on one thread;
+                // in a thread sweep once.
+                if (RunsOnOneThread(method)) {
+                    if (thread_sweep && t > 0) continue;
                     point.params.threads = 1;
                 }
                 added = AddPoint(plan, point) || added;

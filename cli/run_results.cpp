@@ -62,7 +62,7 @@ void DescribeKernel(const PointResult& point, PointSummary& summary) {
 
 struct SampleTotals {
     std::size_t runs = 0;
-    double fine = 0, tick = 0;
+    double fine = 0, tick = 0, cpu = 0;
     bool figure = true;
 };
 
@@ -75,6 +75,7 @@ std::vector<SampleTotals> CountedSamples(const PointResult& point) {
         ++s.runs;
         s.fine += run.result.measurements.fine_seconds;
         s.tick += run.result.measurements.duration_seconds;
+        s.cpu += run.result.measurements.cpu_seconds;
         s.figure = s.figure && GaveProduct(run);
     }
     return samples;
@@ -138,7 +139,7 @@ const char* CheckVerdictName(CheckVerdict verdict) {
     }
 }
 
-PointSummary Summarise(const PointResult& point) {
+PointSummary Summarise(const PointResult& point, std::int32_t cores) {
     PointSummary summary;
     summary.method = PointMethodKey(point.point);
     for (const RunRecord& run : point.runs) summary.problem = summary.problem || HasProblem(run);
@@ -152,6 +153,19 @@ PointSummary Summarise(const PointResult& point) {
         summary.tick_seconds.push_back(sample.tick / static_cast<double>(sample.runs));
         summary.runs_per_sample.push_back(sample.runs);
         summary.short_samples = summary.short_samples || sample.fine < kMinSampleSeconds;
+        if (sample.cpu > 0) summary.cpu_seconds.push_back(sample.cpu / static_cast<double>(sample.runs));
+    }
+    // Every sample with a figure has its CPU time where the CPU clock ran.
+    if (!summary.cpu_seconds.empty() && summary.cpu_seconds.size() == summary.seconds.size()) {
+        const std::int32_t usable = std::max(1, std::min(point.shown.threads, cores > 0 ? cores : UsableCores()));
+        std::vector<double> shares;
+        for (std::size_t i = 0; i < summary.seconds.size(); ++i) {
+            if (summary.seconds[i] > 0) shares.push_back(summary.cpu_seconds[i] / summary.seconds[i] / usable);
+        }
+        if (!shares.empty()) {
+            summary.cpu_share = Describe(shares).median;
+            summary.cpu_short = *summary.cpu_share < kCpuShortShare;
+        }
     }
     summary.statistics = Describe(summary.seconds);
     summary.noisy = summary.statistics.count >= 2 && summary.statistics.cv > kNoisyCv;

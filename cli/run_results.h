@@ -31,6 +31,11 @@ struct PointResult {
     bool interrupted = false;     // a stop request ended it early
 };
 
+// A point whose samples got less CPU time than this share of their wall
+// time on every thread they could run (the point's threads, at most the
+// cores this process may use) is flagged: other processes, or the
+// hypervisor, took its cores.
+constexpr double kCpuShortShare = 0.8;
 // A coefficient of variation above this marks a point noisy.
 constexpr double kNoisyCv = 0.05;
 // A sample this short is flagged; a timed plan batches runs up to it.
@@ -76,10 +81,14 @@ struct PointSummary {
     std::optional<double> check_difference;  // the largest over the checked runs
     bool noisy = false;                  // CV above kNoisyCv over two samples or more
     bool short_samples = false;          // a sample with a figure below kMinSampleSeconds
+    std::vector<double> cpu_seconds;     // process CPU time per product, beside `seconds`
+    std::optional<double> cpu_share;     // median of CPU / (wall x threads it could run)
+    bool cpu_short = false;              // cpu_share below kCpuShortShare
     bool problem = false;                // some run (warm-up or counted) has a problem
 };
 
-PointSummary Summarise(const PointResult& point);
+// `cores`: the cores this process may run on (0: ask the system).
+PointSummary Summarise(const PointResult& point, std::int32_t cores = 0);
 
 bool AnyProblem(const std::vector<PointResult>& results);
 // Whether some counted sample of the results gave a figure.

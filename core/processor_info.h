@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <vector>
 
 // IsaLevel values: which path the vectorised method takes and how the report
@@ -41,6 +43,37 @@ struct ProcessorInfo {
 // The snapshot built during static initialisation.
 const ProcessorInfo& TheProcessorInfo();
 
+// cpuid of a leaf and sub-leaf, standard (0 on) or extended (0x80000000 on),
+// zeros beyond the highest leaf of its range. The functions below take one
+// so that tests can describe any processor.
+using CpuidFunction = std::function<CpuidRecord(std::uint32_t leaf, std::uint32_t subleaf)>;
+// This processor's.
+CpuidRecord QueryCpuid(std::uint32_t leaf, std::uint32_t subleaf);
+
+// Who made the processor and which one it is, as leaves 0 and 1 give them:
+// the family adds the extended family when the base family is 0xF, and the
+// model takes the extended model as its high digit when the base family is
+// 6 or 0xF (the rules of Intel's and AMD's manuals).
+struct ProcessorIdentity {
+    std::string vendor = "unknown";  // "GenuineIntel", "AuthenticAMD", ...
+    std::int32_t family = -1;        // -1 without leaf 1
+    std::int32_t model = -1;
+    std::int32_t stepping = -1;
+};
+ProcessorIdentity IdentifyProcessor(const CpuidFunction& cpuid);
+
+enum class CacheKind { Data, Instruction, Unified };
+struct CpuidCache {
+    std::int32_t level = 0;
+    CacheKind kind = CacheKind::Unified;
+    std::uint64_t bytes = 0;
+};
+// The caches of one core as cpuid describes them: the deterministic cache
+// parameters (leaf 4; on AMD and Hygon leaf 0x8000001D, with topology
+// extensions), else AMD's older reports (L1 in 0x80000005, L2 and L3 in
+// 0x80000006, L2 alone from other vendors). Empty when cpuid tells nothing.
+std::vector<CpuidCache> CachesFromCpuid(const CpuidFunction& cpuid);
+
 // SSE2 (leaf 1 EDX bit 26) gives 0, AVX (leaf 1 ECX bit 28) 1, AVX2 (leaf 7
 // EBX bit 5) 2, each test overriding the one before; AVX levels need the
 // operating system's AVX state. The result is then lowered to the cap.
@@ -57,3 +90,7 @@ std::int32_t SupportedIsaLevel();
 
 // "SSE2", "AVX" or "AVX+FMA3".
 const char* IsaLevelName(std::int32_t isa_level);
+
+// The cores this process may run on (its CPU affinity; the online cores
+// where that cannot be read), at least 1.
+std::int32_t UsableCores();

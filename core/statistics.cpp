@@ -134,3 +134,27 @@ RankTest MannWhitneyU(const std::vector<double>& a, const std::vector<double>& b
                               : NormalTwoSidedP(test.u, m, n, ranking.tie_term);
     return test;
 }
+
+double SmallestRankTestP(std::size_t m, std::size_t n) {
+    if (m == 0 || n == 0) return 1;
+    // U = 0: every value of the first sample below every value of the second.
+    return m + n <= kExactRankTestLimit ? ExactTwoSidedP(0, m, n) : NormalTwoSidedP(0, m, n, 0);
+}
+
+std::size_t RankTestRunsNeeded(double significance) {
+    if (!(significance > 0)) return 0;
+    // The smallest p falls as the counts grow, to 0 once erfc underflows.
+    std::size_t k = 1;
+    while (!(SmallestRankTestP(k, k) < significance)) ++k;
+    return k;
+}
+
+double GeometricMean(const std::vector<double>& values) {
+    if (values.empty()) return std::numeric_limits<double>::quiet_NaN();
+    double logs = 0;
+    for (const double value : values) {
+        if (!(value > 0) || !std::isfinite(value)) return std::numeric_limits<double>::quiet_NaN();
+        logs += std::log(value);
+    }
+    return std::exp(logs / static_cast<double>(values.size()));
+}

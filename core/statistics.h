@@ -1,6 +1,6 @@
-// Descriptive statistics of timing samples and the two-sided Mann-Whitney U
-// test of whether two samples come from the same distribution. Pure functions;
-// values must not be NaN.
+// Descriptive statistics of timing samples, the two-sided Mann-Whitney U
+// test of whether two samples come from the same distribution, and the
+// geometric mean of ratios. Pure functions; values must not be NaN.
 #pragma once
 
 #include <cstddef>
@@ -31,3 +31,19 @@ struct RankTest {
 RankTest MannWhitneyU(const std::vector<double>& a, const std::vector<double>& b);
 
 constexpr std::size_t kExactRankTestLimit = 40;
+
+// The smallest p MannWhitneyU gives for samples of m and n values: the two
+// fully apart, without ties (2 / C(m + n, m) under the exact distribution).
+// When it is not below the significance level, no samples of these sizes can
+// differ significantly. Ties can take the normal approximation lower, but at
+// such sizes it is too rough to be trusted there. 1 when m or n is 0.
+double SmallestRankTestP(std::size_t m, std::size_t n);
+
+// The smallest k for which k values against k can give p below
+// `significance`; 0 when no count can (significance not above 0).
+std::size_t RankTestRunsNeeded(double significance);
+
+// The n-th root of the product of n values, the mean of ratios that treats a
+// halving and a doubling alike; NaN when empty or some value is not positive
+// and finite.
+double GeometricMean(const std::vector<double>& values);

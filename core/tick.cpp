@@ -1,5 +1,7 @@
 #include "tick.h"
 
+#include <time.h>
+
 #include <chrono>
 #include <mutex>
 #include <utility>
@@ -11,6 +13,11 @@ std::function<double()>& TickOverride() {
 }
 
 std::function<double()>& FineOverride() {
+    static std::function<double()> source;
+    return source;
+}
+
+std::function<double()>& CpuOverride() {
     static std::function<double()> source;
     return source;
 }
@@ -42,6 +49,13 @@ double FineSeconds() {
     const std::chrono::duration<double> since_start =
         std::chrono::steady_clock::now().time_since_epoch();
     return since_start.count();
+}
+
+double ProcessCpuSeconds() {
+    if (const auto& source = CpuOverride()) return source();
+    timespec now{};
+    if (clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now) != 0) return 0;
+    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
 }
 
 double RunTickMilliseconds() {
@@ -82,6 +96,8 @@ void OverrideTickSource(std::function<double()> source) {
     std::lock_guard<std::mutex> lock(Pauses().mutex);
     Pauses().paused_tick = 0;
 }
+
+void OverrideCpuSource(std::function<double()> source) { CpuOverride() = std::move(source); }
 
 void OverrideFineSource(std::function<double()> source) {
     FineOverride() = std::move(source);

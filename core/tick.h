@@ -3,7 +3,7 @@
 // still while the user is being waited for (a notice that waits for an
 // answer): the run clocks are the raw clocks less the time spent in pauses,
 // a pause in progress included, so a timed span never contains the user's
-// time. Both clocks are replaceable for tests.
+// time. All clocks are replaceable for tests.
 #pragma once
 
 #include <functional>
@@ -17,6 +17,11 @@ double FineSeconds();
 // two readings of the same clock.
 double RunTickMilliseconds();
 double RunFineSeconds();
+
+// CPU time of the whole process (all its threads, user and system), in
+// seconds: beside a timed span it shows whether the threads had their
+// cores or other processes took them.
+double ProcessCpuSeconds();
 
 // Stops the run clocks from construction to destruction. Pauses may nest and
 // may come from any thread; the clocks run again when the last one ends.
@@ -32,4 +37,5 @@ namespace tick_testing {
 // Replace the clocks (for runs of a known duration); empty restores them.
 void OverrideTickSource(std::function<double()> source);
 void OverrideFineSource(std::function<double()> source);
+void OverrideCpuSource(std::function<double()> source);
 }  // namespace tick_testing

@@ -295,6 +295,11 @@ bool CapVectorPackIsa(VectorIsaCap cap) {
     return true;
 }
 
+std::string VectorPackInstructionSet(std::int32_t isa_level) {
+    if (isa_level == kIsaSse2) return "SSE2";
+    return TAVREL_AVX_8X4_FormBits() == 512 ? "AVX-512" : "AVX";
+}
+
 std::string VectorPackKernelForm(std::int32_t isa_level) {
     if (isa_level == kIsaSse2) return "SSE2 4x4 (Tavrel)";
     return TAVREL_AVX_8X4_FormBits() == 512 ? "AVX-512 24x8 (Tavrel_8x4)" : "AVX 8x4 (Tavrel_8x4)";

@@ -200,6 +200,7 @@ RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buff
     const std::uint64_t failures_before = FailureNoticeCount();
     m.start_tick = RunTickMilliseconds();
     const double start_fine = RunFineSeconds();
+    const double start_cpu = ProcessCpuSeconds();
     m.operations = 0;
     NormaliseThreading(p.n, p.threads, p.chunk);
     if (p.method == kMethodBlockPack2x2 && !AllocateScratchRows(p.l_block, buffers)) {
@@ -219,6 +220,7 @@ RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buff
     m.operations = 2.0 * static_cast<double>(p.n) * p.n * p.n;
     m.duration_seconds = (RunTickMilliseconds() - m.start_tick) * 0.001;
     m.fine_seconds = RunFineSeconds() - start_fine;
+    m.cpu_seconds = ProcessCpuSeconds() - start_cpu;
     result.product = FailureNoticeCount() == failures_before;
 
     if (p.check && !StopRequested() && !result.product) {

@@ -46,6 +46,7 @@ struct RunMeasurements {
     double start_tick = 0;
     double duration_seconds = 0;  // from the millisecond tick
     double fine_seconds = 0;      // the same span on the fine clock
+    double cpu_seconds = 0;       // the process's CPU time over the span, all threads
     double operations = 0;
     double mflops = 0;  // -1 when the duration is not greater than 0
 };

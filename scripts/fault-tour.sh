@@ -205,6 +205,48 @@ if ! survived 0 1 2; then row "$K" "--output onto a FIFO with a reader" "$REASON
 elif [[ ! -p $W/fifo ]]; then row "$K" "--output onto a FIFO with a reader" "exit $STATUS, the FIFO was replaced by a regular file; the reader got $(wc -c <"$W/fifo.got") bytes" failed
 else row "$K" "--output onto a FIFO with a reader" "exit $STATUS, FIFO kept; the reader got $(wc -c <"$W/fifo.got") bytes"; fi
 
+# ---- results files ------------------------------------------------------------
+K="output"
+# out_case WHAT WANT_STATUS CHECK -- COMMAND...: runs COMMAND (a shell text, $B the
+# binary, $D a fresh directory); CHECK is a shell test on $D that must hold after.
+out_case() {
+    local what=$1 want=$2 check=$3 D; D=$(mktemp -d "$W/out.XXXXXX"); shift 3
+    ( cd "$D" && B=$CLI D=$D timeout -s KILL 60 bash -c "$*" ) >"$OUT" 2>"$ERR"
+    STATUS=$?
+    if ! survived $want; then row "$K" "$what" "$REASON" failed
+    elif ! ( cd "$D" && D=$D bash -c "$check" ) 2>/dev/null; then row "$K" "$what" "exit $STATUS, but not: $check" failed
+    elif compgen -G "$D/*.partial-*" >/dev/null; then row "$K" "$what" "exit $STATUS, left a temporary file behind" failed
+    else row "$K" "$what" "exit $STATUS; $check"; fi
+}
+out_case "-n 64 --format json 2>&- --output F (standard error closed)" 0 'python3 -c "import json; json.load(open(\"r.json\"))"' \
+    '$B -n 64 --format json --output r.json 2>&-'
+out_case "SIGINT before any figure (--method 0 -n 2816 --output F, F existed)" 130 '[[ $(cat r.json) == old ]]' \
+    'echo old >r.json; $B --method 0 -n 2816 --format json --output r.json & sleep 1; kill -INT $!; wait $!'
+# A script's background command ignores SIGQUIT (and SIGINT) unless given back.
+for sig in USR1 QUIT ALRM; do
+    out_case "SIG$sig during --method 0 -n 2816 --output F (F existed)" "$((128 + $(kill -l $sig)))" '[[ $(cat r.csv) == old ]]' \
+        "ulimit -c 0; echo old >r.csv; env --default-signal=$sig \$B --method 0 -n 2816 --format csv --output r.csv & sleep 1; kill -$sig \$!; wait \$!"
+done
+out_case "--output into a missing directory names it" 2 "grep -q 'cannot create a file in' $ERR" \
+    '$B -n 64 --output "$D/missing/x.json"'
+out_case "--output onto a FIFO without a reader, one SIGTERM" 130 '[[ -p p ]]' \
+    'mkfifo p; $B -n 32 --output p & sleep 1; kill -TERM $!; wait $!'
+out_case "--compare /dev/zero /dev/zero (endless input)" 2 true '$B --compare /dev/zero /dev/zero'
+out_case "--compare <(yes ' ') /dev/null" 2 true "\$B --compare <(yes ' ') /dev/null"
+if ((EUID == 0)) && command -v setpriv >/dev/null && command -v unshare >/dev/null; then
+    out_case "as nobody, F of root in a sticky directory (rename refused: written in place)" 0 \
+        'python3 -c "import json; json.load(open(\"r.json\"))" && [[ $(stat -c %U r.json) == root ]]' \
+        'chmod 711 "$D/.."; chmod 1777 .; echo old >r.json; chmod 666 r.json; setpriv --reuid=nobody --regid=nogroup --clear-groups $B -n 64 --format json --output r.json'
+    out_case "root replaces a nobody:nogroup 640 file (owner, group and mode kept)" 0 '[[ $(stat -c "%U:%G %a" r.json) == "nobody:nogroup 640" ]]' \
+        'echo old >r.json; chown nobody:nogroup r.json; chmod 640 r.json; $B -n 64 --format json --output r.json'
+    out_case "F bind-mounted (a mount point: written in place)" 0 '[[ $(head -c1 src) == "{" ]]' \
+        'echo a >src; echo b >r.json; unshare -m sh -c "mount --bind src r.json && $B -n 64 --format json --output r.json"'
+    out_case "full file system (64 KiB tmpfs)" 1 "[[ \$(cat r.keep) == old ]] && grep -q 'No space left on device' $ERR" \
+        'mkdir fs; unshare -m sh -c "mount -t tmpfs -o size=64k tmpfs fs && echo old >fs/r.json && { dd if=/dev/zero of=fs/fill bs=4k 2>/dev/null; true; } && $B -n 64 --format json --output fs/r.json; s=\$?; cat fs/r.json >r.keep; exit \$s"'
+else
+    STATUS=-; row "$K" "sticky directory, owner kept, bind mount, full disk" "skipped: needs root, setpriv and unshare"
+fi
+
 # ---- memory limits ----------------------------------------------------------
 K="memory limit"
 expect "$K" "ulimit -v 200000; -n 40 --method 1 --threads 128" 1 "Alloc Error" 200000 -n 40 --method 1 --threads 128

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "kernel_form.h"
+#include "methods.h"
 #include "result_format.h"
 #include "run_context.h"
 #include "support/cli_process.h"
@@ -137,7 +138,7 @@ TEST(ResultJson, HoldsContextAndEveryPoint) {
     EXPECT_EQ(classic["problems"], json::array());
 
     const json& vector = results[1];
-    EXPECT_EQ(vector["isa"], "AVX");
+    EXPECT_EQ(vector["isa"], VectorPackInstructionSet(1));  // what the kernel form uses: no FMA claimed
     EXPECT_EQ(vector["kernel"], KernelFormName(4, 1));
     EXPECT_TRUE(vector["cv"].is_null());  // one sample
     EXPECT_EQ(vector["product"], true);   // a notice alone still gives a figure
@@ -186,11 +187,11 @@ TEST(ResultCsv, OneQuotedRowPerPoint) {
         {"stddev_seconds", "0.00152753"}, {"cv", "0.458258"}, {"best_gflops", "2.09715"},
         {"median_gflops", "1.3981"}, {"noisy", "true"}, {"short", "true"}, {"interrupted", "false"},
         {"check", "not run"},
-        {"max_rel_diff", ""}, {"problems", ""}};
+        {"max_rel_diff", ""}, {"problems", ""}, {"cpu_share", ""}, {"cpu_short", "false"}};
     ASSERT_EQ(classic.size(), kCsvColumns.size());
     for (const auto& [column, value] : classic) EXPECT_EQ(Column(rows, column)[0], value) << column;
 
-    EXPECT_EQ(Column(rows, "isa")[1], "AVX");
+    EXPECT_EQ(Column(rows, "isa")[1], VectorPackInstructionSet(1));
     EXPECT_EQ(Column(rows, "stddev_seconds")[1], "");  // one sample: no spread
     EXPECT_EQ(Column(rows, "problems")[1], "run 5: notice \"Conflict between N and \"lbv\", or lbh\"");
     EXPECT_EQ(Column(rows, "problems")[2], "run 6: notice \"Alloc Error\"; run not completed");
@@ -226,8 +227,57 @@ TEST(ResultText, SummaryTableAndProblemList) {
               std::string::npos);
     EXPECT_NE(table.find("  runs 7-8 (2) (row 4: hp, n 128, l_block 64, threads 1): notice \"TBB does not support\"; no product\n"),
               std::string::npos);
+    // The classic point's first run is a warm-up, the others' are counted.
+    EXPECT_NE(table.find("Mixed: 1 point warmed, 3 with the first run counted.\n"), std::string::npos) << table;
+    EXPECT_NE(FormatSummaryTable({SampleResults()[0]}).find("Warm: every point's first run was an uncounted warm-up"),
+              std::string::npos);
+    EXPECT_NE(FormatSummaryTable({SampleResults()[1]}).find("Cold: each point's first run"), std::string::npos);
     const std::vector<PointResult> clean = {SampleResults()[0]};
     EXPECT_EQ(FormatProblems(clean), "All 4 runs computed their product without notice or check failure.\n");
+}
+
+// With a reference row each point gets its ratio to the reference at the
+// same order and threads; the Markdown form is the same table, one row per
+// point, with the context below it.
+TEST(ResultText, ReferenceRatioAndMarkdownTable) {
+    std::vector<PointResult> results = SampleResults();
+    PointResult reference = Point(0, 128, {Completed(9, 1, 0.0015)});
+    reference.point.reference = true;
+    results.push_back(reference);
+    const std::string table = FormatSummaryTable(results);
+    EXPECT_TRUE(HasRow(table, {"1", "classic", "128", "64", "1", "3", "3", "45.8", "1.40", "2.10", "0.50", "-",
+                               "noisy short"}))
+        << table;
+    EXPECT_TRUE(HasRow(table, {"3", "hp", "128", "64", "1", "0", "-", "-", "-", "-", "-", "-", "none"})) << table;
+    EXPECT_NE(table.find("vs ref: the reference's median time"), std::string::npos);
+    EXPECT_EQ(FormatSummaryTable(SampleResults()).find("vs ref"), std::string::npos);
+
+    const std::string markdown = FormatMarkdownSummary(SampleContext(), results);
+    std::vector<std::vector<std::string>> rows;
+    for (const std::string& line : Lines(markdown)) {
+        if (line.empty() || line[0] != '|') continue;
+        std::vector<std::string> cells;
+        std::string cell;
+        for (std::size_t i = 1; i < line.size(); ++i) {
+            if (line[i] == '|' && line[i - 1] != '\\') {
+                cells.push_back(cell.substr(cell.find_first_not_of(' '), cell.find_last_not_of(' ') - cell.find_first_not_of(' ') + 1));
+                cell.clear();
+            } else {
+                cell += line[i];
+            }
+        }
+        rows.push_back(cells);
+    }
+    ASSERT_EQ(rows.size(), 2 + results.size());  // header, alignment row, one per point
+    for (const auto& row : rows) EXPECT_EQ(row.size(), rows[0].size());
+    EXPECT_EQ(rows[0][10], "vs ref");
+    EXPECT_EQ(rows[1][2], "---:");
+    EXPECT_EQ(rows[2][1], "classic");
+    EXPECT_EQ(rows[2][10], "0.50");
+    EXPECT_EQ(rows.back()[1], "openblas");
+    EXPECT_EQ(rows.back()[10], "1.00");
+    EXPECT_NE(markdown.find("<details><summary>Context</summary>"), std::string::npos);
+    EXPECT_NE(markdown.find("Test \"CPU\""), std::string::npos);
 }
 
 // The widest rows: the largest n and thread count with a median of minutes
@@ -253,6 +303,23 @@ TEST(ResultText, SummaryTableFitsInOneHundredColumns) {
     for (const std::string& line : Lines(table.substr(0, table.find("Runs without a figure")))) {
         EXPECT_LE(line.size(), 100u) << line;
     }
+}
+
+// A single run's notes: what it was, the fine clock's figure, and how much
+// the report's millisecond tick can be off.
+TEST(ResultText, ASingleRunAdmitsItsTick) {
+    RunRecord run = Completed(1, 1, 0.04683);
+    run.result.measurements.duration_seconds = 0.047;
+    run.result.measurements.operations = 2.0 * 880 * 880 * 880;
+    EXPECT_EQ(SingleRunNotes(run),
+              (std::vector<std::string>{"a single cold run (this process's first product); fine clock: 46.83 ms, 29.10 GFLOPS",
+                                        "47 ms on a 1 ms tick: \u00b12 %"}));
+    run.result.measurements.duration_seconds = 0.100;
+    EXPECT_EQ(SingleRunNotes(run).size(), 1u);  // 100 ticks and more: within 1 %
+    run.result.measurements.duration_seconds = 0;
+    EXPECT_EQ(SingleRunNotes(run).back(), "the product took less than the 1 ms tick: DURATION 0, Performance -1");
+    run.result.product = false;
+    EXPECT_TRUE(SingleRunNotes(run).empty());
 }
 
 TEST(ResultText, HeaderProgressAndCheckLines) {

@@ -2,11 +2,16 @@
 // summaries, without the binary.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <cmath>
 #include <memory>
 #include <set>
 
+#include "load_check.h"
 #include "plan_runner.h"
 #include "run_plan.h"
 #include "run_results.h"
@@ -162,7 +167,15 @@ TEST(Plan, SizesThenThreadsThenMethodsThenReference) {
     ASSERT_EQ(single.points.size(), 1u);
     EXPECT_EQ(single.points[0].params.method, 3);
     EXPECT_EQ(single.points[0].params.n, 90);  // as asked; the run normalises it
-    EXPECT_EQ(single.points[0].params.threads, 2);  // no list: the thread count is kept
+    EXPECT_EQ(single.points[0].params.threads, 1);  // a single-thread method is labelled as it runs
+
+    // Several methods in turn, in the order given.
+    const Plan two = ExpandPlan(Options({"--method", "vector-pack,3", "-n", "64", "--threads", "2"}));
+    EXPECT_EQ(Described(two), (Strings{"m4 n64 t2", "m3 n64 t1"}));
+    EXPECT_TRUE(IsMultiRun(Options({"--method", "3,4"}), two));
+    for (const char* bad : {"3,3", "3,", ",4", "3;4", "3,9"}) {
+        EXPECT_NE(ParseCommandLine({"--method", bad}, VectorIsaCap::Avx2).error, "") << bad;
+    }
 }
 
 TEST(Plan, SingleThreadMethodsRunOnceUnderAThreadList) {
@@ -281,6 +294,35 @@ TEST(PointStatistics, SummaryOfHandMadeSamples) {
     EXPECT_FALSE(failed.best_gflops);
     EXPECT_FALSE(failed.median_gflops);
     EXPECT_FALSE(failed.noisy);
+}
+
+// CPU time beside wall time: a point whose threads got under 80 % of the
+// cores they could run on is flagged; threads beyond the usable cores do
+// not raise what is expected; without a CPU clock nothing is claimed.
+TEST(PointStatistics, CpuTimeShowsWhetherTheThreadsHadTheirCores) {
+    const auto point = [](std::int32_t threads, double cpu_per_second) {
+        std::vector<RunRecord> runs;
+        for (std::size_t i = 1; i <= 3; ++i) {
+            runs.push_back(Record(i, 0.02));
+            runs.back().result.measurements.cpu_seconds = 0.02 * cpu_per_second;
+        }
+        PointResult p = PointOf(runs);
+        p.shown.threads = threads;
+        return p;
+    };
+    const PointSummary full = Summarise(point(2, 1.96), 2);
+    ASSERT_TRUE(full.cpu_share.has_value());
+    EXPECT_NEAR(*full.cpu_share, 0.98, 1e-12);
+    EXPECT_FALSE(full.cpu_short);
+    const PointSummary taken = Summarise(point(2, 1.2), 2);
+    EXPECT_NEAR(*taken.cpu_share, 0.6, 1e-12);
+    EXPECT_TRUE(taken.cpu_short);
+    EXPECT_FALSE(Summarise(point(8, 1.9), 2).cpu_short);   // 8 threads on 2 cores
+    EXPECT_TRUE(Summarise(point(1, 0.5), 16).cpu_short);   // one thread, half its core
+    EXPECT_EQ(full.cpu_seconds.size(), 3u);
+    const PointSummary no_clock = Summarise(PointWithSamples({0.02, 0.02}), 2);
+    EXPECT_FALSE(no_clock.cpu_share.has_value());
+    EXPECT_FALSE(no_clock.cpu_short);
 }
 
 TEST(PointStatistics, NoisyAboveFivePercentOverTwoSamplesOrMore) {
@@ -420,6 +462,33 @@ TEST(PlanRunner, BatchesShortRunsIntoSamplesOfTenMilliseconds) {
     EXPECT_TRUE(single.short_samples);
 }
 
+// A cold first call (25 ms, then 0.4 ms a run) is a warm-up: it is never
+// counted, and it sizes the first batch, so no try shorter than 10 ms
+// becomes a sample either.
+TEST(PlanRunner, TheWarmUpIsNeverCountedAndSizesTheFirstSample) {
+    PlanHooks hooks;
+    hooks.run = Scripted([](std::size_t k) { return k == 0 ? 0.025 : 0.0004; });
+    std::vector<std::size_t> sizes;
+    hooks.before_run = [&](const RunProgress& p) {
+        if (p.first_of_sample && !p.warmup) sizes.push_back(p.runs_in_sample);
+    };
+    RecordingSink sink;
+    const PointResult cold = RunPlan(OnePoint(), Settings(1, 2, 0, true), sink, hooks)[0];
+    EXPECT_TRUE(cold.runs[0].warmup);
+    EXPECT_EQ(cold.runs[0].sample, 0u);
+    const PointSummary s = Summarise(cold);
+    ASSERT_EQ(s.samples, 2u);
+    for (const double seconds : s.seconds) EXPECT_NEAR(seconds, 0.0004, 1e-15);  // the cold call is in no sample
+    EXPECT_GE(static_cast<double>(s.runs_per_sample[0]) * 0.0004, kMinSampleSeconds);
+
+    // A warm-up of 0.4 ms sizes the first try at ten runs, not one.
+    sizes.clear();
+    hooks.run = Scripted(Always(0.0004));
+    RunPlan(OnePoint(), Settings(1, 1, 0, true), sink, hooks);
+    ASSERT_FALSE(sizes.empty());
+    EXPECT_EQ(sizes.front(), 10u);
+}
+
 // Runs of 4 ms, batched; the third run computes nothing.
 TEST(PlanRunner, ARunWithoutProductEndsItsSampleAsFailed) {
     PlanHooks hooks;
@@ -550,4 +619,30 @@ TEST(PlanRunner, RealRunsWithAKnownFineClock) {
     EXPECT_EQ(results[0].shown.chunk, 16u);
     EXPECT_EQ(sink.lines.size(), 4u * 4u);
     EXPECT_TRUE(notices.notices.empty());
+}
+
+// /proc/stat in clock ticks (USER_HZ, 100 a second here): user, nice,
+// system, idle, iowait, irq, softirq, steal. Other processes' use is the
+// machine's busy time less this process's own.
+TEST(LoadCheck, WarnsOfOtherWorkAndStolenTimeOnly) {
+    const std::string root = ::testing::TempDir() + "vorp_load_" + std::to_string(getpid());
+    std::filesystem::create_directories(root + "/proc");
+    std::ofstream(root + "/proc/stat") << "cpu  1000 0 500 8000 100 0 0 0 0 0\ncpu0 500 0 250 4000 50 0 0 0 0 0\n";
+    const std::optional<MachineCpu> read = ReadMachineCpu(root);
+    std::filesystem::remove_all(root);
+    ASSERT_TRUE(read.has_value());
+    const double hz = static_cast<double>(sysconf(_SC_CLK_TCK));
+    EXPECT_DOUBLE_EQ(read->busy, 1500 / hz);
+    EXPECT_DOUBLE_EQ(read->total, 9600 / hz);
+    EXPECT_FALSE(ReadMachineCpu("/nonexistent").has_value());
+
+    const MachineCpu before{10, 0, 100};
+    // Over 1 s on 2 cores: 1.2 s busy, of which this process 1.0 s: quiet.
+    EXPECT_EQ(LoadWarning(before, {11.2, 0, 102}, 1.0, 1.0, 2), "");
+    // 1.8 s busy, 1.0 s own: another process had most of a core.
+    const std::string busy = LoadWarning(before, {11.8, 0, 102}, 1.0, 1.0, 2);
+    EXPECT_NE(busy.find("0.8 of 2 cores busy outside vorp-cli"), std::string::npos) << busy;
+    // A hypervisor stole 15 % of the machine's time.
+    const std::string stolen = LoadWarning(before, {10.5, 0.3, 102}, 0.5, 1.0, 2);
+    EXPECT_NE(stolen.find("15% stolen"), std::string::npos) << stolen;
 }

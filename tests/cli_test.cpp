@@ -140,7 +140,7 @@ TEST(CliOptions, RefusesUnusableMultiRunValues) {
         {{"--repeat", "0"}, "--repeat: expected a whole number from 1 to 1000"},
         {{"--repeat", "1001"}, "--repeat: expected a whole number from 1 to 1000"},
         {{"--warmup", "-1"}, "--warmup: expected a whole number from 0 to 100"},
-        {{"--format", "xml"}, "--format: expected text, csv or json, got 'xml'"},
+        {{"--format", "xml"}, "--format: expected text, csv, json or markdown, got 'xml'"},
         {{"--output", ""}, "--output: expected a file name"},
         {{"--all=1"}, "--all: takes no value"},
         {{"--all", "--method", "1"}, "--all and --method cannot be combined"},
@@ -169,8 +169,12 @@ TEST(CliOptions, CompareTakesTwoFilesAndNothingElse) {
          {std::vector<std::string>{"--compare"}, {"--compare", "old.json"}, {"--compare=old.json", "new.json"}}) {
         EXPECT_EQ(Parse(args).error, "--compare: expected two result files, OLD.json NEW.json");
     }
-    EXPECT_EQ(Parse({"--compare", "a", "b", "-n", "64"}).error, "--compare takes no other option");
-    EXPECT_EQ(Parse({"--all", "--compare", "a", "b"}).error, "--compare takes no other option");
+    EXPECT_EQ(Parse({"--compare", "a", "b", "-n", "64"}).error, "--compare takes no other option but --match");
+    EXPECT_EQ(Parse({"--all", "--compare", "a", "b"}).error, "--compare takes no other option but --match");
+    EXPECT_EQ(Parse({"--compare", "a", "b", "--match", "threads"}).options.compare_match, CompareMatch::Threads);
+    EXPECT_EQ(Parse({"--match", "method", "--compare", "a", "b"}).options.compare_match, CompareMatch::Method);
+    EXPECT_EQ(Parse({"--compare", "a", "b", "--match", "isa"}).error, "--match: expected method, threads or n, got 'isa'");
+    EXPECT_EQ(Parse({"--match", "threads"}).error, "--match: only with --compare");
 }
 
 TEST(CliOptions, ReferenceIsOfferedOnlyWithTheSystemBlas) {
@@ -188,7 +192,11 @@ TEST(CliOptions, ReferenceIsOfferedOnlyWithTheSystemBlas) {
     } else {
         EXPECT_EQ(blis.error, "--reference: the system BLAS (libblis.so.4) could not be loaded");
     }
-    EXPECT_EQ(Parse({"--reference=mkl"}).error, "--reference: expected openblas or blis, got 'mkl'");
+    EXPECT_EQ(Parse({"--reference=mkl"}).error, "--reference: expected openblas, openblas-own or blis, got 'mkl'");
+    if (ReferenceDgemmAvailable()) {
+        EXPECT_TRUE(Parse({"--reference=openblas-own"}).options.reference_own_choice);
+        EXPECT_FALSE(Parse({"--reference=openblas"}).options.reference_own_choice);
+    }
 }
 
 // BLIS runs the configuration it reports, and computes the product the
@@ -197,7 +205,7 @@ TEST(CliProgram, BlisReferenceRow) {
     if (!ReferenceDgemmAvailable(ReferenceLibrary::Blis)) GTEST_SKIP() << "no libblis.so.4";
     const CliRun run = RunCli("--method 0 -n 64 --reference=blis --check --format csv --min-time 0");
     ASSERT_EQ(run.status, 0) << run.err;
-    const CsvRows rows = ParseCsv(run.out);
+    const CsvRows rows = ParseCsv(WithoutContext(run.out));
     ASSERT_EQ(Column(rows, "method"), (std::vector<std::string>{"classic", "blis"}));
     EXPECT_EQ(Column(rows, "kernel")[1].rfind("BLIS dgemm (", 0), 0u);
     EXPECT_EQ(Column(rows, "check")[1], "passed");
@@ -212,8 +220,13 @@ TEST(CliProgram, PrintsTheReportOfASmallRun) {
         "OPS:  1\\.024e\\+06\n"  // n 80
         "Performance:  [0-9.e+-]+  Mflops\n");
     EXPECT_TRUE(std::regex_match(run.out, report)) << run.out;
-    // The normalisation and the check's verdict go to standard error.
+    // The normalisation, what the run was, the fine clock and the tick's
+    // coarseness (the run is a few ticks at most), and the check's verdict
+    // go to standard error.
     EXPECT_TRUE(std::regex_match(run.err, std::regex("note: -n 90 runs as 80: a multiple of l_block 40\n"
+                                                     "note: a single cold run \\(this process's first product\\); "
+                                                     "fine clock: [0-9.e+-]+ ms, [0-9.]+ GFLOPS\n"
+                                                     "note: [^\n]*1 ms tick[^\n]*\n"
                                                      "check: passed \\(largest relative difference "
                                                      "[0-9.e+-]+\\)\n")))
         << run.err;
@@ -294,10 +307,12 @@ TEST(CliProgram, SweepAsCsvShowsTheNormalisedSizes) {
     const CliRun run = RunCli(
         "--method hp --sizes 40:130:30 --l-block 32 --threads-list 1,2 --min-time 0 --format csv");
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(Contains(run.err, "cpu: "));  // the context goes to standard error
+    // Standard output is a file here, not a terminal: the context heads it.
+    EXPECT_EQ(run.out.rfind("# cpu: ", 0), 0u) << run.out;
+    EXPECT_FALSE(Contains(run.err, "cpu: "));
     EXPECT_TRUE(Contains(run.err, "note: -n 40 runs as 32: a multiple of l_block 32\n")) << run.err;
     EXPECT_TRUE(Contains(run.err, "note: -n 130 runs as 128: a multiple of l_block 32\n"));
-    const CsvRows rows = ParseCsv(run.out);
+    const CsvRows rows = ParseCsv(WithoutContext(run.out));
     ASSERT_EQ(rows.size(), 9u) << run.out;
     EXPECT_EQ(rows[0][0], "method");
     for (const auto& row : rows) EXPECT_EQ(row.size(), rows[0].size());
@@ -320,7 +335,7 @@ TEST(CliProgram, MalformedListsAreRefusedBeforeAnyRun) {
 
 TEST(CliProgram, TextOutputToAFileWithSummary) {
     const std::string path = TempPath("summary.txt");
-    const CliRun run = RunCli("--repeat 3 --warmup 1 -n 48 --check --output " + path);
+    const CliRun run = RunCli("--repeat 3 --warmup 1 -n 48 --check --verbose --output " + path);
     const std::string text = ReadWholeFile(path);
     std::remove(path.c_str());
     EXPECT_EQ(run.status, 0) << run.err;
@@ -339,7 +354,8 @@ TEST(CliProgram, TextOutputToAFileWithSummary) {
 
     const CliRun unwritable = RunCli("-n 8 --output /nonexistent-dir/x.csv");
     EXPECT_EQ(unwritable.status, 2);
-    EXPECT_TRUE(Contains(unwritable.err, "--output /nonexistent-dir/x.csv: No such file or directory"))
+    EXPECT_TRUE(Contains(unwritable.err,
+                         "--output /nonexistent-dir/x.csv: cannot create a file in /nonexistent-dir: No such file or directory"))
         << unwritable.err;
 }
 
@@ -369,17 +385,20 @@ TEST(CliProgram, RunsWithoutProductHaveNoFigureAndAreNamed) {
     EXPECT_EQ(csv.status, 1);
     EXPECT_TRUE(Contains(csv.err, "(row 1: hp, n 64, l_block 64, threads 1): notice \"TBB does not support\"; no product"))
         << csv.err;
-    const CsvRows rows = ParseCsv(csv.out);
+    const CsvRows rows = ParseCsv(WithoutContext(csv.out));
     ASSERT_EQ(rows.size(), 2u) << csv.out;
     EXPECT_EQ(Column(rows, "completed")[0], "0");
     EXPECT_EQ(Column(rows, "failed")[0], "2");
     for (const char* column : {"best_seconds", "median_seconds", "best_gflops", "median_gflops", "cv"}) {
         EXPECT_EQ(Column(rows, column)[0], "") << column;
     }
-    // Runs with the same problem one after another are told once.
-    EXPECT_EQ(Column(rows, "problems")[0], "runs 1-2 (2): notice \"TBB does not support\"; no product");
+    // Runs with the same problem one after another are told once (the
+    // plan's warm-up apart from the counted runs).
+    EXPECT_EQ(Column(rows, "problems")[0], "run 1: notice \"TBB does not support\"; no product; "
+                                           "runs 2-3 (2): notice \"TBB does not support\"; no product");
+    EXPECT_EQ(Column(rows, "warmup")[0], "1");
 
-    const CliRun doc = RunCli("--method hp --parallel-kind tbb -n 64 --repeat 2 --format json");
+    const CliRun doc = RunCli("--method hp --parallel-kind tbb -n 64 --repeat 2 --warmup 0 --format json");
     EXPECT_EQ(doc.status, 1);
     const json result = json::parse(doc.out)["results"].at(0);
     EXPECT_EQ(result["product"], false);
@@ -406,7 +425,7 @@ TEST(CliProgram, ReferenceRowOrRefusal) {
         return;
     }
     EXPECT_EQ(run.status, 0) << run.err;
-    const CsvRows rows = ParseCsv(run.out);
+    const CsvRows rows = ParseCsv(WithoutContext(run.out));
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(Column(rows, "method"), (std::vector<std::string>{"classic", "openblas"}));
     EXPECT_EQ(Column(rows, "method_index")[1], "");
@@ -436,4 +455,79 @@ TEST(CliProgram, PlotScriptDrawsASweep) {
     std::ofstream(bad) << "a,b\n1,2\n";
     EXPECT_NE(std::system((std::string(VORP_PLOT_SCRIPT) + " " + bad + " " + png + " 2>/dev/null").c_str()), 0);
     std::remove(bad.c_str());
+}
+
+// A plan warms each point once before it counts, the reference row as the
+// methods; only --warmup 0 counts a process's first call. Per-sample report
+// lines wait for --verbose.
+TEST(CliFigures, PlansCountWarmRunsOnly) {
+    const std::string reference = ReferenceDgemmAvailable() ? " --reference" : "";
+    const CliRun warm = RunCli("--method 0 -n 64 --repeat 2 --min-time 0 --format json" + reference);
+    ASSERT_EQ(warm.status, 0) << warm.err;
+    const json doc = json::parse(warm.out);
+    EXPECT_EQ(doc["context"]["warmup"], 1);
+    for (const json& result : doc["results"]) EXPECT_EQ(result["warmup"], 1) << result["method"];
+    EXPECT_EQ(doc["results"].size(), reference.empty() ? 1u : 2u);
+
+    const CliRun cold = RunCli("--method 0 -n 64 --repeat 2 --warmup 0 --min-time 0 --format json");
+    EXPECT_EQ(json::parse(cold.out)["results"][0]["warmup"], 0);
+
+    const CliRun quiet = RunCli("--method 0 -n 32 --repeat 2 --min-time 0");
+    EXPECT_FALSE(Contains(quiet.out, "Matrices are prepared")) << quiet.out;
+    EXPECT_TRUE(Contains(quiet.out, "Summary: ")) << quiet.out;
+    const CliRun verbose = RunCli("--method 0 -n 32 --repeat 2 --min-time 0 --verbose");
+    EXPECT_TRUE(Contains(verbose.out, "== point 1 of 1: classic, n 32, l_block 32, threads 1, warm-up 1\n"
+                                      "Matrices are prepared\n"))
+        << verbose.out;
+}
+
+// With OPENBLAS_CORETYPE set, the reference says the kernel was forced and
+// names OpenBLAS's own choice, asked of a process without it;
+// --reference=openblas-own runs that choice and says what it left out.
+TEST(CliFigures, AForcedReferenceKernelIsNamed) {
+    if (!ReferenceDgemmAvailable()) GTEST_SKIP() << "no libopenblas.so.0";
+    const std::string env = "env -u OPENBLAS_L2_SIZE OPENBLAS_CORETYPE=Haswell";
+    const CliRun forced = RunCli("--method 0 -n 64 --reference --min-time 0", env);
+    ASSERT_EQ(forced.status, 0) << forced.err;
+    const std::string note = "note: OPENBLAS_CORETYPE=Haswell forces OpenBLAS's kernel: the reference runs "
+                             "OpenBLAS dgemm (Haswell); on its own OpenBLAS would pick ";
+    EXPECT_TRUE(Contains(forced.err, note)) << forced.err;
+    EXPECT_FALSE(Contains(forced.err, "(could not be told)")) << forced.err;
+    EXPECT_TRUE(Contains(forced.out, "Reference: OPENBLAS_CORETYPE=Haswell forces")) << forced.out;
+
+    const CliRun own = RunCli("--method 0 -n 64 --reference=openblas-own --min-time 0", env);
+    ASSERT_EQ(own.status, 0) << own.err;
+    EXPECT_TRUE(Contains(own.err, "note: the reference runs OpenBLAS's own kernel choice (OpenBLAS dgemm ("))
+        << own.err;
+    EXPECT_TRUE(Contains(own.err, "OPENBLAS_CORETYPE=Haswell from the environment was not applied to it"));
+
+    const CliRun plain = RunCli("--method 0 -n 64 --reference --min-time 0", "env -u OPENBLAS_L2_SIZE -u OPENBLAS_CORETYPE");
+    EXPECT_FALSE(Contains(plain.err, "forces OpenBLAS's kernel")) << plain.err;
+}
+
+// Results written to a file leave the summary on the terminal; Markdown is
+// the summary as a table.
+TEST(CliFigures, ASummaryAtTheTerminalAndAFileFromOneRun) {
+    const std::string path = TempPath("terminal.json");
+    // script(1) gives the program a terminal for its standard output.
+    const std::string seen = TempPath("terminal.txt");
+    const std::string command = "script -qec '" + std::string(VORP_CLI_PATH) +
+                                " -n 32 --repeat 2 --min-time 0 --format json --output " + path + "' /dev/null >" +
+                                seen + " 2>&1 </dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::string terminal = ReadWholeFile(seen);
+    std::remove(seen.c_str());
+    EXPECT_TRUE(Contains(terminal, "Summary: per point")) << terminal;
+    EXPECT_EQ(json::parse(ReadWholeFile(path))["results"].size(), 1u);
+    std::remove(path.c_str());
+    const CliRun piped = RunCli("-n 32 --repeat 2 --min-time 0 --format json --output " + path);
+    EXPECT_EQ(piped.out, "");  // not a terminal: nothing beside the file
+    std::remove(path.c_str());
+
+    const CliRun markdown = RunCli("-n 32 --method 3,4 --repeat 2 --min-time 0 --format markdown");
+    ASSERT_EQ(markdown.status, 0) << markdown.err;
+    EXPECT_EQ(markdown.out.rfind("| # | method | n | l_block | threads | samples |", 0), 0u) << markdown.out;
+    EXPECT_TRUE(Contains(markdown.out, "\n| 1 | block-pack-2x2 | 32 | 32 | 1 |")) << markdown.out;
+    EXPECT_TRUE(Contains(markdown.out, "\n| 2 | vector-pack | 32 | 32 | 1 |")) << markdown.out;
+    EXPECT_TRUE(Contains(markdown.out, "<details><summary>Context</summary>"));
 }

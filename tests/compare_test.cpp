@@ -1,4 +1,6 @@
-// vorp-cli --compare: pairing of points, verdicts and rejected documents.
+// vorp-cli --compare: pairing of points (also with --match), verdicts and
+// the sample sizes they need, caveats, context differences, the geometric
+// mean, exit statuses and rejected documents.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -24,17 +26,31 @@ json Point(const std::string& method, int n, int threads, const std::vector<doub
     return point;
 }
 
-json Document(std::vector<json> points, const std::string& cpu = "AMD EPYC 9R45") {
-    return {{"schema_version", 2},
-            {"context", {{"cpu_model", cpu}}},
-            {"interrupted", false},
-            {"results", points}};
+json DocumentWith(std::vector<json> points, const json& context) {
+    return {{"schema_version", 2}, {"context", context}, {"interrupted", false}, {"results", points}};
 }
 
-std::string Compared(const json& old_doc, const json& new_doc) {
-    const CompareOutcome outcome = CompareResultDocuments(old_doc, new_doc);
-    EXPECT_EQ(outcome.status, 0) << outcome.error;
+json Document(std::vector<json> points, const std::string& cpu = "AMD EPYC 9R45") {
+    return DocumentWith(std::move(points), {{"cpu_model", cpu}});
+}
+
+std::string Compared(const json& old_doc, const json& new_doc,
+                     CompareMatch match = CompareMatch::Exact) {
+    const CompareOutcome outcome = CompareResultDocuments(old_doc, new_doc, match);
+    EXPECT_TRUE(outcome.status == kCompareNoneSlower || outcome.status == kCompareSlower)
+        << outcome.status << ": " << outcome.error << outcome.text;
     return outcome.text;
+}
+
+bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// `count` distinct durations within 1 % of `centre`.
+std::vector<double> Around(double centre, int count) {
+    std::vector<double> seconds;
+    for (int i = 0; i < count; ++i) seconds.push_back(centre * (1 + 0.002 * (i - count / 2)));
+    return seconds;
 }
 
 // The whitespace-separated fields of the row that starts with `method`; the
@@ -66,7 +82,7 @@ TEST(Compare, PairsPointsByMethodOrderBlockAndThreads) {
                                   "Intel Xeon");
     const std::string text = Compared(old_doc, new_doc);
     EXPECT_NE(text.find("old: old document\nnew: new document\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("cpu: old AMD EPYC 9R45, new Intel Xeon\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("  cpu_model: AMD EPYC 9R45 -> Intel Xeon\n"), std::string::npos) << text;
     const std::vector<std::string> row = Row(text, "vector-pack");
     EXPECT_EQ(row[1], "1936");
     EXPECT_EQ(row[2], "64");
@@ -81,9 +97,12 @@ TEST(Compare, PairsPointsByMethodOrderBlockAndThreads) {
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 100u) << line;
 
-    const std::string same_cpu = Compared(old_doc, Document({}));
-    EXPECT_EQ(same_cpu.find("cpu:"), std::string::npos);
-    EXPECT_NE(same_cpu.find("No point is in both documents."), std::string::npos);
+    const CompareOutcome same_cpu = CompareResultDocuments(old_doc, Document({}));
+    EXPECT_EQ(same_cpu.status, kCompareNothingPaired);
+    EXPECT_EQ(same_cpu.text.find("cpu_model"), std::string::npos) << same_cpu.text;
+    EXPECT_TRUE(Has(same_cpu.text, "Context: the same (date and command line aside)\n"));
+    EXPECT_TRUE(Has(same_cpu.text, "No point is in both documents.\nThe new document holds no point.\n"))
+        << same_cpu.text;
 }
 
 TEST(Compare, SeparatedSamplesAreFasterOrSlowerWithTheRatioOfMedians) {
@@ -103,6 +122,244 @@ TEST(Compare, SeparatedSamplesAreFasterOrSlowerWithTheRatioOfMedians) {
             "block-cache");
     EXPECT_EQ(slower[6], "2.020");
     EXPECT_EQ(slower[8], "slower");
+}
+
+// CI tells a regression by the status: 3 once any point is slower, however
+// many others are faster or the same; 0 otherwise.
+TEST(Compare, ExitStatusIsThreeWhenAnyPointIsSlower) {
+    const json old_doc = Document({Point("hp", 500, 1, kSlow), Point("classic", 500, 1, kFast),
+                                   Point("block-cache", 500, 1, kSlow)});
+    const CompareOutcome regressed = CompareResultDocuments(
+        old_doc, Document({Point("hp", 500, 1, kFast), Point("classic", 500, 1, kSlow),
+                           Point("block-cache", 500, 1, kSlow)}));
+    EXPECT_EQ(regressed.status, kCompareSlower);
+    EXPECT_EQ(kCompareSlower, 3);
+    EXPECT_EQ(Row(regressed.text, "classic")[8], "slower");
+    EXPECT_TRUE(Has(regressed.text, "Verdicts: 1 slower, 1 faster, 1 same\n")) << regressed.text;
+
+    const CompareOutcome improved = CompareResultDocuments(
+        old_doc, Document({Point("hp", 500, 1, kFast), Point("classic", 500, 1, kFast),
+                           Point("block-cache", 500, 1, kSlow)}));
+    EXPECT_EQ(improved.status, kCompareNoneSlower);
+    EXPECT_EQ(kCompareNoneSlower, 0);
+}
+
+// No sample of 3 against 3 can reach p < 0.05 (its floor is 2/20), so even a
+// twofold slowdown gets no verdict; the text says how many runs one needs,
+// and the floor depends on both counts, not on the smaller alone.
+TEST(Compare, SampleSizesThatCannotReachTheLevelAreTooFewRuns) {
+    const json old_doc = Document({Point("hp", 500, 1, Around(0.1, 3)),
+                                   Point("classic", 500, 1, Around(0.1, 3)),
+                                   Point("block-cache", 500, 1, Around(0.1, 2)),
+                                   Point("vector-pack", 500, 1, Around(0.1, 2)),
+                                   Point("block-pack-2x2", 500, 1, Around(0.1, 4))});
+    const json new_doc = Document({Point("hp", 500, 1, Around(0.2, 3)),
+                                   Point("classic", 500, 1, Around(0.2, 5)),
+                                   Point("block-cache", 500, 1, Around(0.2, 7)),
+                                   Point("vector-pack", 500, 1, Around(0.2, 8)),
+                                   Point("block-pack-2x2", 500, 1, Around(0.2, 4))});
+    const CompareOutcome outcome = CompareResultDocuments(old_doc, new_doc);
+    const std::string& text = outcome.text;
+    const std::vector<std::string> hp = Row(text, "hp");
+    EXPECT_EQ(hp[6], "2.000");
+    EXPECT_EQ(hp[7], "-");
+    EXPECT_EQ(hp[8], "too few runs");
+    EXPECT_EQ(Row(text, "classic")[8], "slower");         // 3 against 5: 2/56
+    EXPECT_EQ(Row(text, "block-cache")[8], "too few runs");  // 2 against 7: 2/36
+    EXPECT_EQ(Row(text, "vector-pack")[8], "slower");     // 2 against 8: 2/45
+    EXPECT_EQ(Row(text, "block-pack-2x2")[8], "slower");  // 4 against 4: 2/70
+    EXPECT_EQ(outcome.status, kCompareSlower);
+    EXPECT_TRUE(Has(text, "which needs 4 or more runs a side\n")) << text;
+    EXPECT_TRUE(Has(text, "too few runs: a verdict needs 4 or more runs a side; p cannot go below\n"
+                          "  0.056 with 2 old and 7 new runs (1 point)\n"
+                          "  0.1 with 3 old and 3 new runs (1 point)\n"))
+        << text;
+
+    // Points without a verdict are not slower.
+    const CompareOutcome scarce = CompareResultDocuments(Document({Point("hp", 500, 1, Around(0.1, 3))}),
+                                                         Document({Point("hp", 500, 1, Around(0.2, 3))}));
+    EXPECT_EQ(scarce.status, kCompareNoneSlower);
+    EXPECT_TRUE(Has(scarce.text, "Verdicts: 1 too few runs\n")) << scarce.text;
+}
+
+// Above the noisy threshold (CV 5 %) on either side the point is named with
+// both CVs, whatever its verdict; below it on both sides, nothing is said.
+TEST(Compare, NoisySamplesAreNamedWithTheirCv) {
+    const std::vector<double> six_percent = {0.94, 1.06, 1.00, 0.94, 1.06};   // CV 6.0 %
+    const std::vector<double> four_percent = {0.96, 1.04, 1.00, 0.96, 1.04};  // CV 4.0 %
+    const std::string text =
+        Compared(Document({Point("hp", 400, 1, six_percent), Point("classic", 400, 1, four_percent),
+                           Point("block-cache", 400, 1, four_percent)}),
+                 Document({Point("hp", 400, 1, four_percent), Point("classic", 400, 1, four_percent),
+                           Point("block-cache", 400, 1, six_percent)}));
+    EXPECT_TRUE(Has(text, "noisy, CV above 5 % (the verdict may show the machine's load rather than "
+                          "the change):\n"
+                          "  hp n 400 l_block 64 threads 1: CV 6.0 % old, 4.0 % new\n"
+                          "  block-cache n 400 l_block 64 threads 1: CV 4.0 % old, 6.0 % new\n"))
+        << text;
+    EXPECT_FALSE(Has(text, "classic n 400")) << text;
+
+    const std::string quiet = Compared(Document({Point("hp", 400, 1, kSlow)}),
+                                       Document({Point("hp", 400, 1, four_percent)}));
+    EXPECT_FALSE(Has(quiet, "noisy")) << quiet;
+}
+
+// Every context value that differs is listed, nested ones by their path, a
+// long one on two lines; the date and the command line, which always differ,
+// are not.
+TEST(Compare, HeaderListsEveryContextDifference) {
+    const json old_context = {
+        {"commit", "9a45d26"},
+        {"date", "2024-05-01T12:00:00Z"},
+        {"command", "vorp-cli --all"},
+        {"cpu_model", "AMD EPYC 9R45"},
+        {"isa", "AVX-512"},
+        {"vector_kernel", "avx512 8x4"},
+        {"compiler", "GNU 12.2.0"},
+        {"compile_flags", "-O2"},
+        {"build_flags", {{"Tavrel_8x4", {{"flags", "-O3 -mavx2"}, {"files", json::object()}}}}},
+        {"reference", nullptr},
+        {"environment", {{"OMP_PROC_BIND", "close"}}},
+        {"load_average", {0.1, 0.2, 0.3}},
+        {"threads", {1}}};
+    json new_context = old_context;
+    new_context["commit"] = "1b2c3d4-dirty";
+    new_context["date"] = "2024-05-02T12:00:00Z";
+    new_context["command"] = "vorp-cli --all --isa avx2";
+    new_context["isa"] = "AVX+FMA3";
+    new_context["vector_kernel"] = "avx 8x4";
+    new_context["compile_flags"] = "-O2 " + std::string(90, 'x');
+    new_context["build_flags"]["Tavrel_8x4"]["flags"] = "-O3 -mavx512f";
+    new_context["reference"] = "OpenBLAS 0.3.21, its own kernel";
+    new_context["environment"] = {{"OMP_NUM_THREADS", "2"}};
+    new_context["load_average"] = {1.5, 0.2, 0.3};
+    new_context["extra"] = {{"added", true}};
+
+    const std::vector<json> points = {Point("hp", 400, 1, kSlow)};
+    const std::string text = Compared(DocumentWith(points, old_context), DocumentWith(points, new_context));
+    EXPECT_TRUE(Has(text, "Context that differs, old -> new (date and command line aside):\n"
+                          "  build_flags.Tavrel_8x4.flags: -O3 -mavx2 -> -O3 -mavx512f\n"
+                          "  commit: 9a45d26 -> 1b2c3d4-dirty\n"
+                          "  compile_flags:\n"
+                          "    old: -O2\n"
+                          "    new: -O2 " + std::string(90, 'x') + "\n"
+                          "  environment.OMP_NUM_THREADS: absent -> 2\n"
+                          "  environment.OMP_PROC_BIND: close -> absent\n"
+                          "  extra.added: absent -> true\n"
+                          "  isa: AVX-512 -> AVX+FMA3\n"
+                          "  load_average: [0.1,0.2,0.3] -> [1.5,0.2,0.3]\n"
+                          "  reference: none -> OpenBLAS 0.3.21, its own kernel\n"
+                          "  vector_kernel: avx512 8x4 -> avx 8x4\n"
+                          "Medians"))
+        << text;
+
+    const std::string same = Compared(DocumentWith(points, old_context), DocumentWith(points, old_context));
+    EXPECT_TRUE(Has(same, "Context: the same (date and command line aside)\n")) << same;
+
+    // Without a context on one side there is nothing to set beside the other's.
+    json bare = DocumentWith(points, old_context);
+    bare.erase("context");
+    const std::string one_sided = Compared(bare, DocumentWith(points, old_context));
+    EXPECT_TRUE(Has(one_sided, "Context: the old document has none\n")) << one_sided;
+    EXPECT_FALSE(Has(one_sided, "commit")) << one_sided;
+}
+
+// --match threads compares a thread scaling: points alike but for threads.
+TEST(Compare, MatchThreadsPairsOneThreadWithTwo) {
+    const json old_doc = Document({Point("hp", 500, 1, kSlow), Point("classic", 500, 1, kSlow)});
+    const json new_doc = Document({Point("hp", 500, 2, kFast), Point("block-cache", 500, 2, kFast)});
+    const std::string text = Compared(old_doc, new_doc, CompareMatch::Threads);
+    EXPECT_TRUE(Has(text, "Points paired on method, n and l_block; threads may differ (--match threads)\n"))
+        << text;
+    const std::vector<std::string> row = Row(text, "hp");
+    EXPECT_EQ(row[1], "500");
+    EXPECT_EQ(row[3], "1->2");
+    EXPECT_EQ(row[6], "0.495");
+    EXPECT_EQ(row[8], "faster");
+    EXPECT_TRUE(Has(text, "only in old: classic n 500 l_block 64 threads 1\n"));
+    EXPECT_TRUE(Has(text, "only in new: block-cache n 500 l_block 64 threads 2\n"));
+    EXPECT_FALSE(Has(text, "ambiguous")) << text;
+
+    // Several candidates a side: paired in document order, and said so.
+    const std::string several =
+        Compared(Document({Point("hp", 500, 1, kSlow), Point("hp", 500, 2, kSlow)}),
+                 Document({Point("hp", 500, 4, kSlow), Point("hp", 500, 8, kSlow)}), CompareMatch::Threads);
+    EXPECT_TRUE(Has(several, "\nhp   ")) << several;
+    EXPECT_TRUE(Has(several, "ambiguous, several candidates, paired in document order:\n"
+                             "  2 old and 2 new points with method hp, n 500, l_block 64\n"))
+        << several;
+    std::istringstream lines(several);
+    std::vector<std::string> threads;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("hp ", 0) == 0) threads.push_back(Row(line, "hp")[3]);
+    }
+    EXPECT_EQ(threads, (std::vector<std::string>{"1->4", "2->8"}));
+}
+
+// --match method compares two methods on the same n, l_block and threads.
+TEST(Compare, MatchMethodPairsMethodThreeWithFour) {
+    const json old_doc = Document({Point("block-pack-2x2", 528, 1, kSlow, 176)});
+    const json new_doc = Document(
+        {Point("vector-pack", 528, 1, kFast, 176), Point("vector-pack", 528, 2, kFast, 176)});
+    const std::string text = Compared(old_doc, new_doc, CompareMatch::Method);
+    const std::vector<std::string> row = Row(text, "block-pack-2x2->vector-pack");
+    EXPECT_EQ(row[1], "528");
+    EXPECT_EQ(row[2], "176");
+    EXPECT_EQ(row[3], "1");
+    EXPECT_EQ(row[8], "faster");
+    EXPECT_TRUE(Has(text, "only in new: vector-pack n 528 l_block 176 threads 2\n")) << text;
+
+    // --match n: the same method at two orders.
+    const std::string orders = Compared(Document({Point("hp", 880, 1, kFast)}),
+                                        Document({Point("hp", 1936, 1, kSlow)}), CompareMatch::Order);
+    EXPECT_EQ(Row(orders, "hp")[1], "880->1936");
+    EXPECT_EQ(Row(orders, "hp")[8], "slower");
+}
+
+// The mean of ratios that weighs a halving and a doubling alike, over the
+// points with a ratio; its inverse is the speed-up.
+TEST(Compare, GeometricMeanOfTheRatiosFollowsTheRows) {
+    const json old_doc = Document(
+        {Point("hp", 500, 1, Around(0.1, 5)), Point("classic", 500, 1, Around(0.1, 5)),
+         Point("block-cache", 500, 1, Around(0.1, 5)), Point("vector-pack", 500, 1, Around(0.1, 5))});
+    const json new_doc = Document(
+        {Point("hp", 500, 1, Around(0.05, 5)), Point("classic", 500, 1, Around(0.2, 5)),
+         Point("block-cache", 500, 1, Around(0.4, 5)), Point("vector-pack", 500, 1, {})});
+    const CompareOutcome outcome = CompareResultDocuments(old_doc, new_doc);
+    // 0.5 x 2 x 4 = 4, and the cube root of 4 is 1.587 (the plain mean would be 2.167).
+    EXPECT_TRUE(Has(outcome.text, "Geometric mean of new/old over 3 points: 1.587 (speed-up 0.630x)\n"))
+        << outcome.text;
+    EXPECT_EQ(outcome.status, kCompareSlower);
+
+    const std::string one =
+        Compared(Document({Point("hp", 500, 1, kSlow)}), Document({Point("hp", 500, 1, kFast)}));
+    EXPECT_TRUE(Has(one, "Geometric mean of new/old over 1 point: 0.495 (speed-up 2.020x)\n")) << one;
+}
+
+// Documents without a common point are not a success: status 4, the values
+// that differ, and the --match that would pair them.
+TEST(Compare, NoCommonPointGivesStatusFourAndSuggestsMatch) {
+    const json old_doc = Document({Point("hp", 500, 1, kSlow), Point("block-cache", 500, 1, kSlow)});
+    const json new_doc = Document({Point("hp", 500, 2, kSlow), Point("block-cache", 500, 2, kSlow)});
+    const CompareOutcome outcome = CompareResultDocuments(old_doc, new_doc);
+    EXPECT_EQ(outcome.status, kCompareNothingPaired);
+    EXPECT_EQ(kCompareNothingPaired, 4);
+    EXPECT_TRUE(Has(outcome.text, "No point is in both documents.\nThe values that differ:\n"
+                                  "  threads: old 1; new 2\nTry --match threads (pairs 2 points).\n"))
+        << outcome.text;
+    EXPECT_FALSE(Has(outcome.text, "Verdicts")) << outcome.text;
+    EXPECT_TRUE(Has(outcome.text, "only in old: hp n 500 l_block 64 threads 1\n"));
+
+    // Several parameters apart: no --match helps, and the status says so too.
+    const CompareOutcome apart = CompareResultDocuments(
+        Document({Point("hp", 500, 1, kSlow)}), Document({Point("classic", 400, 2, kSlow)}),
+        CompareMatch::Threads);
+    EXPECT_EQ(apart.status, kCompareNothingPaired);
+    EXPECT_TRUE(Has(apart.text, "No point is in both documents, even with --match threads.\n"
+                                "The values that differ:\n  method: old hp; new classic\n"
+                                "  n: old 500; new 400\n"
+                                "  threads: old 1; new 2\nNo --match pairs them"))
+        << apart.text;
 }
 
 TEST(Compare, OverlappingOrScarceSamplesGiveNoDirection) {
@@ -138,7 +395,7 @@ TEST(Compare, RejectsDocumentsThatAreNotResults) {
     json old_schema = good;
     old_schema["schema_version"] = 1;
     EXPECT_EQ(error_for(old_schema),
-              "new document: not a vorp-cli result document: its schema_version is 1, expected 2");
+              "new document: not a vorp-cli result document: its schema_version is 1, expected 2 to 3");
     json no_results = good;
     no_results.erase("results");
     EXPECT_NE(error_for(no_results).find("no \"results\" array"), std::string::npos);

@@ -97,3 +97,17 @@ TEST(MannWhitney, IdenticalOrEmptySamplesShowNoDifference) {
     EXPECT_EQ(MannWhitneyU({}, {1, 2, 3}).p_value, 1);
     EXPECT_EQ(MannWhitneyU({1, 2, 3}, {}).p_value, 1);
 }
+
+// The smallest p a two-sided rank test can give m against n values (both
+// orders of the samples apart: 2 / C(m+n, m)), the equal count a side a
+// verdict needs at a level, and the geometric mean of ratios.
+TEST(MannWhitney, TheSmallestPAndTheRunsAVerdictNeeds) {
+    EXPECT_DOUBLE_EQ(SmallestRankTestP(3, 3), 0.1);
+    EXPECT_DOUBLE_EQ(SmallestRankTestP(3, 5), 2.0 / 56);
+    EXPECT_DOUBLE_EQ(SmallestRankTestP(0, 5), 1.0);
+    EXPECT_EQ(RankTestRunsNeeded(0.05), 4u);
+    EXPECT_EQ(RankTestRunsNeeded(0.01), 5u);
+    EXPECT_DOUBLE_EQ(GeometricMean({0.5, 2, 4}), std::cbrt(4.0));
+    EXPECT_TRUE(std::isnan(GeometricMean({})));
+    EXPECT_TRUE(std::isnan(GeometricMean({1, 0})));
+}

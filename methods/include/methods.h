@@ -74,3 +74,7 @@ bool CapVectorPackIsa(VectorIsaCap cap);
 // force in Tavrel_8x4 as the library reports it: "AVX 8x4 (Tavrel_8x4)" or
 // "AVX-512 24x8 (Tavrel_8x4)".
 std::string VectorPackKernelForm(std::int32_t isa_level);
+// The instruction set that form's arithmetic uses: "SSE2", "AVX" or
+// "AVX-512" (separate multiply and add in every form, never FMA, whatever
+// the level's name).
+std::string VectorPackInstructionSet(std::int32_t isa_level);

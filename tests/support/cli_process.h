@@ -44,6 +44,18 @@ inline std::string TempPath(const std::string& name) {
     return ::testing::TempDir() + "vorp_cli_" + std::to_string(getpid()) + "_" + name;
 }
 
+// Standard error without the note a plan prints when other work was
+// running before it started: it tells of the machine at that moment, not of
+// the program (its wording is tested on hand-made readings).
+inline std::string WithoutLoadNote(std::string text) {
+    const std::string note = "note: other work was running before the start";
+    for (std::size_t at = text.find(note); at != std::string::npos; at = text.find(note, at)) {
+        const std::size_t end = text.find('\n', at);
+        text.erase(at, end == std::string::npos ? std::string::npos : end - at + 1);
+    }
+    return text;
+}
+
 // `args` is shell text; `shell_prefix` runs before the program in the same
 // shell (such as "ulimit -v 4000000;").
 inline CliRun RunCli(const std::string& args, const std::string& shell_prefix = "") {
@@ -53,7 +65,7 @@ inline CliRun RunCli(const std::string& args, const std::string& shell_prefix = 
     const std::string command = shell_prefix + " " + std::string(VORP_CLI_PATH) + " " + args +
                                 " </dev/null >" + out + " 2>" + err;
     const int raw = std::system(command.c_str());
-    CliRun run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadWholeFile(out), ReadWholeFile(err)};
+    CliRun run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadWholeFile(out), WithoutLoadNote(ReadWholeFile(err))};
     std::remove(out.c_str());
     std::remove(err.c_str());
     return run;
@@ -100,7 +112,7 @@ public:
         return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     }
     std::string Out() const { return ReadWholeFile(out_); }
-    std::string Err() const { return ReadWholeFile(err_); }
+    std::string Err() const { return WithoutLoadNote(ReadWholeFile(err_)); }
 
 private:
     static int& Count() {

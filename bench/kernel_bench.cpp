@@ -2,20 +2,22 @@
 // at the program's call shape (M 192, N 1936, K 176), the B-panel packing
 // Pack_BBTRANSP_AMD at the same panel, the 11-argument and 32-deep kernels at
 // the same shape, K1 at order 1936 and depth 176, and the peaks of 128-,
-// 256- and 512-bit separate multiply and add measured by plain loops, for
-// comparison. Rates are per CPU second of the one benchmark thread. The
-// kernel's share of a peak is best read from the paired benchmarks at the
-// end, which alternate kernel and peak samples (paired_share.h).
+// 256- and 512-bit separate multiply and add measured by the loops of
+// vorp_limits, and their fused counterparts, for comparison. Rates are per
+// CPU second of the one benchmark thread. The kernel's share of a peak is
+// best read from the paired benchmarks at the end, which alternate kernel
+// and peak samples (paired_share.h).
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <random>
+#include <string>
 
 #include "Tavrel_8x4.h"
-#include "avx_peak.h"
 #include "paired_share.h"
+#include "peak_loops.h"
 
 namespace {
 
@@ -54,6 +56,17 @@ struct PackedPanel {
     Buffer source;  // column j of the panel at j * kK
     bool ok = false;
 };
+
+// Skips unless this processor runs the peak loop `run` (RunsHere).
+bool SkipUnlessRuns(benchmark::State& state, double (*run)(std::int64_t)) {
+    for (const PeakLoop& loop : AllPeakLoops()) {
+        if (loop.run != run || RunsHere(loop)) continue;
+        const std::string lacking = std::string("the processor or the system offers no ") + loop.needs;
+        state.SkipWithError(lacking.c_str());
+        return true;
+    }
+    return false;
+}
 
 void ReportGflops(benchmark::State& state, double flops_per_iteration) {
     state.counters["GFLOPS"] = benchmark::Counter(flops_per_iteration * 1e-9,
@@ -148,30 +161,26 @@ void BM_KernelK1(benchmark::State& state) {
 }
 BENCHMARK(BM_KernelK1)->Unit(benchmark::kMillisecond);
 
-void BM_AvxMulAddPeak(benchmark::State& state) {
-    if (SkipWithoutAvx(state)) return;
-    constexpr std::int64_t kIterations = 10'000'000;
-    for (auto _ : state) benchmark::DoNotOptimize(RunAvxMulAddLoop(kIterations));
-    ReportGflops(state, double(kIterations) * kAvxPeakFlopsPerIteration);
-}
-BENCHMARK(BM_AvxMulAddPeak)->Unit(benchmark::kMillisecond);
+// The peak of every loop of the library's table (AllPeakLoops): the
+// multiply + add peaks the kernels are read against, and the fused ones that
+// no kernel of Vorp reaches for. "RunAvx512MulAddLoop" is BM_Avx512MulAddPeak.
+constexpr double kPeakFlopsPerCall = 1e9;  // a few milliseconds at any width
 
-// The 512-bit and 128-bit peaks, for the AVX-512 form of the kernel and the
-// SSE2 kernel of libTavrel.
-void BM_Avx512MulAddPeak(benchmark::State& state) {
-    if (!__builtin_cpu_supports("avx512f")) return state.SkipWithError("no AVX-512F");
-    constexpr std::int64_t kIterations = 5'000'000;
-    for (auto _ : state) benchmark::DoNotOptimize(RunAvx512MulAddLoop(kIterations));
-    ReportGflops(state, double(kIterations) * kAvx512PeakFlopsPerIteration);
+void RunPeakLoop(benchmark::State& state, const PeakLoop& loop) {
+    if (SkipUnlessRuns(state, loop.run)) return;
+    const auto iterations = static_cast<std::int64_t>(kPeakFlopsPerCall / loop.flops_per_iteration);
+    for (auto _ : state) benchmark::DoNotOptimize(loop.run(iterations));
+    ReportGflops(state, double(iterations) * loop.flops_per_iteration);
 }
-BENCHMARK(BM_Avx512MulAddPeak)->Unit(benchmark::kMillisecond);
 
-void BM_Sse2MulAddPeak(benchmark::State& state) {
-    constexpr std::int64_t kIterations = 10'000'000;
-    for (auto _ : state) benchmark::DoNotOptimize(RunSse2MulAddLoop(kIterations));
-    ReportGflops(state, double(kIterations) * kSse2PeakFlopsPerIteration);
+void RegisterPeakLoops() {
+    for (const PeakLoop& loop : AllPeakLoops()) {
+        std::string name = loop.function;  // "Run...Loop"
+        name = "BM_" + name.substr(3, name.size() - 3 - 4) + "Peak";
+        benchmark::RegisterBenchmark(name.c_str(), [&loop](benchmark::State& state) { RunPeakLoop(state, loop); })
+            ->Unit(benchmark::kMillisecond);
+    }
 }
-BENCHMARK(BM_Sse2MulAddPeak)->Unit(benchmark::kMillisecond);
 
 // The 13-argument kernel's share of a peak, in alternating samples of the
 // kernel (one call) and of the peak loop (a few milliseconds).
@@ -201,11 +210,18 @@ BENCHMARK(BM_KernelShareOfAvxPeak)->Iterations(300)->Unit(benchmark::kMillisecon
 
 // For the form chosen at load on AVX-512 processors.
 void BM_KernelShareOfAvx512Peak(benchmark::State& state) {
-    if (!__builtin_cpu_supports("avx512f")) return state.SkipWithError("no AVX-512F");
+    if (SkipUnlessRuns(state, RunAvx512MulAddLoop)) return;
     RunKernelShare(state, RunAvx512MulAddLoop, kAvx512PeakFlopsPerIteration, 500'000);
 }
 BENCHMARK(BM_KernelShareOfAvx512Peak)->Iterations(300)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    RegisterPeakLoops();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "Tavrel_8x4.h"
-#include "avx_peak.h"
 #include "methods.h"
 #include "paired_share.h"
+#include "peak_loops.h"
 #include "matrices.h"
 #include "processor_info.h"
 #include "run_parameters.h"

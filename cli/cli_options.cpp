@@ -1,5 +1,6 @@
 #include "cli_options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <functional>
@@ -194,6 +195,10 @@ std::map<std::string, OptionSpec> OptionTable(VectorIsaCap supported_isa) {
              o.reference = true;
              return {};
          }}},
+        {"--limits", {false, [](const std::string&, CliOptions& o) {
+             o.limits = true;
+             return std::string();
+         }}},
         {"--verbose", {false, [](const std::string&, CliOptions& o) {
              o.verbose = true;
              return std::string();
@@ -286,6 +291,14 @@ CliParseResult ParseCommandLine(const std::vector<std::string>& args, VectorIsaC
     if (result.error.empty() && given.count("--compare") && given.size() > 1 + given.count("--match")) {
         result.error = "--compare takes no other option but --match";
     }
+    if (result.error.empty() && result.options.limits) {
+        // Alone, or with the options that shape the limits and their output,
+        // --limits measures the limits only.
+        const std::set<std::string> shaping = {"--limits", "--threads", "--threads-list", "--format", "--output",
+                                               "--verbose"};
+        result.options.limits_only = std::all_of(given.begin(), given.end(),
+                                                 [&](const std::string& name) { return shaping.count(name) > 0; });
+    }
     if (result.error.empty() && given.count("--match") && !given.count("--compare")) {
         result.error = "--match: only with --compare";
     }
@@ -341,6 +354,10 @@ std::string CliUsage() {
            "                        (a FIFO or device is written into instead); text\n"
            "                        and CSV files start with \"#\" context lines; the\n"
            "                        summary still goes to a terminal\n"
+           "  --limits              measure this machine's peaks (mul+add of each vector\n"
+           "                        width, FMA beside) and triad bandwidth, for 1 thread\n"
+           "                        and the threads asked; alone, only them; with a plan,\n"
+           "                        first, and each point gets its share of its peak\n"
            "  --compare OLD NEW     compare two JSON result files point by point; exit 0\n"
            "                        none slower, 3 some point slower, 4 no point pairs\n"
            "  --match KEY           with --compare: pair points that differ only in KEY,\n"

@@ -28,6 +28,8 @@ struct CliOptions {
     std::int32_t warmup = 0;                  // uncounted runs before them
     bool warmup_given = false;                // else plans warm each point once
     bool verbose = false;                     // plans also print each sample's report lines
+    bool limits = false;                      // measure the machine's peaks and bandwidth first
+    bool limits_only = false;                 // --limits with no option that asks for a product
     double min_time_seconds = 0;              // counted time per point at least
     bool min_time_given = false;
     OutputFormat format = OutputFormat::Text;

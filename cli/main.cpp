@@ -29,6 +29,7 @@
 #include "benchmark_run.h"
 #include "cli_options.h"
 #include "compare.h"
+#include "limits_report.h"
 #include "load_check.h"
 #include "notice.h"
 #include "output_file.h"
@@ -223,13 +224,23 @@ public:
     int Run() {
         std::string error;
         if (!output_.Open(error)) return Refuse(error);
-        for (const std::string& note : plan_.notes) std::fprintf(stderr, "note: %s\n", note.c_str());
+        if (!options_.limits_only) {
+            for (const std::string& note : plan_.notes) std::fprintf(stderr, "note: %s\n", note.c_str());
+        }
         NoteTheReference();
-        if (multi_run_) {
+        if (multi_run_ || options_.limits) {
             const std::string load = LookAtTheLoad(kLoadLookSeconds);
             if (!load.empty()) std::fprintf(stderr, "note: %s\n", load.c_str());
         }
+        if (options_.limits) {
+            LimitSettings settings;
+            settings.thread_counts = LimitThreadCounts(options_, UsableCores());
+            settings.min_cpu_share = kCpuShortShare;
+            context_.limits = MeasureLimits(settings, kNoisyCv);
+            if (options_.limits_only) return WriteLimitsOnly();
+        }
         WriteContext();
+        if (options_.format == OutputFormat::Text && context_.limits) Put(FormatLimitsTable(*context_.limits) + "\n");
         if (options_.format == OutputFormat::Csv) Put(FormatCsvHeader());
 
         const std::vector<PointResult> results = RunWithProgress();
@@ -265,6 +276,29 @@ public:
     }
 
 private:
+    // --limits alone: the limits in the chosen form, and nothing run.
+    int WriteLimitsOnly() {
+        const MachineLimits& limits = *context_.limits;
+        switch (options_.format) {
+            case OutputFormat::Text:
+                WriteContext();
+                Put(FormatLimitsTable(limits));
+                break;
+            case OutputFormat::Csv: WriteContext(); break;
+            case OutputFormat::Json: Put(FormatJson(context_, {}, false)); break;
+            case OutputFormat::Markdown: Put("```\n" + FormatLimitsTable(limits) + "```\n"); break;
+        }
+        std::string error;
+        if (!output_.Commit(error)) {
+            std::fprintf(stderr, "vorp-cli: could not write the results: %s\n", error.c_str());
+            return 1;
+        }
+        if (!output_.ToStandardOutput() && isatty(STDOUT_FILENO)) std::fputs(FormatLimitsTable(limits).c_str(), stdout);
+        return 0;
+    }
+
+    const MachineLimits* Limits() const { return context_.limits ? &*context_.limits : nullptr; }
+
     void Put(const std::string& text) {
         std::fputs(text.c_str(), output_.Stream());
         std::fflush(output_.Stream());
@@ -346,7 +380,7 @@ private:
         };
         hooks.after_point = [&](const PointResult& point) {
             if (options_.format == OutputFormat::Csv) {
-                Put(FormatCsvRow(point, settings_.warmup, options_.repeat));
+                Put(FormatCsvRow(point, settings_.warmup, options_.repeat, Limits()));
             }
         };
         std::vector<PointResult> results = RunPlan(plan_.points, settings_, sink, hooks);
@@ -359,12 +393,12 @@ private:
         const std::string reference = reference_note_.empty() ? "" : "Reference: " + reference_note_ + ".\n";
         switch (options_.format) {
             case OutputFormat::Text:
-                if (multi_run_) Put("\n" + FormatSummaryTable(results) + reference);
+                if (multi_run_) Put("\n" + FormatSummaryTable(results, Limits()) + reference);
                 break;
             case OutputFormat::Csv:
                 // Completed points are written already; an interrupted one last.
                 if (interrupted && !results.empty() && results.back().interrupted) {
-                    Put(FormatCsvRow(results.back(), settings_.warmup, options_.repeat));
+                    Put(FormatCsvRow(results.back(), settings_.warmup, options_.repeat, Limits()));
                 }
                 break;
             case OutputFormat::Json: Put(FormatJson(context_, results, interrupted)); break;
@@ -372,7 +406,7 @@ private:
         }
         // The results went to a file: the terminal still gets the summary.
         if (!output_.ToStandardOutput() && multi_run_ && isatty(STDOUT_FILENO)) {
-            std::fputs(("\n" + FormatSummaryTable(results) + reference).c_str(), stdout);
+            std::fputs(("\n" + FormatSummaryTable(results, Limits()) + reference).c_str(), stdout);
         }
     }
 

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "methods.h"
+#include "limits_report.h"
 #include "processor_info.h"
 
 namespace {
@@ -108,7 +109,7 @@ const std::vector<std::string> kCsvColumns = {
     "method", "method_index", "n", "l_block", "threads", "chunk", "isa", "kernel", "warmup",
     "repeat", "completed", "failed", "best_seconds", "median_seconds", "mean_seconds",
     "stddev_seconds", "cv", "best_gflops", "median_gflops", "noisy", "short", "interrupted",
-    "check", "max_rel_diff", "problems", "cpu_share", "cpu_short"};
+    "check", "max_rel_diff", "problems", "cpu_share", "cpu_short", "peak", "peak_share"};
 
 std::string CsvField(const std::string& text) {
     if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
@@ -164,7 +165,7 @@ bool HasReference(const std::vector<PointResult>& results) {
 // The cells of one summary row: #, method, n, l_blk, thr, smp, median ms,
 // cv%, GFLOPS, best, [vs ref,] check, flags.
 std::vector<std::string> SummaryCells(const std::vector<PointResult>& results, std::size_t index,
-                                      bool reference_column) {
+                                      bool reference_column, const MachineLimits* limits) {
     const PointResult& point = results[index];
     const PointSummary s = Summarise(point);
     const std::string check = s.check == "not run" ? "-" : s.check == "no reference" ? "no-ref" : s.check;
@@ -182,6 +183,11 @@ std::vector<std::string> SummaryCells(const std::vector<PointResult>& results, s
         if (reference && s.statistics.count > 0 && s.statistics.median > 0) ratio = *reference / s.statistics.median;
         cells.push_back(Dash(ratio, "%.2f"));
     }
+    if (limits) {
+        std::optional<double> share = PeakShare(*limits, point, s);
+        if (share) *share *= 100;
+        cells.push_back(Dash(share, "%.0f"));
+    }
     cells.push_back(check);
     cells.push_back(Flags(s, point));
     return cells;
@@ -193,6 +199,10 @@ const char* kFlagsLegend =
     "other processes took them), none or fail (all or some samples without a\n"
     "product: no figure), stop (interrupted).\n";
 const char* kReferenceLegend = "vs ref: the reference's median time over the point's, at the same n and threads.\n";
+const char* kPeakLegend =
+    "peak%: median GFLOPS over the peak of what ran with its threads: method 4 the mul+add peak of\n"
+    "its kernel's width, methods 0 to 3 that of their loop's clone (256-bit with AVX2 and FMA,\n"
+    "else 128-bit), the reference the widest fused multiply-add peak (docs/methods.md).\n";
 
 // Whether the figures are warm: every point's first run uncounted, or not.
 std::string WarmthLine(const std::vector<PointResult>& results) {
@@ -230,17 +240,19 @@ std::vector<std::string> SingleRunNotes(const RunRecord& run) {
     return notes;
 }
 
-std::string FormatSummaryTable(const std::vector<PointResult>& results) {
+std::string FormatSummaryTable(const std::vector<PointResult>& results, const MachineLimits* limits) {
     std::string text =
         "Summary: per point, samples with a figure; seconds per product on the fine clock\n";
     const bool reference = HasReference(results);
     std::vector<std::string> header = {"#", "method", "n", "l_blk", "thr", "smp", "median ms", "cv%", "GFLOPS", "best"};
     if (reference) header.push_back("vs ref");
+    if (limits) header.push_back("peak%");
     header.push_back("check");
     header.push_back("flags");
     // Widths of every column but the last, negative for left-aligned.
     std::vector<int> widths = {3, -14, 5, 5, 3, 4, 9, 5, 7, 7};
     if (reference) widths.push_back(6);
+    if (limits) widths.push_back(5);
     widths.push_back(-6);
     const auto row = [&widths](const std::vector<std::string>& cells) {
         std::string line;
@@ -254,18 +266,21 @@ std::string FormatSummaryTable(const std::vector<PointResult>& results) {
         return line + "\n";
     };
     text += row(header);
-    for (std::size_t i = 0; i < results.size(); ++i) text += row(SummaryCells(results, i, reference));
+    for (std::size_t i = 0; i < results.size(); ++i) text += row(SummaryCells(results, i, reference, limits));
     text += kFlagsLegend;
     if (reference) text += kReferenceLegend;
+    if (limits) text += kPeakLegend;
     text += WarmthLine(results);
     return text + KernelLines(results) + FormatProblems(results);
 }
 
 std::string FormatMarkdownSummary(const RunContext& context, const std::vector<PointResult>& results) {
     const bool reference = HasReference(results);
+    const MachineLimits* limits = context.limits ? &*context.limits : nullptr;
     std::vector<std::string> header = {"#", "method", "n", "l_block", "threads", "samples", "median ms", "CV %",
                                        "GFLOPS", "best"};
     if (reference) header.push_back("vs ref");
+    if (limits) header.push_back("peak %");
     header.push_back("check");
     header.push_back("flags");
     const auto row = [](const std::vector<std::string>& cells) {
@@ -280,9 +295,10 @@ std::string FormatMarkdownSummary(const RunContext& context, const std::vector<P
     std::string text = row(header) + "|";
     for (std::size_t i = 0; i < header.size(); ++i) text += i < 2 ? "---|" : "---:|";
     text += "\n";
-    for (std::size_t i = 0; i < results.size(); ++i) text += row(SummaryCells(results, i, reference));
+    for (std::size_t i = 0; i < results.size(); ++i) text += row(SummaryCells(results, i, reference, limits));
     text += "\n" + std::string(kFlagsLegend);
     if (reference) text += kReferenceLegend;
+    if (limits) text += kPeakLegend;
     text += WarmthLine(results);
     const std::string kernels = KernelLines(results);
     if (!kernels.empty()) text += "\n" + kernels;
@@ -314,8 +330,10 @@ std::string FormatCsvHeader() {
     return header + "\n";
 }
 
-std::string FormatCsvRow(const PointResult& point, std::int32_t warmup, std::int32_t repeat) {
+std::string FormatCsvRow(const PointResult& point, std::int32_t warmup, std::int32_t repeat,
+                         const MachineLimits* limits) {
     const PointSummary s = Summarise(point);
+    const LimitMeasurement* peak = limits ? PeakForPoint(*limits, point, s) : nullptr;
     const SampleStatistics& st = s.statistics;
     const std::vector<std::string> fields = {
         s.method,
@@ -345,15 +363,19 @@ std::string FormatCsvRow(const PointResult& point, std::int32_t warmup, std::int
         ProblemsOf(point),
         Plain(s.cpu_share),
         Flag(s.cpu_short),
+        peak ? LimitLabel(*peak) : "",
+        Plain(limits ? PeakShare(*limits, point, s) : std::nullopt),
     };
     std::string csv;
     for (std::size_t i = 0; i < fields.size(); ++i) csv += (i ? "," : "") + CsvField(fields[i]);
     return csv + "\n";
 }
 
-nlohmann::json ResultJson(const PointResult& point, std::int32_t warmup, std::int32_t repeat) {
+nlohmann::json ResultJson(const PointResult& point, std::int32_t warmup, std::int32_t repeat,
+                          const MachineLimits* limits) {
     using nlohmann::json;
     const PointSummary s = Summarise(point);
+    const LimitMeasurement* peak = limits ? PeakForPoint(*limits, point, s) : nullptr;
     const SampleStatistics& st = s.statistics;
     const auto number = [](std::optional<double> value) -> json {
         value = SixDigits(value);
@@ -410,6 +432,8 @@ nlohmann::json ResultJson(const PointResult& point, std::int32_t warmup, std::in
         {"cpu_seconds", cpu},
         {"cpu_share", number(s.cpu_share)},
         {"cpu_short", s.cpu_short},
+        {"peak", peak ? json(LimitLabel(*peak)) : json(nullptr)},
+        {"peak_share", number(limits ? PeakShare(*limits, point, s) : std::nullopt)},
         {"interrupted", point.interrupted},
         {"check", s.check},
         {"max_rel_diff", number(s.check_difference)},
@@ -421,7 +445,17 @@ std::string FormatJson(const RunContext& context, const std::vector<PointResult>
                        bool interrupted) {
     nlohmann::json results_json = nlohmann::json::array();
     for (const PointResult& point : results) {
-        results_json.push_back(ResultJson(point, context.warmup, context.repeat));
+        nlohmann::json result = ResultJson(point, context.warmup, context.repeat,
+                                           context.limits ? &*context.limits : nullptr);
+        if (context.limits) {
+            const std::optional<double> bound =
+                BandwidthBoundGflops(*context.limits, point, CacheBytes(context.caches.l3));
+            const PointSummary s = Summarise(point);
+            result["bandwidth_bound_gflops"] = bound ? nlohmann::json(*SixDigits(*bound)) : nlohmann::json();
+            result["bandwidth_share"] = bound && s.median_gflops ? nlohmann::json(*SixDigits(*s.median_gflops / *bound))
+                                                                 : nlohmann::json();
+        }
+        results_json.push_back(result);
     }
     const nlohmann::json doc = {{"schema_version", kResultsSchemaVersion},
                                 {"context", ContextJson(context)},

@@ -37,7 +37,8 @@ std::vector<std::string> SingleRunNotes(const RunRecord& run);
 // The table of one row per point (at most 100 columns; 107 with a reference
 // row, whose ratio takes a column), the kernels that ran, the flags'
 // meaning, then the problem list.
-std::string FormatSummaryTable(const std::vector<PointResult>& results);
+// With limits, a peak% column gives each point's share of its peak.
+std::string FormatSummaryTable(const std::vector<PointResult>& results, const MachineLimits* limits = nullptr);
 // The same summary as a Markdown table, to paste into an issue or a report,
 // with the context below it in a collapsed block.
 std::string FormatMarkdownSummary(const RunContext& context, const std::vector<PointResult>& results);
@@ -48,9 +49,11 @@ std::string FormatProblems(const std::vector<PointResult>& results);
 
 extern const std::vector<std::string> kCsvColumns;
 std::string FormatCsvHeader();
-std::string FormatCsvRow(const PointResult& point, std::int32_t warmup, std::int32_t repeat);
+std::string FormatCsvRow(const PointResult& point, std::int32_t warmup, std::int32_t repeat,
+                         const MachineLimits* limits = nullptr);
 
-nlohmann::json ResultJson(const PointResult& point, std::int32_t warmup, std::int32_t repeat);
+nlohmann::json ResultJson(const PointResult& point, std::int32_t warmup, std::int32_t repeat,
+                          const MachineLimits* limits = nullptr);
 std::string FormatJson(const RunContext& context, const std::vector<PointResult>& results,
                        bool interrupted);
 

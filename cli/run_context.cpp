@@ -18,6 +18,7 @@
 #include <sstream>
 
 #include "kernel_form.h"
+#include "limits_report.h"
 #include "methods.h"
 #include "processor_info.h"
 #include "reference_dgemm.h"
@@ -774,6 +775,7 @@ nlohmann::json ContextJson(const RunContext& context) {
         {"environment", environment},
         {"set_by_vorp_cli", set_by_vorp_cli},
         {"load_average", c.load_average.empty() ? nlohmann::json() : nlohmann::json(c.load_average)},
+        {"limits", c.limits ? LimitsJson(*c.limits) : nlohmann::json()},
     };
 }
 
@@ -817,6 +819,9 @@ std::string FormatContextComments(const RunContext& context) {
     char min_time[32];
     std::snprintf(min_time, sizeof min_time, "%g s", c.min_time_seconds);
     items.emplace_back("min time", min_time);
+    if (c.limits) {
+        for (const auto& item : LimitContextItems(*c.limits)) items.push_back(item);
+    }
     std::string text;
     for (const auto& [key, value] : items) text += "# " + key + ": " + OneLine(value) + "\n";
     return text;

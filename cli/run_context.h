@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli_options.h"
+#include "machine_limits.h"
 #include "processor_info.h"
 
 // Raised when a field is added, renamed or changes meaning.
@@ -126,6 +127,7 @@ struct RunContext {
     EnvironmentList environment;            // the user's: StartupEnvironment()
     std::vector<EnvironmentChange> set_by_vorp_cli;  // since then, by vorp-cli for a library
     std::vector<double> load_average;       // 1, 5 and 15 minutes at start; empty when unknown
+    std::optional<MachineLimits> limits;  // measured with --limits
 };
 
 // The "model name" of the first processor in a /proc/cpuinfo text, reduced to

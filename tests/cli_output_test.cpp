@@ -11,7 +11,9 @@
 #include <nlohmann/json.hpp>
 
 #include "kernel_form.h"
+#include "limits_report.h"
 #include "methods.h"
+#include "processor_info.h"
 #include "result_format.h"
 #include "run_context.h"
 #include "support/cli_process.h"
@@ -187,7 +189,7 @@ TEST(ResultCsv, OneQuotedRowPerPoint) {
         {"stddev_seconds", "0.00152753"}, {"cv", "0.458258"}, {"best_gflops", "2.09715"},
         {"median_gflops", "1.3981"}, {"noisy", "true"}, {"short", "true"}, {"interrupted", "false"},
         {"check", "not run"},
-        {"max_rel_diff", ""}, {"problems", ""}, {"cpu_share", ""}, {"cpu_short", "false"}};
+        {"max_rel_diff", ""}, {"problems", ""}, {"cpu_share", ""}, {"cpu_short", "false"}, {"peak", ""}, {"peak_share", ""}};
     ASSERT_EQ(classic.size(), kCsvColumns.size());
     for (const auto& [column, value] : classic) EXPECT_EQ(Column(rows, column)[0], value) << column;
 
@@ -378,4 +380,103 @@ TEST(RunContextTest, CpuModelDateAndKernelForms) {
     const std::string text = FormatContextText(SampleContext());
     EXPECT_EQ(text.rfind("cpu: Test \"CPU\" \\ model\n", 0), 0u) << text;
     EXPECT_NE(text.find("\nmethod 4: AVX+FMA3, AVX 8x4 (Tavrel_8x4)\n"), std::string::npos);
+}
+
+namespace {
+// A hand-made machine: 128-, 512-bit mul+add and 512-bit FMA peaks for 1
+// and 2 threads, and the triad.
+MachineLimits HandMadeLimits() {
+    MachineLimits limits;
+    const auto peak = [](const char* name, std::int32_t bits, bool fused, std::int32_t threads, double median) {
+        LimitMeasurement m;
+        m.name = name;
+        m.unit = "GFLOPS";
+        m.vector_bits = bits;
+        m.instructions = fused ? PeakInstructions::kFusedMulAdd : PeakInstructions::kMulAdd;
+        m.threads = m.threads_requested = threads;
+        m.median = m.best = median;
+        return m;
+    };
+    limits.measurements = {peak("128-bit mul+add peak", 128, false, 1, 16), peak("128-bit mul+add peak", 128, false, 2, 32),
+                           peak("256-bit mul+add peak", 256, false, 1, 32), peak("256-bit FMA peak", 256, true, 1, 32),
+                           peak("512-bit mul+add peak", 512, false, 1, 64), peak("512-bit mul+add peak", 512, false, 2, 128),
+                           peak("512-bit FMA peak", 512, true, 1, 128), peak("512-bit FMA peak", 512, true, 2, 256)};
+    LimitMeasurement triad;
+    triad.kind = LimitKind::kTriad;
+    triad.name = "triad bandwidth";
+    triad.unit = "GB/s";
+    triad.threads = triad.threads_requested = 2;
+    triad.median = triad.best = 35.25;
+    limits.measurements.push_back(triad);
+    limits.bit_exact_ceiling = "512-bit mul+add peak";
+    return limits;
+}
+}  // namespace
+
+// Each point is read against its peak: methods 0 to 3 that of the clone of
+// their loop the loader picks (256-bit where AVX2 and FMA run, fused for hp
+// and block-cache; else 128-bit), method 4 the width its kernel uses, the
+// reference the widest fused peak, all of the point's thread count; the
+// limits appear in the context as lines the plot reads.
+TEST(ResultLimits, EveryPointAgainstItsPeak) {
+    const MachineLimits limits = HandMadeLimits();
+    std::vector<PointResult> results = SampleResults();  // classic 1.398 GFLOPS; vector-pack at level 1; hp
+    PointResult reference = Point(0, 128, {Completed(9, 1, 0.0015)});
+    reference.point.reference = true;
+    results.push_back(reference);
+    const bool v3 = SupportedIsaLevel() >= kIsaAvxFma3;
+    const PointSummary classic = Summarise(results[0]);
+    EXPECT_EQ(PeakForPoint(limits, results[0], classic)->name, v3 ? "256-bit mul+add peak" : "128-bit mul+add peak");
+    const double classic_peak = v3 ? 32 : 16;
+    EXPECT_NEAR(*PeakShare(limits, results[0], classic), *classic.median_gflops / classic_peak, 1e-12);
+    EXPECT_EQ(PeakForPoint(limits, results[2], Summarise(results[2]))->name,
+              v3 ? "256-bit FMA peak" : "128-bit mul+add peak");  // hp's loop may be contracted
+    const PointSummary vector = Summarise(results[1]);
+    const LimitMeasurement* vector_peak = PeakForPoint(limits, results[1], vector);
+    if (VectorPackInstructionSet(1) == "AVX-512") {
+        ASSERT_NE(vector_peak, nullptr);
+        EXPECT_EQ(vector_peak->name, "512-bit mul+add peak");
+    } else {
+        EXPECT_EQ(vector_peak, nullptr);  // no 256-bit peak measured here
+    }
+    EXPECT_EQ(PeakForPoint(limits, results.back(), Summarise(results.back()))->name, "512-bit FMA peak");
+    results[0].shown.threads = 3;  // no limit measured for 3 threads
+    EXPECT_EQ(PeakForPoint(limits, results[0], classic), nullptr);
+    results[0].shown.threads = 1;
+
+    const std::string table = FormatSummaryTable(results, &limits);
+    EXPECT_TRUE(HasRow(table, {"1", "classic", "128", "64", "1", "3", "3", "45.8", "1.40", "2.10", "0.50",
+                               v3 ? "4" : "9", "-", "noisy short"}))
+        << table;
+    EXPECT_NE(table.find("peak%: median GFLOPS over the peak of what ran with its threads"), std::string::npos);
+    const CsvRows rows = ParseCsv(FormatCsvHeader() + FormatCsvRow(results[0], 1, 3, &limits));
+    EXPECT_EQ(Column(rows, "peak")[0], v3 ? "256-bit mul+add peak, 1 thread" : "128-bit mul+add peak, 1 thread");
+    EXPECT_EQ(Column(rows, "peak_share")[0].substr(0, 5), v3 ? "0.043" : "0.087");
+
+    RunContext context = SampleContext();
+    context.limits = limits;
+    const std::string comments = FormatContextComments(context);
+    EXPECT_NE(comments.find("# limit: 512-bit mul+add peak, 2 threads: 128 GFLOPS\n"), std::string::npos) << comments;
+    EXPECT_NE(comments.find("# limit: triad bandwidth, 2 threads: 35.25 GB/s\n"), std::string::npos);
+    EXPECT_NE(comments.find("# bit-exact ceiling: 512-bit mul+add peak\n"), std::string::npos);
+    const json doc = json::parse(FormatJson(context, results, false));
+    EXPECT_EQ(doc["context"]["limits"]["measurements"].size(), 9u);
+    EXPECT_EQ(doc["context"]["limits"]["bit_exact_ceiling"], "512-bit mul+add peak");
+    EXPECT_EQ(doc["results"][0]["peak"], v3 ? "256-bit mul+add peak, 1 thread" : "128-bit mul+add peak, 1 thread");
+    EXPECT_TRUE(doc["results"][2]["peak_share"].is_null());  // no figure
+    // Methods 0 and 1 stream B once it exceeds the last-level cache: their
+    // bound is the triad's bandwidth times a quarter operation per byte.
+    EXPECT_EQ(CacheBytes("32768K"), 32u << 20);
+    EXPECT_EQ(CacheBytes("1M"), 1u << 20);
+    EXPECT_EQ(CacheBytes("unknown"), 0u);
+    PointResult streaming = results[0];
+    streaming.shown.n = 4096;  // B: 128 MiB
+    streaming.shown.threads = 2;
+    EXPECT_DOUBLE_EQ(*BandwidthBoundGflops(limits, streaming, 32u << 20), 35.25 * 0.25);
+    EXPECT_FALSE(BandwidthBoundGflops(limits, results[0], 32u << 20).has_value());  // n 128: B in cache
+    EXPECT_FALSE(BandwidthBoundGflops(limits, streaming, 0).has_value());          // cache unknown
+    streaming.shown.method = kMethodBlockCache;
+    EXPECT_FALSE(BandwidthBoundGflops(limits, streaming, 32u << 20).has_value());  // reuses blocks from cache
+    const std::string limits_table = FormatLimitsTable(limits);
+    EXPECT_NE(limits_table.find("The 512-bit mul+add peak is the ceiling of the bit-exact kernels"), std::string::npos);
 }

@@ -674,7 +674,7 @@ TEST(CliJson, DocumentReadsBackWithContextAndResults) {
                         "isa_level", "isa", "first_call_counted", "kernel", "warmup", "repeat", "completed", "failed",
                         "product", "operations", "seconds", "tick_seconds", "runs_per_sample",
                         "best_seconds", "median_seconds", "mean_seconds", "stddev_seconds", "cv",
-                        "best_gflops", "median_gflops", "noisy", "short", "cpu_seconds", "cpu_share", "cpu_short", "interrupted", "check",
+                        "best_gflops", "median_gflops", "noisy", "short", "cpu_seconds", "cpu_share", "cpu_short", "peak", "peak_share", "interrupted", "check",
                         "max_rel_diff", "problems"}));
     EXPECT_EQ(result["method"], "vector-pack");
     EXPECT_EQ(result["isa_level"], context["isa_level"]);

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli_options.h"
+#include "processor_info.h"
 #include "reference_dgemm.h"
 #include "support/cli_process.h"
 
@@ -530,4 +531,32 @@ TEST(CliFigures, ASummaryAtTheTerminalAndAFileFromOneRun) {
     EXPECT_TRUE(Contains(markdown.out, "\n| 1 | block-pack-2x2 | 32 | 32 | 1 |")) << markdown.out;
     EXPECT_TRUE(Contains(markdown.out, "\n| 2 | vector-pack | 32 | 32 | 1 |")) << markdown.out;
     EXPECT_TRUE(Contains(markdown.out, "<details><summary>Context</summary>"));
+}
+
+// --limits alone measures the limits only; with a plan each point gets its
+// share of its peak, and the limits travel in the context.
+TEST(CliLimits, AloneOrBeforeAPlan) {
+    const CliRun alone = RunCli("--limits --format json");
+    ASSERT_EQ(alone.status, 0) << alone.err;
+    const json doc = json::parse(alone.out);
+    EXPECT_TRUE(doc["results"].empty());
+    const json& measurements = doc["context"]["limits"]["measurements"];
+    ASSERT_FALSE(measurements.empty());
+    bool sse2 = false, triad = false;
+    for (const json& m : measurements) {
+        sse2 = sse2 || (m["name"] == "128-bit mul+add peak" && m["threads"] == 1);
+        triad = triad || m["name"] == "triad bandwidth";
+        EXPECT_FALSE(m["samples"].empty()) << m["label"];
+    }
+    EXPECT_TRUE(sse2);
+    EXPECT_TRUE(triad);
+
+    const CliRun plan = RunCli("--method 0,3 -n 64 --limits --min-time 0 --format csv");
+    ASSERT_EQ(plan.status, 0) << plan.err;
+    EXPECT_TRUE(Contains(plan.out, "\n# limit: 128-bit mul+add peak, 1 thread: ")) << plan.out;
+    const CsvRows rows = ParseCsv(WithoutContext(plan.out));
+    ASSERT_EQ(rows.size(), 3u);
+    const std::string clone = SupportedIsaLevel() >= kIsaAvxFma3 ? "256" : "128";  // the loops' clone that runs
+    for (const std::string& peak : Column(rows, "peak")) EXPECT_EQ(peak, clone + "-bit mul+add peak, 1 thread");
+    for (const std::string& share : Column(rows, "peak_share")) EXPECT_GT(std::stod(share), 0);
 }

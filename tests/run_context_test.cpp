@@ -611,7 +611,7 @@ TEST(RunContextOutput, JsonKeysAndBytesThatAreNotUtf8) {
                         "transparent_hugepages", "isa_level", "isa", "vector_kernel", "threads", "warmup",
                         "repeat", "min_time_seconds", "compiler", "compile_flags", "build_flags", "build_type",
                         "reference", "openmp_runtime", "openblas", "blis", "command", "environment",
-                        "set_by_vorp_cli", "load_average"}));
+                        "set_by_vorp_cli", "load_average", "limits"}));
     EXPECT_EQ(json["caches"], (nlohmann::json{{"L1d", "unknown"}, {"L1i", "unknown"}, {"L2", "unknown"},
                                               {"L3", "unknown"}}));
     EXPECT_EQ(json["environment"]["OMP_NUM_THREADS"], "2");

@@ -1,20 +1,20 @@
-// Compiled with -mavx512f -ffp-contract=off: the multiply and the add stay
-// two instructions, as in the AVX-512 form of the Tavrel_8x4 kernel.
+// Built with -mavx512f only: 512-bit multiply and add as two instructions,
+// as in the AVX-512 form of the Tavrel_8x4 kernel.
 #include <immintrin.h>
 
-#include "avx_peak.h"
+#include "peak_loops.h"
 
 double RunAvx512MulAddLoop(std::int64_t iterations) {
-    constexpr int kAccumulators = 24;
+    constexpr int kAccumulators = kAvx512PeakAccumulators;
     __m512d acc[kAccumulators];
     for (int i = 0; i < kAccumulators; ++i) acc[i] = _mm512_set1_pd(i);
-    const __m512d x = _mm512_set1_pd(1e-9);
-    __m512d y = _mm512_set1_pd(0.5);
+    const __m512d x = _mm512_set1_pd(kPeakLoopFactor);
+    __m512d y = _mm512_set1_pd(kPeakLoopFactor);
     for (std::int64_t n = 0; n < iterations; ++n) {
-#pragma GCC unroll 24
+#pragma GCC unroll 32
         for (int i = 0; i < kAccumulators; ++i) {
             acc[i] = _mm512_add_pd(acc[i], _mm512_mul_pd(x, y));
-            __asm__("" : "+v"(y));  // keeps the multiplies apart (see avx_peak.cpp)
+            __asm__("" : "+v"(y));  // keeps the multiplies apart (see sse2_peak.cpp)
         }
     }
     __m512d sum = _mm512_setzero_pd();

@@ -1,21 +1,20 @@
-// Compiled with -mavx -ffp-contract=off: the multiply and the add stay two
-// instructions, as in the kernels of Tavrel_8x4.
-#include "avx_peak.h"
-
+// Built with -mavx only: 256-bit multiply and add as two instructions, as in
+// the AVX kernels of Tavrel_8x4.
 #include <immintrin.h>
 
+#include "peak_loops.h"
+
 double RunAvxMulAddLoop(std::int64_t iterations) {
-    constexpr int kAccumulators = 12;
+    constexpr int kAccumulators = kAvxPeakAccumulators;
     __m256d acc[kAccumulators];
     for (int i = 0; i < kAccumulators; ++i) acc[i] = _mm256_set1_pd(i);
-    const __m256d x = _mm256_set1_pd(1e-9);
-    __m256d y = _mm256_set1_pd(0.5);
+    const __m256d x = _mm256_set1_pd(kPeakLoopFactor);
+    __m256d y = _mm256_set1_pd(kPeakLoopFactor);
     for (std::int64_t n = 0; n < iterations; ++n) {
+#pragma GCC unroll 32
         for (int i = 0; i < kAccumulators; ++i) {
             acc[i] = _mm256_add_pd(acc[i], _mm256_mul_pd(x, y));
-            // y passes through an empty asm: no instruction, but the compiler
-            // can neither hoist nor merge the twelve multiplies.
-            __asm__("" : "+x"(y));
+            __asm__("" : "+x"(y));  // keeps the multiplies apart (see sse2_peak.cpp)
         }
     }
     __m256d sum = _mm256_setzero_pd();

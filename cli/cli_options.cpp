@@ -130,7 +130,7 @@ std::map<std::string, OptionSpec> OptionTable(VectorIsaCap supported_isa) {
          }}},
         {"--isa", {true, [supported_isa](const std::string& v, CliOptions& o) -> std::string {
              if (v == "auto") {
-                 o.isa_cap = VectorIsaCap::Auto;
+                 o.params.isa_cap = VectorIsaCap::Auto;
                  return {};
              }
              const auto index = IndexOf(kIsaNames, v);
@@ -140,7 +140,7 @@ std::map<std::string, OptionSpec> OptionTable(VectorIsaCap supported_isa) {
                  return "--isa " + v + ": this processor (with this operating system) offers at most " +
                         kIsaNames[IndexOfCap(supported_isa)];
              }
-             o.isa_cap = cap;
+             o.params.isa_cap = cap;
              return {};
          }}},
         {"--min-time", {true, [](const std::string& v, CliOptions& o) -> std::string {

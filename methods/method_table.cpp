@@ -17,7 +17,7 @@ void BlockPack2x2(const MethodOperands& o) {
 }
 
 void VectorPack(const MethodOperands& o) {
-    MultVectorPack(o.n, o.l_block, o.threads, o.parallel_kind, o.a, o.b, o.c, &o.isa_level);
+    MultVectorPack(o.n, o.l_block, o.threads, o.parallel_kind, o.a, o.b, o.c, o.isa_level);
 }
 
 using L = MatrixLayout;

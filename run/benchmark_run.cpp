@@ -8,6 +8,7 @@
 
 #include "memory.h"
 #include "method_table.h"
+#include "methods.h"
 #include "notice.h"
 #include "stop.h"
 #include "processor_info.h"
@@ -169,10 +170,19 @@ RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buff
         return result;
     }
     const MethodEntry& method = *FindMethod(params.method);  // ParameterProblem has vouched for the index
+    VectorPath path;  // level 0 for the methods without a vector path
+    if (method.layout == MatrixLayout::Vector) {
+        const std::optional<VectorPath> decided = DecideVectorPath(params.isa_cap);
+        if (!decided) {
+            ShowNotice("Invalid parameters: the instruction set cap asks for more than this processor runs");
+            return result;
+        }
+        path = *decided;
+    }
     KeepFreedMemoryInTheHeap();  // the scratch rows in the timed span come from warm pages
     RunParameters p = params;
     NormaliseOrderAndBlock(p.n, p.l_block);
-    result.isa_level = kIsaSse2;
+    result.isa_level = path.isa_level;
 
     if (!AllocateMatrices(p, buffers) || !ZeroMatrices(p.n, buffers)) {
         ShowNotice("Alloc Error");
@@ -180,7 +190,7 @@ RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buff
         result.outcome = RunOutcome::AllocError;
         return result;
     }
-    PrepareMatrices(p.method, p.n, buffers.a, buffers.b, result.isa_level);
+    PrepareMatrices(p.method, p.n, buffers.a, buffers.b, path.isa_level);
     if (StopRequested()) return StoppedRun(result, sink, buffers);
     sink.AppendLine("Matrices are prepared");
 

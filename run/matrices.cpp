@@ -56,12 +56,11 @@ double RelativeDifference(double computed, double reference) {
 }  // namespace
 
 void PrepareMatrices(std::int32_t method, std::int32_t n, double* a, double* b,
-                     std::int32_t& isa_level) {
+                     std::int32_t isa_level) {
     if (!VectorLayout(method)) {
         PrepareOffsetLayout(n, a, b);
         return;
     }
-    SelectIsaLevel(isa_level);
     PrepareVectorLayout(n, a, b, isa_level);
 }
 

@@ -38,7 +38,7 @@ TEST(CliOptions, DefaultsAreTheRunDefaults) {
     EXPECT_EQ(p.chunk, 100u);
     EXPECT_EQ(p.parallel_kind, 0);
     EXPECT_FALSE(p.check);
-    EXPECT_EQ(parsed.options.isa_cap, VectorIsaCap::Auto);
+    EXPECT_EQ(parsed.options.params.isa_cap, VectorIsaCap::Auto);
     EXPECT_FALSE(parsed.options.min_time_given);
     EXPECT_EQ(parsed.options.min_time_seconds, 0);
     EXPECT_TRUE(parsed.options.compare_paths.empty());
@@ -57,7 +57,7 @@ TEST(CliOptions, EveryFieldHasAnOption) {
     EXPECT_EQ(p.chunk, 7u);
     EXPECT_EQ(p.parallel_kind, 1);
     EXPECT_TRUE(p.check);
-    EXPECT_EQ(parsed.options.isa_cap, VectorIsaCap::Sse2);
+    EXPECT_EQ(parsed.options.params.isa_cap, VectorIsaCap::Sse2);
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(Parse({"--method", std::to_string(i)}).options.params.method, i);
         EXPECT_EQ(Parse({"--method", CliMethodNames()[i]}).options.params.method, i);
@@ -130,7 +130,7 @@ TEST(CliOptions, IsaCannotAskForMoreThanTheProcessorOffers) {
     for (const auto& [name, cap] : accepted) {
         const CliParseResult parsed = Parse({"--isa", name}, VectorIsaCap::Avx512);
         EXPECT_EQ(parsed.error, "") << name;
-        EXPECT_EQ(parsed.options.isa_cap, cap) << name;
+        EXPECT_EQ(parsed.options.params.isa_cap, cap) << name;
     }
     EXPECT_EQ(Parse({"--isa", "auto"}, VectorIsaCap::Sse2).error, "");
 }

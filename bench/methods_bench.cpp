@@ -8,7 +8,7 @@
 
 #include "matrices.h"
 #include "memory.h"
-#include "methods.h"
+#include "method_table.h"
 #include "run_parameters.h"
 
 namespace {
@@ -46,17 +46,16 @@ public:
         const std::uint32_t chunk = static_cast<std::uint32_t>(kOrder / threads) < 100u
                                         ? static_cast<std::uint32_t>(kOrder / threads)
                                         : 100u;
-        switch (method) {
-            case kMethodClassic: MultClassic(kOrder, a_, b_, c_); break;
-            case kMethodHp: MultHP(kOrder, threads, chunk, kParallelOpenMp, a_, b_, c_); break;
-            case kMethodBlockCache:
-                MultBlockCache(kOrder, kBlock, threads, kParallelOpenMp, a_, b_, c_);
-                break;
-            case kMethodBlockPack2x2:
-                MultBlockPack_2x2(kOrder, kOrder, kOrder, kBlock, a_ + 1, b_ + 1, c_ + 1, rows_);
-                break;
-            default: break;
-        }
+        MethodOperands operands;
+        operands.n = kOrder;
+        operands.l_block = kBlock;
+        operands.threads = threads;
+        operands.chunk = chunk;
+        operands.a = a_;
+        operands.b = b_;
+        operands.c = c_;
+        operands.scratch_rows = rows_;
+        FindMethod(method)->multiply(operands);
         benchmark::DoNotOptimize(c_);
         benchmark::ClobberMemory();
     }

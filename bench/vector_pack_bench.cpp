@@ -29,15 +29,10 @@ void SetFlops(benchmark::State& state, int n) {
 }
 
 // The matrices of a method 4 run at `level`, prepared by the run's own
-// preparation (which lays B out for the level it chooses: the cap makes it
-// choose `level` where the processor has it).
+// preparation, which lays B out for that level.
 struct Operands {
     Operands(int n, std::int32_t level) : a(Size(n), 0.0), b(Size(n), 0.0), c(Size(n), 0.0) {
-        const std::int32_t previous_cap = IsaLevelCap();
-        SetIsaLevelCap(level);
-        std::int32_t chosen = kIsaSse2;
-        PrepareMatrices(kMethodVectorPack, n, a.data(), b.data(), chosen);
-        SetIsaLevelCap(previous_cap);
+        PrepareMatrices(kMethodVectorPack, n, a.data(), b.data(), level);
     }
     static std::size_t Size(int n) { return static_cast<std::size_t>(n) * n + 2; }
     std::vector<double> a, b, c;
@@ -45,7 +40,7 @@ struct Operands {
 
 // One product of method 4 and one of OpenBLAS dgemm on the same operands.
 void RunMethod4(Operands& m, int threads, std::int32_t level) {
-    MultVectorPack(kOrder, kBlock, threads, 0, m.a.data(), m.b.data(), m.c.data(), &level);
+    MultVectorPack(kOrder, kBlock, threads, 0, m.a.data(), m.b.data(), m.c.data(), level);
     benchmark::DoNotOptimize(m.c.data());
     benchmark::ClobberMemory();
 }

@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 
+#include "method_table.h"
 #include "processor_info.h"
 #include "reference_dgemm.h"
 #include "run_plan.h"
@@ -40,6 +41,16 @@ std::optional<long long> IndexOf(const std::vector<std::string>& names, const st
         if (names[i] == text) return static_cast<long long>(i);
     }
     return std::nullopt;
+}
+
+// "0 to 4": the indices of the method table.
+std::string MethodIndexRange() { return "0 to " + std::to_string(kMethodTableSize - 1); }
+
+// "classic, hp, ...": the keys of the method table.
+std::string MethodKeys() {
+    std::string keys;
+    for (std::size_t i = 0; i < kMethodTableSize; ++i) keys += (i ? ", " : "") + std::string(MethodTable()[i].key);
+    return keys;
 }
 
 std::string RangeError(const std::string& option, long long low, long long high,
@@ -80,11 +91,11 @@ std::map<std::string, OptionSpec> OptionTable(VectorIsaCap supported_isa) {
                  std::optional<long long> index = IndexOf(CliMethodNames(), item);
                  if (!index) {
                      const auto number = ParseWholeNumber(item);
-                     if (number && *number >= 0 && *number < kMethodCount) index = *number;
+                     if (number && FindMethod(static_cast<std::int32_t>(*number))) index = *number;
                  }
                  if (!index) {
-                     return "--method: expected 0 to 4 or one of classic, hp, block-cache, "
-                            "block-pack-2x2, vector-pack (several separated by commas), got '" + v + "'";
+                     return "--method: expected " + MethodIndexRange() + " or one of " + MethodKeys() +
+                            " (several separated by commas), got '" + v + "'";
                  }
                  const auto method = static_cast<std::int32_t>(*index);
                  for (const std::int32_t earlier : o.methods) {
@@ -119,7 +130,7 @@ std::map<std::string, OptionSpec> OptionTable(VectorIsaCap supported_isa) {
          }}},
         {"--isa", {true, [supported_isa](const std::string& v, CliOptions& o) -> std::string {
              if (v == "auto") {
-                 o.isa_cap = VectorIsaCap::Auto;
+                 o.params.isa_cap = VectorIsaCap::Auto;
                  return {};
              }
              const auto index = IndexOf(kIsaNames, v);
@@ -129,7 +140,7 @@ std::map<std::string, OptionSpec> OptionTable(VectorIsaCap supported_isa) {
                  return "--isa " + v + ": this processor (with this operating system) offers at most " +
                         kIsaNames[IndexOfCap(supported_isa)];
              }
-             o.isa_cap = cap;
+             o.params.isa_cap = cap;
              return {};
          }}},
         {"--min-time", {true, [](const std::string& v, CliOptions& o) -> std::string {
@@ -234,8 +245,11 @@ std::string ConflictBetween(const std::set<std::string>& given) {
 }  // namespace
 
 const std::vector<std::string>& CliMethodNames() {
-    static const std::vector<std::string> names = {"classic", "hp", "block-cache",
-                                                   "block-pack-2x2", "vector-pack"};
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> keys;
+        for (std::size_t i = 0; i < kMethodTableSize; ++i) keys.emplace_back(MethodTable()[i].key);
+        return keys;
+    }();
     return names;
 }
 
@@ -305,14 +319,81 @@ CliParseResult ParseCommandLine(const std::vector<std::string>& args, VectorIsaC
     return result;
 }
 
+namespace {
+// The help's layout: descriptions start at this column and no line passes
+// the width, so that the help reads in an 80-column terminal.
+constexpr std::size_t kHelpColumn = 24;
+constexpr std::size_t kHelpWidth = 79;
+
+// An option's lines of help: `head` ("  --method M"), then the pieces, a space
+// apart, starting a new line at the description column before a piece that
+// would pass the width.
+std::string HelpEntry(const std::string& head, const std::vector<std::string>& pieces) {
+    std::string text = head + std::string(kHelpColumn - head.size(), ' ');
+    std::size_t line = text.size();
+    bool first = true;
+    for (const std::string& piece : pieces) {
+        if (!first && line + 1 + piece.size() > kHelpWidth) {
+            text += "\n" + std::string(kHelpColumn, ' ');
+            line = kHelpColumn;
+        } else if (!first) {
+            text += ' ';
+            ++line;
+        }
+        text += piece;
+        line += piece.size();
+        first = false;
+    }
+    return text + "\n";
+}
+
+// The words of `text`, to follow other pieces of a help entry.
+void AppendWords(std::vector<std::string>& pieces, const std::string& text) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find(' ', start), text.size());
+        if (end > start) pieces.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+}
+
+// "0 classic, 1 hp, ..., 4 vector-pack": each index stays with its key.
+std::string MethodHelp() {
+    std::vector<std::string> pieces;
+    for (std::size_t i = 0; i < kMethodTableSize; ++i) {
+        const MethodEntry& m = MethodTable()[i];
+        pieces.push_back(std::to_string(m.index) + " " + m.key + (i + 1 < kMethodTableSize ? "," : ""));
+    }
+    AppendWords(pieces, "(index or name; default 0); several separated by commas (3,4) run in turn");
+    return HelpEntry("  --method M", pieces);
+}
+
+// "methods 0 and 3 run once": the methods that are not parallel.
+std::string ThreadListHelp() {
+    std::vector<std::string> serial;
+    for (std::size_t i = 0; i < kMethodTableSize; ++i) {
+        if (!MethodTable()[i].parallel) serial.push_back(std::to_string(MethodTable()[i].index));
+    }
+    std::string methods;
+    for (std::size_t i = 0; i < serial.size(); ++i) {
+        methods += (i == 0 ? "" : i + 1 == serial.size() ? " and " : ", ") + serial[i];
+    }
+    std::vector<std::string> pieces;
+    AppendWords(pieces, "thread counts to sweep, such as 1,2 (not with --threads);");
+    if (!serial.empty()) {
+        AppendWords(pieces, (serial.size() == 1 ? "method " + methods + " runs" : "methods " + methods + " run") +
+                                " once, on one thread");
+    }
+    return HelpEntry("  --threads-list LIST", pieces);
+}
+}  // namespace
+
 std::string CliUsage() {
     return "Usage: vorp-cli [options]\n"
            "       vorp-cli --compare OLD.json NEW.json [--match method|threads|n]\n"
            "Times one dense double-precision product C = A*B and prints the report.\n"
            "\n"
-           "  --method M            0 classic, 1 hp, 2 block-cache, 3 block-pack-2x2,\n"
-           "                        4 vector-pack (index or name; default 0); several\n"
-           "                        separated by commas (3,4) run in turn\n"
+           + MethodHelp() +
            "  -n N                  order of the matrices, 1 to 46340 (default 2000;\n"
            "                        rounded down to a multiple of the block size)\n"
            "  --l-block L           cache block size, at least 4 (default 176; rounded\n"
@@ -327,7 +408,7 @@ std::string CliUsage() {
            "                        its 256-bit form (default auto: the widest there is)\n"
            "\n"
            "Several runs at once (a progress line at a terminal, then a summary):\n"
-           "  --all                 methods 0 to 4 in turn (not with --method)\n"
+           "  --all                 methods " + MethodIndexRange() + " in turn (not with --method)\n"
            "  --repeat R            at least R counted samples per point, 1 to 1000\n"
            "                        (default 1)\n"
            "  --min-time S          repeat each point until its counted samples add up to\n"
@@ -338,8 +419,7 @@ std::string CliUsage() {
            "  --verbose             also print each sample's report lines\n"
            "  --sizes LIST          orders to sweep: 200,400,800 or FROM:TO:STEP such as\n"
            "                        200:1000:200 (not with -n); each is normalised\n"
-           "  --threads-list LIST   thread counts to sweep, such as 1,2 (not with\n"
-           "                        --threads); methods 0 and 3 run once, on one thread\n"
+           + ThreadListHelp() +
            "  --reference[=LIB]     add a system BLAS dgemm as a reference row: openblas\n"
            "                        (default; OPENBLAS_CORETYPE may force its kernel, which\n"
            "                        is then said), openblas-own (OpenBLAS's own kernel\n"

@@ -17,8 +17,7 @@ enum class OutputFormat { Text, Csv, Json, Markdown };
 enum class CompareMatch { Exact, Method, Threads, Order };
 
 struct CliOptions {
-    RunParameters params;
-    VectorIsaCap isa_cap = VectorIsaCap::Auto;  // the widest method 4 may use
+    RunParameters params;  // params.isa_cap: the widest method 4 may use
     bool show_help = false;
     bool show_version = false;
 

@@ -452,7 +452,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!options.compare_paths.empty()) return Compare(options);
-    if (!CapVectorPackIsa(options.isa_cap)) {
+    if (!DecideVectorPath(options.params.isa_cap)) {
         return Refuse("--isa: Tavrel_8x4 does not run its 512-bit form here (no AVX-512, or "
                       "TAVREL_8X4_FORM=avx)");
     }

@@ -688,7 +688,8 @@ RunContext CollectRunContext(const CliOptions& options, const std::vector<std::s
     context.kernel = UnameInfo();
     context.glibc = KnownOrUnknown(gnu_get_libc_version());
     context.huge_pages = machine.huge_pages;
-    SelectIsaLevel(context.isa_level);
+    const std::optional<VectorPath> path = DecideVectorPath(options.params.isa_cap);
+    context.isa_level = path ? path->isa_level : kIsaSse2;
     context.isa_name = VectorPackInstructionSet(context.isa_level);  // what the kernel uses: no FMA claimed
     context.kernel_form = KernelFormName(kMethodVectorPack, context.isa_level);
     context.threads = options.thread_counts.empty() ? std::vector<std::int32_t>{options.params.threads}

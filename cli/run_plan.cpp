@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "method_table.h"
 #include "whole_number.h"
 
 namespace {
@@ -78,9 +79,7 @@ ListParse ParseThreadList(const std::string& text) {
 }
 
 namespace {
-bool RunsOnOneThread(std::int32_t method) {
-    return method == kMethodClassic || method == kMethodBlockPack2x2;
-}
+bool RunsOnOneThread(std::int32_t method) { return !FindMethod(method)->parallel; }
 
 std::vector<std::int32_t> PlannedMethods(const CliOptions& options) {
     if (!options.methods.empty()) return options.methods;

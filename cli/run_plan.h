@@ -40,8 +40,9 @@ struct Plan {
 };
 
 // Sizes outermost, then thread counts, then methods 0 to 4 (or the one
-// method), then the reference row. Methods 0 and 3 run on one thread: over a
-// list of thread counts they appear once per size, with threads 1. Points
+// method), then the reference row. A method that is not parallel runs on one
+// thread: over a list of thread counts it appears once per size, with
+// threads 1. Points
 // that normalise to the same parameters run once.
 Plan ExpandPlan(const CliOptions& options);
 

@@ -4,14 +4,11 @@
 #include <sched.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <utility>
 
 #include "cpu_probe.h"
 
 namespace {
-std::atomic<std::int32_t> g_isa_cap{kIsaAvxFma3};
-
 CpuidRecord Cpuid(std::uint32_t leaf) {
     const cpu_probe::Leaf r = cpu_probe::Cpuid(leaf);
     return {r.eax, r.ebx, r.ecx, r.edx};
@@ -178,15 +175,11 @@ void ApplyFeatureTests(const ProcessorInfo& info, std::int32_t& isa_level) {
 }
 }  // namespace
 
-void SelectIsaLevel(const ProcessorInfo& info, std::int32_t& isa_level) {
+std::int32_t SelectIsaLevel(const ProcessorInfo& info, std::int32_t cap) {
+    std::int32_t isa_level = kIsaSse2;
     ApplyFeatureTests(info, isa_level);
-    if (isa_level > g_isa_cap.load()) isa_level = g_isa_cap.load();
+    return isa_level > cap ? cap : isa_level;
 }
-
-void SelectIsaLevel(std::int32_t& isa_level) { SelectIsaLevel(g_processor_info, isa_level); }
-
-void SetIsaLevelCap(std::int32_t cap) { g_isa_cap = cap; }
-std::int32_t IsaLevelCap() { return g_isa_cap.load(); }
 
 std::int32_t SupportedIsaLevel() {
     std::int32_t level = kIsaSse2;

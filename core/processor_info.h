@@ -76,14 +76,9 @@ std::vector<CpuidCache> CachesFromCpuid(const CpuidFunction& cpuid);
 
 // SSE2 (leaf 1 EDX bit 26) gives 0, AVX (leaf 1 ECX bit 28) 1, AVX2 (leaf 7
 // EBX bit 5) 2, each test overriding the one before; AVX levels need the
-// operating system's AVX state. The result is then lowered to the cap.
-void SelectIsaLevel(std::int32_t& isa_level);
-void SelectIsaLevel(const ProcessorInfo& info, std::int32_t& isa_level);
-
-// The highest level SelectIsaLevel may choose (kIsaAvxFma3 unless a front end
-// lowers it to time or check a narrower path).
-void SetIsaLevelCap(std::int32_t cap);
-std::int32_t IsaLevelCap();
+// operating system's AVX state. The result is then lowered to `cap`, which
+// a run takes from its parameters to time or check a narrower path.
+std::int32_t SelectIsaLevel(const ProcessorInfo& info, std::int32_t cap = kIsaAvxFma3);
 
 // The level this processor supports, ignoring the cap.
 std::int32_t SupportedIsaLevel();

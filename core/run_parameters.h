@@ -16,6 +16,11 @@ enum Method : std::int32_t {
 
 enum ParallelKind : std::int32_t { kParallelOpenMp = 0, kParallelTbb = 1 };
 
+// The widest instruction set method 4 may use. Auto is the widest the
+// processor and the libraries run; Avx and Avx2 keep Tavrel_8x4 on its
+// 256-bit form; Avx512 asks for its 512-bit form.
+enum class VectorIsaCap { Auto, Sse2, Avx, Avx2, Avx512 };
+
 struct RunParameters {
     std::int32_t method = kMethodClassic;
     std::int32_t n = 2000;
@@ -24,6 +29,7 @@ struct RunParameters {
     std::uint32_t chunk = 100;
     std::int32_t parallel_kind = kParallelOpenMp;
     bool check = false;
+    VectorIsaCap isa_cap = VectorIsaCap::Auto;  // method 4's path is decided from it once per run
 };
 
 // Accepted ranges. n*n+2 must fit a 32-bit signed count.

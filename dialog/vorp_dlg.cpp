@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include "method_table.h"
 #include "stop.h"
 #include "vorp_resources.h"
 
@@ -100,19 +101,8 @@ void CVorp_Dlg::OnSysCommand(int command) {
 
 void CVorp_Dlg::UpdateControls() {
     UpdateData(true);
-    QWidget* l_block = GetDlgItem(IDC_L_BLOCK);
-    switch (params_.method) {
-        case kMethodClassic:
-        case kMethodHp:
-            l_block->setEnabled(false);
-            break;
-        case kMethodBlockCache:
-        case kMethodBlockPack2x2:
-        case kMethodVectorPack:
-            l_block->setEnabled(true);
-            break;
-        default:
-            break;
+    if (const MethodEntry* method = FindMethod(params_.method)) {
+        GetDlgItem(IDC_L_BLOCK)->setEnabled(method->uses_block);
     }
     UpdateData(false);
 }

@@ -1,10 +1,13 @@
 #include "vorp_resources.h"
 
 #include "dialog_layer.h"
+#include "method_table.h"
 
 namespace {
 using K = ControlKind;
-}
+
+const char* CaptionOf(std::int32_t method) { return FindMethod(method)->caption; }
+}  // namespace
 
 const DialogTemplate& MainDialogTemplate() {
     static const DialogTemplate dialog{
@@ -12,14 +15,11 @@ const DialogTemplate& MainDialogTemplate() {
         {341, 294},
         8,
         {
-            {IDC_CLASSIC, K::RadioButton, "Classic", {16, 64, 50, 10}, kGroup},
-            {IDC_HP, K::RadioButton, "HP", {16, 84, 39, 10}},
-            {IDC_BLOCK_CACHE, K::RadioButton, "Block_cache(ib,kb,jb::i,k,j)", {16, 104, 158, 10}},
-            {IDC_BLOCK_PACK_2X2, K::RadioButton, "Block_cache, registers (2x2), pack (BLAS 1989)",
-             {16, 124, 176, 10}},
-            {IDC_VECTOR_PACK, K::RadioButton,
-             "Block_cache (kb, jb=1, ib), block registers, vectorization AVX, pack A, B (tuned-library style)",
-             {16, 144, 302, 10}},
+            {IDC_CLASSIC, K::RadioButton, CaptionOf(kMethodClassic), {16, 64, 50, 10}, kGroup},
+            {IDC_HP, K::RadioButton, CaptionOf(kMethodHp), {16, 84, 39, 10}},
+            {IDC_BLOCK_CACHE, K::RadioButton, CaptionOf(kMethodBlockCache), {16, 104, 158, 10}},
+            {IDC_BLOCK_PACK_2X2, K::RadioButton, CaptionOf(kMethodBlockPack2x2), {16, 124, 176, 10}},
+            {IDC_VECTOR_PACK, K::RadioButton, CaptionOf(kMethodVectorPack), {16, 144, 302, 10}},
             {IDC_STATIC, K::Static, "n", {12, 16, 32, 8}},
             {IDC_N, K::Edit, "", {56, 13, 40, 14}, kTabStop},
             {IDC_STATIC, K::Static, "l_block", {12, 39, 38, 8}},

@@ -255,7 +255,7 @@ void MultVectorPack_AVX(std::int32_t n, std::int32_t l_block, std::int32_t threa
 
 void MultVectorPack(std::int32_t n, std::int32_t l_block, std::int32_t threads,
                     std::int32_t parallel_kind, const double* a, const double* b, double* c,
-                    const std::int32_t* isa_level) {
+                    std::int32_t isa_level) {
     if (l_block < 1 || n % l_block != 0) {
         ShowFailureNotice("Conflict between N and lblck");
         return;
@@ -263,14 +263,14 @@ void MultVectorPack(std::int32_t n, std::int32_t l_block, std::int32_t threads,
     if (parallel_kind == kParallelTbb) ShowNotice("TBB does not support");
     if (n < 1) return;
     threads = std::max(threads, 1);
-    if (isa_level != nullptr && *isa_level != kIsaSse2) {
+    if (isa_level != kIsaSse2) {
         MultVectorPack_AVX(n, l_block, threads, a, b, c);
         return;
     }
     MultVectorPackSse(n, l_block, threads, a, b, c);
 }
 
-bool CapVectorPackIsa(VectorIsaCap cap) {
+std::optional<VectorPath> DecideVectorPath(VectorIsaCap cap) {
     const std::int32_t supported = SupportedIsaLevel();
     std::int32_t level = kIsaAvxFma3;
     int bits = 512;
@@ -281,18 +281,18 @@ bool CapVectorPackIsa(VectorIsaCap cap) {
         case VectorIsaCap::Avx2: bits = 256; break;
         case VectorIsaCap::Avx512: break;
     }
-    if (cap != VectorIsaCap::Auto && level > supported) return false;
-    if (supported == kIsaSse2) {  // Tavrel_8x4's kernels cannot run at all
-        SetIsaLevelCap(level);
-        return true;
-    }
+    if (cap != VectorIsaCap::Auto && level > supported) return std::nullopt;
+    VectorPath path;
+    path.isa_level = SelectIsaLevel(TheProcessorInfo(), level);
+    if (supported == kIsaSse2) return path;  // Tavrel_8x4's kernels cannot run at all
     const int previous_bits = TAVREL_AVX_8X4_FormBits();
-    if (TAVREL_AVX_8X4_LimitFormBits(bits) < 512 && cap == VectorIsaCap::Avx512) {
+    const int form_bits = TAVREL_AVX_8X4_LimitFormBits(bits);
+    if (form_bits < 512 && cap == VectorIsaCap::Avx512) {
         TAVREL_AVX_8X4_LimitFormBits(previous_bits);
-        return false;
+        return std::nullopt;
     }
-    SetIsaLevelCap(level);
-    return true;
+    if (path.isa_level != kIsaSse2) path.form_bits = form_bits;
+    return path;
 }
 
 std::string VectorPackInstructionSet(std::int32_t isa_level) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "memory.h"
+#include "method_table.h"
 #include "methods.h"
 #include "notice.h"
 #include "stop.h"
@@ -37,27 +38,26 @@ void AppendFormatted(ReportSink& sink, const char* format, Values... values) {
     sink.AppendLine(line);
 }
 
-// Method 3's scratch rows: a table of l_block pointers, then one row of
-// l_block + 1 doubles per entry (with the allocator's alignment slack).
+// The scratch rows of a method that needs them: a table of l_block pointers,
+// then one row of l_block + 1 doubles per entry (with the allocator's
+// alignment slack).
 std::uint64_t ScratchRowsBytes(std::int32_t l_block) {
     const auto rows = static_cast<std::uint64_t>(l_block);
     return rows * sizeof(double*) + rows * ((rows + 1) * sizeof(double) + kMatrixAlignment);
 }
 
-// Everything the run allocates: A, B and C, and method 3's scratch rows.
+// Everything the run allocates: A, B and C, and the method's scratch rows.
 // Method 4's packing slots have a guard of their own, as does the check's
 // reference (a refusal there costs the check only, "Memory allocation error
 // during check").
 std::uint64_t RunBytes(const RunParameters& p) {
     const std::uint64_t matrices = 3 * MatrixElements(p.n) * sizeof(double);
-    return matrices + (p.method == kMethodBlockPack2x2 ? ScratchRowsBytes(p.l_block) : 0);
+    return matrices + (FindMethod(p.method)->scratch_rows ? ScratchRowsBytes(p.l_block) : 0);
 }
 
 // The threads the method will start: the parallel methods' thread count.
 std::int32_t ThreadsOf(const RunParameters& p) {
-    const bool parallel = p.method == kMethodHp || p.method == kMethodBlockCache ||
-                          p.method == kMethodVectorPack;
-    return parallel ? std::max(p.threads, 1) : 1;
+    return FindMethod(p.method)->parallel ? std::max(p.threads, 1) : 1;
 }
 
 bool AllocateMatrices(const RunParameters& p, RunBuffers& buffers) {
@@ -106,7 +106,7 @@ RunResult StoppedRun(RunResult result, ReportSink& sink, RunBuffers& buffers) {
     return result;
 }
 
-// Method 3's scratch rows, as ScratchRowsBytes counts them.
+// The scratch rows, as ScratchRowsBytes counts them.
 bool AllocateScratchRows(std::int32_t l_block, RunBuffers& buffers) {
     buffers.scratch_rows = AllocateArray<double*>(static_cast<std::size_t>(l_block), alignof(double*));
     if (!buffers.scratch_rows) return false;
@@ -120,31 +120,19 @@ bool AllocateScratchRows(std::int32_t l_block, RunBuffers& buffers) {
     return true;
 }
 
-// The one place that maps a method index to its entry point.
-void DispatchMethod(const RunParameters& p, RunBuffers& buffers, std::int32_t& isa_level) {
-    switch (p.method) {
-        case kMethodClassic:
-            MultClassic(p.n, buffers.a, buffers.b, buffers.c);
-            break;
-        case kMethodHp:
-            MultHP(p.n, p.threads, p.chunk, p.parallel_kind, buffers.a, buffers.b, buffers.c);
-            break;
-        case kMethodBlockCache:
-            MultBlockCache(p.n, p.l_block, p.threads, p.parallel_kind, buffers.a, buffers.b,
-                           buffers.c);
-            break;
-        case kMethodBlockPack2x2:
-            MultBlockPack_2x2(p.n, p.n, p.n, p.l_block, buffers.a + 1, buffers.b + 1,
-                              buffers.c + 1, buffers.scratch_rows);
-            break;
-        case kMethodVectorPack:
-            MultVectorPack(p.n, p.l_block, p.threads, p.parallel_kind, buffers.a, buffers.b,
-                           buffers.c, &isa_level);
-            break;
-        default:
-            ShowFailureNotice("This method is not available in this build");
-            break;
-    }
+void DispatchMethod(const RunParameters& p, RunBuffers& buffers, std::int32_t isa_level) {
+    MethodOperands operands;
+    operands.n = p.n;
+    operands.l_block = p.l_block;
+    operands.threads = p.threads;
+    operands.chunk = p.chunk;
+    operands.parallel_kind = p.parallel_kind;
+    operands.a = buffers.a;
+    operands.b = buffers.b;
+    operands.c = buffers.c;
+    operands.scratch_rows = buffers.scratch_rows;
+    operands.isa_level = isa_level;
+    FindMethod(p.method)->multiply(operands);
 }
 }  // namespace
 
@@ -181,10 +169,20 @@ RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buff
         ShowNotice(*problem);
         return result;
     }
+    const MethodEntry& method = *FindMethod(params.method);  // ParameterProblem has vouched for the index
+    VectorPath path;  // level 0 for the methods without a vector path
+    if (method.layout == MatrixLayout::Vector) {
+        const std::optional<VectorPath> decided = DecideVectorPath(params.isa_cap);
+        if (!decided) {
+            ShowNotice("Invalid parameters: the instruction set cap asks for more than this processor runs");
+            return result;
+        }
+        path = *decided;
+    }
     KeepFreedMemoryInTheHeap();  // the scratch rows in the timed span come from warm pages
     RunParameters p = params;
     NormaliseOrderAndBlock(p.n, p.l_block);
-    result.isa_level = kIsaSse2;
+    result.isa_level = path.isa_level;
 
     if (!AllocateMatrices(p, buffers) || !ZeroMatrices(p.n, buffers)) {
         ShowNotice("Alloc Error");
@@ -192,7 +190,7 @@ RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buff
         result.outcome = RunOutcome::AllocError;
         return result;
     }
-    PrepareMatrices(p.method, p.n, buffers.a, buffers.b, result.isa_level);
+    PrepareMatrices(p.method, p.n, buffers.a, buffers.b, path.isa_level);
     if (StopRequested()) return StoppedRun(result, sink, buffers);
     sink.AppendLine("Matrices are prepared");
 
@@ -203,7 +201,7 @@ RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buff
     const double start_cpu = ProcessCpuSeconds();
     m.operations = 0;
     NormaliseThreading(p.n, p.threads, p.chunk);
-    if (p.method == kMethodBlockPack2x2 && !AllocateScratchRows(p.l_block, buffers)) {
+    if (method.scratch_rows && !AllocateScratchRows(p.l_block, buffers)) {
         ShowNotice("Alloc Error");
         ReleaseMatrices(buffers);
         result.outcome = RunOutcome::AllocError;
@@ -214,7 +212,7 @@ RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buff
     } else {
         DispatchMethod(p, buffers, result.isa_level);
     }
-    if (p.method == kMethodVectorPack) {
+    if (method.layout == MatrixLayout::Vector) {
         AppendFormatted(sink, "vectorization: %s", IsaLevelName(result.isa_level));
     }
     m.operations = 2.0 * static_cast<double>(p.n) * p.n * p.n;

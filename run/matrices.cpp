@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "memory.h"
+#include "method_table.h"
 #include "methods.h"
 #include "notice.h"
 #include "stop.h"
@@ -16,6 +17,11 @@ constexpr double kRelativeTolerance = 1e-10;
 constexpr double kSmallValueFloor = 1e-8;
 
 std::size_t Elements(std::int32_t n) { return static_cast<std::size_t>(n) * n; }
+
+bool VectorLayout(std::int32_t method) {
+    const MethodEntry* entry = FindMethod(method);
+    return entry && entry->layout == MatrixLayout::Vector;
+}
 
 // Both layouts are filled a row at a time, and a stop request ends the
 // filling at the next row.
@@ -50,12 +56,11 @@ double RelativeDifference(double computed, double reference) {
 }  // namespace
 
 void PrepareMatrices(std::int32_t method, std::int32_t n, double* a, double* b,
-                     std::int32_t& isa_level) {
-    if (method != kMethodVectorPack) {
+                     std::int32_t isa_level) {
+    if (!VectorLayout(method)) {
         PrepareOffsetLayout(n, a, b);
         return;
     }
-    SelectIsaLevel(isa_level);
     PrepareVectorLayout(n, a, b, isa_level);
 }
 
@@ -74,7 +79,7 @@ CheckVerdict CheckResult(std::int32_t method, std::int32_t n, const double* a, c
     // The reference sits in the layout of C: from index 1 for methods 0 to 3,
     // from index 0 for method 4, which also reads A (and B on the AVX levels)
     // from index 0.
-    const bool vector_layout = method == kMethodVectorPack;
+    const bool vector_layout = VectorLayout(method);
     const double* a_first = vector_layout ? a : a + 1;
     const double* b_first = vector_layout && isa_level != kIsaSse2 ? b : b + 1;
     double* r_first = vector_layout ? reference : reference + 1;

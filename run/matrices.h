@@ -11,10 +11,11 @@
 
 #include <cstdint>
 
-// Fills A and B for `method`; for method 4 also chooses the IsaLevel. A stop
-// request leaves the filling unfinished (the caller looks at StopRequested).
+// Fills A and B for `method`; method 4's layout follows the IsaLevel of the
+// path the run decided. A stop request leaves the filling unfinished (the
+// caller looks at StopRequested).
 void PrepareMatrices(std::int32_t method, std::int32_t n, double* a, double* b,
-                     std::int32_t& isa_level);
+                     std::int32_t isa_level);
 
 // NoProduct: the method computed nothing (it gave up with a notice), so
 // there was nothing to check.

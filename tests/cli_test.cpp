@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli_options.h"
+#include "method_table.h"
 #include "processor_info.h"
 #include "reference_dgemm.h"
 #include "support/cli_process.h"
@@ -37,7 +38,7 @@ TEST(CliOptions, DefaultsAreTheRunDefaults) {
     EXPECT_EQ(p.chunk, 100u);
     EXPECT_EQ(p.parallel_kind, 0);
     EXPECT_FALSE(p.check);
-    EXPECT_EQ(parsed.options.isa_cap, VectorIsaCap::Auto);
+    EXPECT_EQ(parsed.options.params.isa_cap, VectorIsaCap::Auto);
     EXPECT_FALSE(parsed.options.min_time_given);
     EXPECT_EQ(parsed.options.min_time_seconds, 0);
     EXPECT_TRUE(parsed.options.compare_paths.empty());
@@ -56,13 +57,41 @@ TEST(CliOptions, EveryFieldHasAnOption) {
     EXPECT_EQ(p.chunk, 7u);
     EXPECT_EQ(p.parallel_kind, 1);
     EXPECT_TRUE(p.check);
-    EXPECT_EQ(parsed.options.isa_cap, VectorIsaCap::Sse2);
+    EXPECT_EQ(parsed.options.params.isa_cap, VectorIsaCap::Sse2);
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(Parse({"--method", std::to_string(i)}).options.params.method, i);
         EXPECT_EQ(Parse({"--method", CliMethodNames()[i]}).options.params.method, i);
     }
     EXPECT_TRUE(Parse({"-h"}).options.show_help);
     EXPECT_TRUE(Parse({"--version"}).options.show_version);
+}
+
+// The bash completion is a static file: its --method words must be the
+// table's indices, then its keys.
+TEST(CliOptions, CompletionOffersTheMethodTable) {
+    std::ifstream file(VORP_COMPLETION_FILE);
+    ASSERT_TRUE(file) << VORP_COMPLETION_FILE;
+    std::string line, words;
+    const std::regex method_line(R"re(^\s*--method\).*compgen -W "([^"]*)")re");
+    for (std::smatch match; std::getline(file, line);) {
+        if (std::regex_search(line, match, method_line)) words = match[1];
+    }
+    std::string expected;
+    for (std::size_t i = 0; i < kMethodTableSize; ++i) expected += std::to_string(MethodTable()[i].index) + " ";
+    for (std::size_t i = 0; i < kMethodTableSize; ++i) {
+        expected += std::string(MethodTable()[i].key) + (i + 1 < kMethodTableSize ? " " : "");
+    }
+    EXPECT_EQ(words, expected);
+}
+
+TEST(CliOptions, TheMethodTableIsInIndexOrder) {
+    for (std::size_t i = 0; i < kMethodTableSize; ++i) {
+        EXPECT_EQ(MethodTable()[i].index, static_cast<std::int32_t>(i));
+        EXPECT_EQ(FindMethod(static_cast<std::int32_t>(i)), &MethodTable()[i]);
+        EXPECT_EQ(CliMethodNames()[i], MethodTable()[i].key);
+    }
+    EXPECT_EQ(FindMethod(-1), nullptr);
+    EXPECT_EQ(FindMethod(static_cast<std::int32_t>(kMethodTableSize)), nullptr);
 }
 
 TEST(CliOptions, RefusesUnusableValuesNamingOptionAndRange) {
@@ -101,7 +130,7 @@ TEST(CliOptions, IsaCannotAskForMoreThanTheProcessorOffers) {
     for (const auto& [name, cap] : accepted) {
         const CliParseResult parsed = Parse({"--isa", name}, VectorIsaCap::Avx512);
         EXPECT_EQ(parsed.error, "") << name;
-        EXPECT_EQ(parsed.options.isa_cap, cap) << name;
+        EXPECT_EQ(parsed.options.params.isa_cap, cap) << name;
     }
     EXPECT_EQ(Parse({"--isa", "auto"}, VectorIsaCap::Sse2).error, "");
 }

@@ -21,11 +21,7 @@ ProcessorInfo Snapshot(std::uint32_t highest, std::uint32_t ecx1, std::uint32_t 
     return ProcessorInfo::FromLeaves(leaves, os_avx);
 }
 
-std::int32_t Level(const ProcessorInfo& info) {
-    std::int32_t level = 0;
-    SelectIsaLevel(info, level);
-    return level;
-}
+std::int32_t Level(const ProcessorInfo& info) { return SelectIsaLevel(info); }
 }  // namespace
 
 TEST(SelectIsaLevel, FeatureBitsChooseTheLevel) {
@@ -57,14 +53,9 @@ TEST(SelectIsaLevel, NoAvxWithoutTheOperatingSystemsRegisterState) {
 TEST(SelectIsaLevel, TheCapLowersButNeverRaises) {
     const ProcessorInfo avx2 = Snapshot(13, kAvx, kSse2, kAvx2);
     const ProcessorInfo sse2 = Snapshot(13, 0, kSse2, 0);
-    {
-        ScopedIsaCap cap(kIsaAvx);
-        EXPECT_EQ(Level(avx2), kIsaAvx);
-    }
-    {
-        ScopedIsaCap cap(kIsaSse2);
-        EXPECT_EQ(Level(avx2), kIsaSse2);
-    }
+    EXPECT_EQ(SelectIsaLevel(avx2, kIsaAvx), kIsaAvx);
+    EXPECT_EQ(SelectIsaLevel(avx2, kIsaSse2), kIsaSse2);
+    EXPECT_EQ(SelectIsaLevel(sse2, kIsaAvxFma3), kIsaSse2);
     EXPECT_EQ(Level(sse2), kIsaSse2);
     EXPECT_EQ(Level(avx2), kIsaAvxFma3);
 }

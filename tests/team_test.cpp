@@ -48,7 +48,7 @@ std::vector<ParallelMethod> ParallelMethods(int l_block) {
         {"vector-pack SSE2",
          [l_block](Product& p, int t) {
              const std::int32_t level = kIsaSse2;
-             MultVectorPack(p.n, l_block, t, kParallelOpenMp, p.a.data(), p.b.data(), p.c.data(), &level);
+             MultVectorPack(p.n, l_block, t, kParallelOpenMp, p.a.data(), p.b.data(), p.c.data(), level);
          }},
     };
     if (isAVXenable() == 1 && SupportedIsaLevel() >= kIsaAvx) {

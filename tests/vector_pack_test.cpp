@@ -61,7 +61,7 @@ Matrices Prepared(int n, int level) {
 }
 
 void Multiply(Matrices& m, int l_block, int threads, int level, int parallel_kind = kParallelOpenMp) {
-    MultVectorPack(m.n, l_block, threads, parallel_kind, m.a.data(), m.b.data(), m.c.data(), &level);
+    MultVectorPack(m.n, l_block, threads, parallel_kind, m.a.data(), m.b.data(), m.c.data(), level);
 }
 
 void ExpectClosedForm(const Matrices& m) {
@@ -246,9 +246,9 @@ TEST(VectorPack, TbbIsRefusedButTheProductIsComputed) {
     }
 }
 
-TEST(VectorPack, ANullLevelTakesTheSsePath) {
+TEST(VectorPack, LevelZeroTakesTheSsePath) {
     Matrices m = Prepared(8, kIsaSse2);
-    MultVectorPack(8, 4, 1, kParallelOpenMp, m.a.data(), m.b.data(), m.c.data(), nullptr);
+    MultVectorPack(8, 4, 1, kParallelOpenMp, m.a.data(), m.b.data(), m.c.data(), kIsaSse2);
     ExpectClosedForm(m);
 }
 
@@ -337,14 +337,23 @@ TEST(VectorPack, AvxPathReportsAFailedInit) {
     EXPECT_TRUE(m.CUntouched());
 }
 
+namespace {
+// The library's form back to its choice at load after tests that cap it.
+struct AutoCapAtEnd {
+    ~AutoCapAtEnd() { DecideVectorPath(VectorIsaCap::Auto); }
+};
+}  // namespace
+
 TEST(VectorPack, RunsAndPassesTheCheckOnEveryPath) {
+    const AutoCapAtEnd restore;
     const char* const lines[] = {"vectorization: SSE2", "vectorization: AVX", "vectorization: AVX+FMA3"};
+    const VectorIsaCap caps[] = {VectorIsaCap::Sse2, VectorIsaCap::Avx, VectorIsaCap::Avx2};
     for (int level : Levels()) {
         SCOPED_TRACE(testing::Message() << "level " << level);
-        ScopedIsaCap cap(level);
         NoticeRecorder notices;
         RecordingSink sink;
         RunParameters params;
+        params.isa_cap = caps[level];
         params.method = kMethodVectorPack;
         params.n = 100;
         params.l_block = 20;
@@ -370,8 +379,9 @@ struct CheckedRun {
     std::vector<double> c;
 };
 
-CheckedRun RunVectorPackChecked() {
+CheckedRun RunVectorPackChecked(VectorIsaCap cap) {
     RunParameters params;
+    params.isa_cap = cap;
     params.method = kMethodVectorPack;
     params.n = 96;
     params.l_block = 32;
@@ -381,16 +391,12 @@ CheckedRun RunVectorPackChecked() {
     RunBuffers buffers;
     CheckedRun run;
     run.result = RunBenchmark(params, sink, buffers, [&run](const RunParameters& p, RunBuffers& b, ReportSink&) {
-        SelectIsaLevel(run.level);
-        MultVectorPack(p.n, p.l_block, p.threads, p.parallel_kind, b.a, b.b, b.c, &run.level);
+        run.level = DecideVectorPath(p.isa_cap)->isa_level;  // the run's own decision, made again
+        MultVectorPack(p.n, p.l_block, p.threads, p.parallel_kind, b.a, b.b, b.c, run.level);
         run.c.assign(b.c, b.c + static_cast<std::size_t>(p.n) * p.n);
     });
     return run;
 }
-
-struct AutoCapAtEnd {
-    ~AutoCapAtEnd() { CapVectorPackIsa(VectorIsaCap::Auto); }
-};
 }  // namespace
 
 // Every cap the processor allows runs the level and kernel form it names;
@@ -422,10 +428,10 @@ TEST(VectorPackIsaCap, EachCapRunsItsFormAndTheAvxFormsAgreeBitForBit) {
     std::set<std::string> avx_forms;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_EQ(CapVectorPackIsa(c.cap), c.allowed);
+        ASSERT_EQ(DecideVectorPath(c.cap).has_value(), c.allowed);
         if (!c.allowed) continue;
         NoticeRecorder notices;
-        const CheckedRun run = RunVectorPackChecked();
+        const CheckedRun run = RunVectorPackChecked(c.cap);
         EXPECT_EQ(run.result.outcome, RunOutcome::Completed);
         EXPECT_TRUE(run.result.product);
         EXPECT_EQ(run.result.check, CheckVerdict::Passed);
@@ -444,16 +450,18 @@ TEST(VectorPackIsaCap, EachCapRunsItsFormAndTheAvxFormsAgreeBitForBit) {
     EXPECT_EQ(avx_forms.size(), static_cast<std::size_t>(avx) + avx512);  // both forms compared where both run
 }
 
-// Asking for the 512-bit form where it does not run is refused and changes
-// nothing.
+// Asking for the 512-bit form where it does not run is refused, changes
+// nothing, and a run that asks for it is refused.
 TEST(VectorPackIsaCap, Avx512IsRefusedWhereItDoesNotRun) {
     const AutoCapAtEnd restore;
-    ASSERT_TRUE(CapVectorPackIsa(VectorIsaCap::Sse2));
+    ASSERT_TRUE(DecideVectorPath(VectorIsaCap::Sse2).has_value());
     const char* forced = std::getenv("TAVREL_8X4_FORM");
     const bool runs = TheProcessorInfo().RunsAvx512() && !(forced && std::string(forced) == "avx");
     if (runs) GTEST_SKIP() << "this processor runs the 512-bit form";
-    EXPECT_FALSE(CapVectorPackIsa(VectorIsaCap::Avx512));
-    const CheckedRun run = RunVectorPackChecked();
-    EXPECT_EQ(run.result.isa_level, kIsaSse2);  // the cap before the refusal
+    EXPECT_FALSE(DecideVectorPath(VectorIsaCap::Avx512).has_value());
+    NoticeRecorder notices;
+    const CheckedRun run = RunVectorPackChecked(VectorIsaCap::Avx512);
+    EXPECT_EQ(run.result.outcome, RunOutcome::Refused);
+    EXPECT_EQ(notices.notices.size(), 1u);
     EXPECT_NE(VectorPackKernelForm(kIsaAvxFma3), "AVX-512 24x8 (Tavrel_8x4)");
 }

@@ -4,7 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+
+#include "processor_info.h"
+#include "run_parameters.h"
 
 // Method 0, "Classic": the r, c, k triple loop on one thread. Row by row with a
 // one-element offset: element (r, c) at index 1 + r*n + c. C is overwritten.
@@ -50,25 +54,29 @@ void MultBlockPack_2x2(std::int32_t m, std::int32_t n, std::int32_t k, std::int3
 // column from index 0. C is added into. Notices: "Conflict between N and
 // lblck" (n not a multiple of l_block, or l_block < 1) and "Conflict between N
 // and lbv or lbh" compute nothing; "TBB does not support" computes all the
-// same; "Memory allocation error" computes nothing and holds nothing. A null
-// isa_level is taken as level 0.
+// same; "Memory allocation error" computes nothing and holds nothing.
+// isa_level is the run's VectorPath::isa_level.
 void MultVectorPack(std::int32_t n, std::int32_t l_block, std::int32_t threads,
                     std::int32_t parallel_kind, const double* a, const double* b, double* c,
-                    const std::int32_t* isa_level);
+                    std::int32_t isa_level);
 
 // The AVX path of method 4 (the processor must offer AVX).
 void MultVectorPack_AVX(std::int32_t n, std::int32_t l_block, std::int32_t threads, const double* a,
                         const double* b, double* c);
 
-// The widest instruction set method 4 may use. Auto is the widest the
-// processor and the libraries run; Avx and Avx2 keep Tavrel_8x4 on its
-// 256-bit form; Avx512 asks for its 512-bit form.
-enum class VectorIsaCap { Auto, Sse2, Avx, Avx2, Avx512 };
+// The path method 4 takes in one run: the IsaLevel (the processor's, lowered
+// to the cap), which lays out the matrices and picks the library, and the
+// width of Tavrel_8x4's kernel form on the AVX levels (0 at level 0).
+struct VectorPath {
+    std::int32_t isa_level = kIsaSse2;
+    int form_bits = 0;
+};
 
-// Lowers the IsaLevel that preparation chooses and limits the form of
-// Tavrel_8x4's kernel. Returns false, changing nothing, when the cap asks for
-// what this processor or library does not run.
-bool CapVectorPackIsa(VectorIsaCap cap);
+// Decides the path for `cap` from the processor and the library, once per
+// run: the level, and the form Tavrel_8x4 is limited to (the library keeps
+// that choice as its own until the next decision). Nothing, changing
+// nothing, when the cap asks for what this processor or library does not run.
+std::optional<VectorPath> DecideVectorPath(VectorIsaCap cap);
 
 // What method 4 runs at `isa_level`: "SSE2 4x4 (Tavrel)", or the form in
 // force in Tavrel_8x4 as the library reports it: "AVX 8x4 (Tavrel_8x4)" or

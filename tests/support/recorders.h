@@ -76,10 +76,3 @@ struct ScopedManualClocks {
     double now = 100.0;
 };
 
-struct ScopedIsaCap {
-    explicit ScopedIsaCap(std::int32_t cap) : previous_(IsaLevelCap()) { SetIsaLevelCap(cap); }
-    ~ScopedIsaCap() { SetIsaLevelCap(previous_); }
-
-private:
-    std::int32_t previous_;
-};

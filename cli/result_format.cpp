@@ -372,7 +372,7 @@ std::string FormatCsvRow(const PointResult& point, std::int32_t warmup, std::int
 }
 
 nlohmann::json ResultJson(const PointResult& point, std::int32_t warmup, std::int32_t repeat,
-                          const MachineLimits* limits) {
+                          const MachineLimits* limits, std::uint64_t last_level_cache_bytes) {
     using nlohmann::json;
     const PointSummary s = Summarise(point);
     const LimitMeasurement* peak = limits ? PeakForPoint(*limits, point, s) : nullptr;
@@ -398,7 +398,10 @@ nlohmann::json ResultJson(const PointResult& point, std::int32_t warmup, std::in
     for (const double v : s.tick_seconds) ticks.push_back(*SixDigits(v));
     json cpu = json::array();
     for (const double v : s.cpu_seconds) cpu.push_back(*SixDigits(v));
-    return {
+    std::optional<double> bandwidth_bound, bandwidth_share;
+    if (limits) bandwidth_bound = BandwidthBoundGflops(*limits, point, last_level_cache_bytes);
+    if (bandwidth_bound && s.median_gflops) bandwidth_share = *s.median_gflops / *bandwidth_bound;
+    json result = {
         {"method", s.method},
         {"method_index", point.point.reference ? json(nullptr) : json(point.shown.method)},
         {"n", point.shown.n},
@@ -439,23 +442,20 @@ nlohmann::json ResultJson(const PointResult& point, std::int32_t warmup, std::in
         {"max_rel_diff", number(s.check_difference)},
         {"problems", problems},
     };
+    if (limits) {
+        result["bandwidth_bound_gflops"] = number(bandwidth_bound);
+        result["bandwidth_share"] = number(bandwidth_share);
+    }
+    return result;
 }
 
 std::string FormatJson(const RunContext& context, const std::vector<PointResult>& results,
                        bool interrupted) {
     nlohmann::json results_json = nlohmann::json::array();
     for (const PointResult& point : results) {
-        nlohmann::json result = ResultJson(point, context.warmup, context.repeat,
-                                           context.limits ? &*context.limits : nullptr);
-        if (context.limits) {
-            const std::optional<double> bound =
-                BandwidthBoundGflops(*context.limits, point, CacheBytes(context.caches.l3));
-            const PointSummary s = Summarise(point);
-            result["bandwidth_bound_gflops"] = bound ? nlohmann::json(*SixDigits(*bound)) : nlohmann::json();
-            result["bandwidth_share"] = bound && s.median_gflops ? nlohmann::json(*SixDigits(*s.median_gflops / *bound))
-                                                                 : nlohmann::json();
-        }
-        results_json.push_back(result);
+        results_json.push_back(ResultJson(point, context.warmup, context.repeat,
+                                          context.limits ? &*context.limits : nullptr,
+                                          CacheBytes(context.caches.l3)));
     }
     const nlohmann::json doc = {{"schema_version", kResultsSchemaVersion},
                                 {"context", ContextJson(context)},

@@ -52,8 +52,10 @@ std::string FormatCsvHeader();
 std::string FormatCsvRow(const PointResult& point, std::int32_t warmup, std::int32_t repeat,
                          const MachineLimits* limits = nullptr);
 
+// With limits, the point's peak and share; for methods 0 and 1 also the
+// bandwidth bound, given the last-level cache (0: unknown).
 nlohmann::json ResultJson(const PointResult& point, std::int32_t warmup, std::int32_t repeat,
-                          const MachineLimits* limits = nullptr);
+                          const MachineLimits* limits = nullptr, std::uint64_t last_level_cache_bytes = 0);
 std::string FormatJson(const RunContext& context, const std::vector<PointResult>& results,
                        bool interrupted);
 

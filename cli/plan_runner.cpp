@@ -10,11 +10,11 @@
 #include "stop.h"
 
 namespace {
-// While it lives, notices are appended to *target (when set). The first
-// notice of each text at a point is passed on to the handler installed
-// before (or printed as the default does); repeats, which a batched sample
-// would otherwise show once per run, are counted and told once at the end
-// of the point.
+// While it lives, the first notice of each text at a point is passed on to
+// the handler installed before (or printed as the default does); repeats,
+// which a batched sample would otherwise show once per run, are counted and
+// told once at the end of the point. (Each run keeps its notices in its
+// result.)
 class NoticeCapture {
 public:
     NoticeCapture()
@@ -22,8 +22,6 @@ public:
     ~NoticeCapture() { SetNoticeHandler(std::move(previous_)); }
     NoticeCapture(const NoticeCapture&) = delete;
     NoticeCapture& operator=(const NoticeCapture&) = delete;
-
-    void RecordInto(std::vector<std::string>* target) { target_ = target; }
 
     void EndPoint() {
         for (const auto& [text, repeats] : repeats_) {
@@ -35,7 +33,6 @@ public:
 
 private:
     void Record(const std::string& text) {
-        if (target_) target_->push_back(text);
         const auto [entry, first] = repeats_.try_emplace(text, 0);
         if (!first) {
             ++entry->second;
@@ -47,13 +44,13 @@ private:
     }
 
     NoticeHandler previous_;
-    std::vector<std::string>* target_ = nullptr;
     std::map<std::string, std::size_t> repeats_;  // by text, at the point at hand
 };
 }  // namespace
 
-RunResult RunPoint(const PlannedPoint& point, RunParameters& params, ReportSink& sink) {
-    return point.reference ? RunReferenceDgemm(params, sink, point.library) : RunBenchmark(params, sink);
+RunResult RunPoint(const PlannedPoint& point, ReportSink& sink) {
+    return point.reference ? RunReferenceDgemm(point.params, sink, point.library)
+                           : RunBenchmark(point.params, sink);
 }
 
 namespace {
@@ -61,8 +58,8 @@ namespace {
 class PointRunner {
 public:
     PointRunner(const PlanSettings& settings, const PlanHooks& hooks, ReportSink& sink,
-                NoticeCapture& capture, std::size_t& sequence)
-        : settings_(settings), hooks_(hooks), sink_(sink), capture_(capture), sequence_(sequence),
+                std::size_t& sequence)
+        : settings_(settings), hooks_(hooks), sink_(sink), sequence_(sequence),
           run_(hooks.run ? hooks.run : PointRunFunction(RunPoint)) {}
 
     void Run(RunProgress progress, PointResult& result) {
@@ -141,10 +138,7 @@ private:
         record.sequence = ++sequence_;
         record.warmup = progress.warmup;
         record.sample = sample;
-        RunParameters params = result.point.params;
-        capture_.RecordInto(&record.notices);
-        record.result = run_(result.point, params, sink_);
-        capture_.RecordInto(nullptr);
+        record.result = run_(result.point, sink_);
         result.runs.push_back(std::move(record));
         if (hooks_.after_run) hooks_.after_run(progress, result.runs.back());
         // A run that a stop request ended (stop.h) is the last of the plan.
@@ -154,7 +148,6 @@ private:
     const PlanSettings& settings_;
     const PlanHooks& hooks_;
     ReportSink& sink_;
-    NoticeCapture& capture_;
     std::size_t& sequence_;
     PointRunFunction run_;
 };
@@ -165,7 +158,7 @@ std::vector<PointResult> RunPlan(const std::vector<PlannedPoint>& plan, const Pl
     NoticeCapture capture;
     std::vector<PointResult> results;
     std::size_t sequence = 0;
-    PointRunner runner(settings, hooks, sink, capture, sequence);
+    PointRunner runner(settings, hooks, sink, sequence);
     for (std::size_t i = 0; i < plan.size(); ++i) {
         if (hooks.stop && hooks.stop->load()) break;
         PointResult& result = results.emplace_back();

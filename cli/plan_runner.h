@@ -1,7 +1,7 @@
 // Runs a plan point by point. Each run is a whole RunBenchmark (or reference
 // dgemm) from the point's own parameters, so a lowered chunk never carries
-// over from one point to the next. The report lines of every run go to one
-// sink; notices shown during a run are recorded with it and still reach the
+// over from one run to the next. The report lines of every run go to one
+// sink; the notices a run shows stay in its result and still reach the
 // handler installed before.
 //
 // A point: `warmup` uncounted runs (the last of which sizes the first
@@ -35,8 +35,7 @@ struct RunProgress {
     std::size_t resized_from = 0; // runs of the try before, too short to count (0: none)
 };
 
-using PointRunFunction =
-    std::function<RunResult(const PlannedPoint& point, RunParameters& params, ReportSink& sink)>;
+using PointRunFunction = std::function<RunResult(const PlannedPoint& point, ReportSink& sink)>;
 
 struct PlanSettings {
     std::int32_t warmup = 0;
@@ -58,7 +57,7 @@ constexpr std::size_t kMaxSamples = 10000;
 constexpr std::size_t kMaxRunsPerSample = 1 << 20;
 
 // RunBenchmark for a method, RunReferenceDgemm for the reference row.
-RunResult RunPoint(const PlannedPoint& point, RunParameters& params, ReportSink& sink);
+RunResult RunPoint(const PlannedPoint& point, ReportSink& sink);
 
 // The points run in order; a stop request ends the plan after the run at
 // hand, and the point it interrupted is kept with what it completed.

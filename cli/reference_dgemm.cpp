@@ -108,7 +108,8 @@ const Blas& Library(ReferenceLibrary library) {
     return openblas;
 }
 
-// C = A*B on the Classic method's layout: row by row from index 1.
+// C = A*B on the Classic method's layout: row by row from index 1. dgemm
+// has no way to give up.
 ProductOverride Multiply(ReferenceLibrary library) {
     return [library](const RunParameters& p, RunBuffers& buffers, ReportSink& sink) {
         const Blas& blas = Library(library);
@@ -116,6 +117,7 @@ ProductOverride Multiply(ReferenceLibrary library) {
         blas.dgemm(kCblasRowMajor, kCblasNoTrans, kCblasNoTrans, p.n, p.n, p.n, 1.0, buffers.a + 1,
                    p.n, buffers.b + 1, p.n, 0.0, buffers.c + 1, p.n);
         sink.AppendLine("reference: " + ReferenceKernelForm(library));
+        return true;
     };
 }
 }  // namespace
@@ -138,18 +140,18 @@ std::string ReferenceLibraryConfig(ReferenceLibrary library) {
     return Library(library).config();
 }
 
-RunResult RunReferenceDgemm(RunParameters& params, ReportSink& sink, ReferenceLibrary library) {
+RunResult RunReferenceDgemm(RunParameters params, ReportSink& sink, ReferenceLibrary library) {
     if (!ReferenceDgemmAvailable(library)) {
-        ShowFailureNotice(std::string("The system BLAS (") + ReferenceName(library) +
-                          ") could not be loaded");
-        return RunResult{};
+        RunResult refused;
+        refused.parameters = params;
+        refused.notices.push_back(std::string("The system BLAS (") + ReferenceName(library) +
+                                  ") could not be loaded");
+        ShowNotice(refused.notices.back());
+        return refused;
     }
-    RunParameters p = params;
-    p.method = kMethodClassic;
+    params.method = kMethodClassic;
     RunBuffers buffers;
-    const RunResult result = RunBenchmark(p, sink, buffers, Multiply(library));
-    if (result.outcome == RunOutcome::Completed) WriteBackNormalised(p, params);
-    return result;
+    return RunBenchmark(params, sink, buffers, Multiply(library));
 }
 
 namespace {

@@ -28,11 +28,12 @@ std::string ReferenceKernelForm(ReferenceLibrary library = ReferenceLibrary::Ope
 std::string ReferenceLibraryConfig(ReferenceLibrary library = ReferenceLibrary::OpenBlas);
 
 // One run whose product is cblas_dgemm with `threads` threads of the
-// library: validation, normalisation (written back on completion),
-// allocation rule, preparation, timing, check and report lines are those of
-// the Classic method's run, with the line "reference: <form>" after the
-// product. Without the library the run is refused with a notice.
-RunResult RunReferenceDgemm(RunParameters& params, ReportSink& sink,
+// library: validation, normalisation, allocation rule, preparation, timing,
+// check, report lines and result are those of the Classic method's run (its
+// parameters name method 0), with the line "reference: <form>" after the
+// product. Without the library the run is refused with a notice, and its
+// parameters are `params` as given.
+RunResult RunReferenceDgemm(RunParameters params, ReportSink& sink,
                             ReferenceLibrary library = ReferenceLibrary::OpenBlas);
 
 // OpenBLAS reads OPENBLAS_CORETYPE and OPENBLAS_L2_SIZE when it loads: set,

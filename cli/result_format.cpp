@@ -388,7 +388,7 @@ nlohmann::json ResultJson(const PointResult& point, std::int32_t warmup, std::in
                             {"last_run", span.last},
                             {"runs", span.count},
                             {"warmup", run.warmup},
-                            {"notices", run.notices},
+                            {"notices", run.result.notices},
                             {"completed", run.result.outcome == RunOutcome::Completed},
                             {"product", run.result.product},
                             {"check", CheckVerdictName(run.result.check)}});

@@ -91,8 +91,11 @@ std::vector<std::int32_t> PlannedMethods(const CliOptions& options) {
 
 // What the run's normalisation does to n and l_block, or nothing.
 std::vector<std::string> NormalisationNotes(std::int32_t n, std::int32_t l_block) {
-    std::int32_t run_n = n, run_block = l_block;
-    NormaliseOrderAndBlock(run_n, run_block);
+    RunParameters asked;
+    asked.n = n;
+    asked.l_block = l_block;
+    const RunParameters run = Normalised(asked);
+    const std::int32_t run_n = run.n, run_block = run.l_block;
     std::vector<std::string> notes;
     if (run_block != l_block) {
         const bool lowered = l_block - l_block % 4 > n;

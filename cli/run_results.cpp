@@ -88,13 +88,13 @@ bool GaveProduct(const RunRecord& run) {
 }
 
 bool HasProblem(const RunRecord& run) {
-    return !GaveProduct(run) || !run.notices.empty() ||
+    return !GaveProduct(run) || !run.result.notices.empty() ||
            run.result.check == CheckVerdict::NoReference;
 }
 
 std::string ProblemText(const RunRecord& run) {
     std::vector<std::string> parts;
-    for (const std::string& notice : run.notices) parts.push_back("notice \"" + notice + "\"");
+    for (const std::string& notice : run.result.notices) parts.push_back("notice \"" + notice + "\"");
     if (run.result.outcome == RunOutcome::Stopped) {
         parts.push_back("stopped");
     } else if (run.result.outcome != RunOutcome::Completed) {

@@ -20,8 +20,7 @@ struct RunRecord {
     bool warmup = false;
     std::size_t sample = 0;    // counted sample, from 1; 0 for warm-ups and for
                                // runs that only sized the samples
-    RunResult result;
-    std::vector<std::string> notices;  // shown during this run, in order
+    RunResult result;  // its notices are those shown during this run
 };
 
 struct PointResult {

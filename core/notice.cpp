@@ -1,6 +1,5 @@
 #include "notice.h"
 
-#include <atomic>
 #include <cstdio>
 #include <utility>
 
@@ -12,10 +11,12 @@ NoticeHandler& CurrentHandler() {
     return handler;
 }
 
-std::atomic<std::uint64_t> failure_notices{0};
+// The texts of the innermost NoticeLog of this thread, or null.
+thread_local std::vector<std::string>* current_log = nullptr;
 }  // namespace
 
 void ShowNotice(const std::string& text) {
+    if (current_log) current_log->push_back(text);
     const ClockPause pause;
     if (const NoticeHandler& handler = CurrentHandler()) {
         handler(text);
@@ -24,13 +25,10 @@ void ShowNotice(const std::string& text) {
     }
 }
 
-void ShowFailureNotice(const std::string& text) {
-    failure_notices.fetch_add(1, std::memory_order_relaxed);
-    ShowNotice(text);
-}
-
-std::uint64_t FailureNoticeCount() { return failure_notices.load(std::memory_order_relaxed); }
-
 NoticeHandler SetNoticeHandler(NoticeHandler handler) {
     return std::exchange(CurrentHandler(), std::move(handler));
 }
+
+NoticeLog::NoticeLog(std::vector<std::string>& texts) : outer_(std::exchange(current_log, &texts)) {}
+
+NoticeLog::~NoticeLog() { current_log = outer_; }

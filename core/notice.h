@@ -5,20 +5,28 @@
 // run clocks stand still meanwhile (tick.h), so the wait is never timed.
 #pragma once
 
-#include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 using NoticeHandler = std::function<void(const std::string& text)>;
 
 void ShowNotice(const std::string& text);
 
-// A notice that also says the operation at hand gives up without its result
-// (a method that computes nothing). Counted, so that the run can tell a
-// method's refusal from a product.
-void ShowFailureNotice(const std::string& text);
-std::uint64_t FailureNoticeCount();
-
 // Installs `handler` and returns the one it replaces. An empty handler
 // restores the default, which writes "notice: <text>" to standard error.
 NoticeHandler SetNoticeHandler(NoticeHandler handler);
+
+// While it lives, every notice shown on the thread that made it is also
+// appended to `texts`, in order, before the handler sees it; the innermost
+// of nested logs takes it. A run keeps the notices it raised this way.
+class NoticeLog {
+public:
+    explicit NoticeLog(std::vector<std::string>& texts);
+    ~NoticeLog();
+    NoticeLog(const NoticeLog&) = delete;
+    NoticeLog& operator=(const NoticeLog&) = delete;
+
+private:
+    std::vector<std::string>* outer_;
+};

@@ -16,27 +16,22 @@ std::optional<std::string> ParameterProblem(const RunParameters& params) {
     return std::nullopt;
 }
 
+namespace {
 void NormaliseOrderAndBlock(std::int32_t& n, std::int32_t& l_block) {
     l_block -= l_block % 4;
     if (l_block > n) l_block = n;
     n -= n % l_block;
 }
 
-RunParameters Normalised(RunParameters params) {
-    NormaliseOrderAndBlock(params.n, params.l_block);
-    NormaliseThreading(params.n, params.threads, params.chunk);
-    return params;
-}
-
-void WriteBackNormalised(const RunParameters& normalised, RunParameters& params) {
-    params.n = normalised.n;
-    params.l_block = normalised.l_block;
-    params.threads = normalised.threads;
-    params.chunk = normalised.chunk;
-}
-
 void NormaliseThreading(std::int32_t n, std::int32_t& threads, std::uint32_t& chunk) {
     if (threads < 1) threads = 1;
     const auto rows_per_thread = static_cast<std::uint32_t>(n / threads);
     if (chunk > rows_per_thread) chunk = rows_per_thread;
+}
+}  // namespace
+
+RunParameters Normalised(RunParameters params) {
+    NormaliseOrderAndBlock(params.n, params.l_block);
+    NormaliseThreading(params.n, params.threads, params.chunk);
+    return params;
 }

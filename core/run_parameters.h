@@ -42,19 +42,13 @@ constexpr std::int32_t kMethodCount = 5;
 
 // Why the run cannot be performed with these values (n, l_block, threads
 // above 128 or method out of range), or nothing when it can. Threads below 1
-// are run as 1 (NormaliseThreading).
+// are run as 1 (Normalised).
 std::optional<std::string> ParameterProblem(const RunParameters& params);
 
+// The values a run of `params` uses, for parameters ParameterProblem accepts:
 // l_block loses its remainder modulo 4 and is lowered to n; then n loses its
-// remainder modulo l_block (n 2000, l_block 176 give n 1936).
-void NormaliseOrderAndBlock(std::int32_t& n, std::int32_t& l_block);
-
-// threads below 1 become 1; chunk is lowered to n / threads.
-void NormaliseThreading(std::int32_t n, std::int32_t& threads, std::uint32_t& chunk);
-
-// The values a run of `params` uses: both normalisations above.
+// remainder modulo l_block (n 2000, l_block 176 give n 1936). Threads below 1
+// become 1, and chunk is lowered to n / threads (never raised: a front end
+// that keeps what a run used keeps the lowered chunk). The other fields stay.
+// The run computes this once and returns it (RunResult::parameters).
 RunParameters Normalised(RunParameters params);
-
-// The write-back after a completed run: n, l_block, threads and chunk of
-// `normalised` into `params`; the other fields stay.
-void WriteBackNormalised(const RunParameters& normalised, RunParameters& params);

@@ -119,10 +119,13 @@ void CVorp_Dlg::OnStart() {
     running_ = true;
     SetDlgItemText(IDCANCEL, QStringLiteral("Stop"));
     BeginBusy(QStringLiteral("Running:"), IDCANCEL);
-    worker_.Post([this, run]() mutable {
-        const RunOutcome outcome = RunBenchmark(run, *this, buffers_).outcome;
+    worker_.Post([this, run] {
+        const RunResult result = RunBenchmark(run, *this, buffers_);
         QMetaObject::invokeMethod(
-            this, [this, outcome, run] { OnRunFinished(outcome, run); }, Qt::QueuedConnection);
+            this, [this, outcome = result.outcome, used = result.parameters] {
+                OnRunFinished(outcome, used);
+            },
+            Qt::QueuedConnection);
     });
 }
 
@@ -132,13 +135,15 @@ void CVorp_Dlg::AppendLine(const std::string& line) {
         Qt::QueuedConnection);
 }
 
-void CVorp_Dlg::OnRunFinished(RunOutcome outcome, const RunParameters& normalised) {
+void CVorp_Dlg::OnRunFinished(RunOutcome outcome, const RunParameters& used) {
     running_ = false;
     SetDlgItemText(IDCANCEL, QStringLiteral("Cancel"));
     GetDlgItem(IDCANCEL)->setEnabled(true);
     EndBusy();
     if (outcome == RunOutcome::Completed) {
-        WriteBackNormalised(normalised, params_);
+        // The fields take the values the run used; a lowered chunk stays
+        // lowered for the runs after it.
+        params_ = used;
         SetDlgItemText(IDC_START, QStringLiteral("Done"));
         GetDlgItem(IDC_START)->setEnabled(false);
         UpdateData(false);

@@ -47,11 +47,14 @@ private:
     void OnReset();
     // Asks the run to stop; it ends within a second with "Stopped".
     void StopRun(const QString& busy_label);
-    void OnRunFinished(RunOutcome outcome, const RunParameters& normalised);
+    // After a completed run the dialog's values become those the run used.
+    void OnRunFinished(RunOutcome outcome, const RunParameters& used);
     // Called on the worker thread; the line is added on the GUI thread.
     void AppendLine(const std::string& line) override;
 
-    RunParameters params_;  // the fields; `check` is read from its box
+    // The fields; `check` is read from its box. After a completed run, the
+    // values it used: the chunk, hidden, is never raised again in a session.
+    RunParameters params_;
     RunBuffers buffers_;    // touched by the worker thread only, during a run
     QIcon icon_;
     bool running_ = false;

@@ -61,12 +61,12 @@ void MultCacheBlock(std::int32_t l, std::int32_t n, const double* a, const doubl
     AddBlockProduct(l, n, a, b, c);
 }
 
-void MultBlockCache(std::int32_t n, std::int32_t l_block, std::int32_t threads,
+bool MultBlockCache(std::int32_t n, std::int32_t l_block, std::int32_t threads,
                     std::int32_t parallel_kind, const double* a, const double* b, double* c) {
     if (parallel_kind == kParallelTbb) ShowNotice("TBB does not support");
     if (l_block < 1 || n % l_block != 0) {
-        ShowFailureNotice("Conflict between N and lblck");
-        return;
+        ShowNotice("Conflict between N and lblck");
+        return false;
     }
     const std::int32_t block_count = n / l_block;
     const std::ptrdiff_t order = n;
@@ -89,4 +89,5 @@ void MultBlockCache(std::int32_t n, std::int32_t l_block, std::int32_t threads,
             }
         }
     }
+    return true;
 }

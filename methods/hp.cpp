@@ -37,11 +37,11 @@ int RowsPerChunk(std::uint32_t chunk, std::int32_t n) {
 }
 }  // namespace
 
-void MultHP(std::int32_t n, std::int32_t threads, std::uint32_t chunk, std::int32_t parallel_kind,
+bool MultHP(std::int32_t n, std::int32_t threads, std::uint32_t chunk, std::int32_t parallel_kind,
             const double* a, const double* b, double* c) {
     if (parallel_kind == kParallelTbb) {
-        ShowFailureNotice("TBB does not support");
-        return;
+        ShowNotice("TBB does not support");
+        return false;
     }
     const std::ptrdiff_t order = n;
     const int rows_per_chunk = RowsPerChunk(chunk, n);
@@ -55,4 +55,5 @@ void MultHP(std::int32_t n, std::int32_t threads, std::uint32_t chunk, std::int3
             AddRowProduct(order, a + first, b + 1, c + first);
         }
     }
+    return true;
 }

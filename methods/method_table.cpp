@@ -3,21 +3,26 @@
 #include "methods.h"
 
 namespace {
-void Classic(const MethodOperands& o) { MultClassic(o.n, o.a, o.b, o.c); }
+// Classic and BlockPack2x2 never give up.
+bool Classic(const MethodOperands& o) {
+    MultClassic(o.n, o.a, o.b, o.c);
+    return true;
+}
 
-void Hp(const MethodOperands& o) { MultHP(o.n, o.threads, o.chunk, o.parallel_kind, o.a, o.b, o.c); }
+bool Hp(const MethodOperands& o) { return MultHP(o.n, o.threads, o.chunk, o.parallel_kind, o.a, o.b, o.c); }
 
-void BlockCache(const MethodOperands& o) {
-    MultBlockCache(o.n, o.l_block, o.threads, o.parallel_kind, o.a, o.b, o.c);
+bool BlockCache(const MethodOperands& o) {
+    return MultBlockCache(o.n, o.l_block, o.threads, o.parallel_kind, o.a, o.b, o.c);
 }
 
 // Column by column from index 1, each matrix with n as its leading dimension.
-void BlockPack2x2(const MethodOperands& o) {
+bool BlockPack2x2(const MethodOperands& o) {
     MultBlockPack_2x2(o.n, o.n, o.n, o.l_block, o.a + 1, o.b + 1, o.c + 1, o.scratch_rows);
+    return true;
 }
 
-void VectorPack(const MethodOperands& o) {
-    MultVectorPack(o.n, o.l_block, o.threads, o.parallel_kind, o.a, o.b, o.c, o.isa_level);
+bool VectorPack(const MethodOperands& o) {
+    return MultVectorPack(o.n, o.l_block, o.threads, o.parallel_kind, o.a, o.b, o.c, o.isa_level);
 }
 
 using L = MatrixLayout;

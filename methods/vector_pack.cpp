@@ -128,20 +128,20 @@ Index RowsPerUnit(Index l_block) {
     return std::max<Index>(kGroup, (l_block / kUnitsPerRowBlock + kGroup - 1) / kGroup * kGroup);
 }
 
-void MultVectorPackSse(std::int32_t n, std::int32_t l_block, std::int32_t threads, const double* a,
+bool MultVectorPackSse(std::int32_t n, std::int32_t l_block, std::int32_t threads, const double* a,
                        const double* b, double* c) {
     if (l_block % 4 != 0 || n % 4 != 0) {
-        ShowFailureNotice("Conflict between N and lbv or lbh");
-        return;
+        ShowNotice("Conflict between N and lbv or lbh");
+        return false;
     }
     omp_set_num_threads(threads);
     SseBuffers buffers;
     if (!FitsInAvailableMemory(WrittenBytes(n, l_block, threads,
                                             StripDoubles(l_block) + PackedADoubles(l_block))) ||
         !AllocateSseBuffers(n, l_block, threads, buffers)) {
-        ShowFailureNotice("Memory allocation error");
+        ShowNotice("Memory allocation error");
         ReleaseSseBuffers(buffers);
-        return;
+        return false;
     }
     // The kernel takes non-const pointers but only reads A and the panel.
     double* a_rows = const_cast<double*>(a);
@@ -166,6 +166,7 @@ void MultVectorPackSse(std::int32_t n, std::int32_t l_block, std::int32_t thread
         }
     }
     ReleaseSseBuffers(buffers);
+    return true;
 }
 }  // namespace
 
@@ -224,9 +225,10 @@ void MultiplyDepthBlock(const Operands& o, const ThreadSplit& mine, std::int32_t
 }
 }  // namespace
 
-void MultVectorPack_AVX(std::int32_t n, std::int32_t l_block, std::int32_t threads, const double* a,
+bool MultVectorPack_AVX(std::int32_t n, std::int32_t l_block, std::int32_t threads, const double* a,
                         const double* b, double* c) {
-    if (n < 1 || l_block < 1) return;
+    if (n < 1) return true;         // nothing to compute
+    if (l_block < 1) return false;  // MultVectorPack refuses it with a notice first
     threads = std::max(threads, 1);
     omp_set_num_threads(threads);
     // What Free kept from the last product is in use already, and Init
@@ -236,8 +238,8 @@ void MultVectorPack_AVX(std::int32_t n, std::int32_t l_block, std::int32_t threa
     if (!FitsInAvailableMemory(2 * panel_bytes - std::min(kept, 2 * panel_bytes), threads) ||
         TAVREL_AVX_8X4_Init(n, l_block, l_block, 1) == 0) {
         // A failed Init has released what it obtained.
-        ShowFailureNotice("Memory allocation error");
-        return;
+        ShowNotice("Memory allocation error");
+        return false;
     }
     // The library takes non-const pointers but only reads A and B.
     const Operands operands{n, l_block, const_cast<double*>(a), const_cast<double*>(b), c,
@@ -251,23 +253,21 @@ void MultVectorPack_AVX(std::int32_t n, std::int32_t l_block, std::int32_t threa
         for (std::int32_t k0 = 0; k0 < n; k0 += l_block) MultiplyDepthBlock(operands, mine, k0);
     }
     TAVREL_AVX_8X4_Free();
+    return true;
 }
 
-void MultVectorPack(std::int32_t n, std::int32_t l_block, std::int32_t threads,
+bool MultVectorPack(std::int32_t n, std::int32_t l_block, std::int32_t threads,
                     std::int32_t parallel_kind, const double* a, const double* b, double* c,
                     std::int32_t isa_level) {
     if (l_block < 1 || n % l_block != 0) {
-        ShowFailureNotice("Conflict between N and lblck");
-        return;
+        ShowNotice("Conflict between N and lblck");
+        return false;
     }
     if (parallel_kind == kParallelTbb) ShowNotice("TBB does not support");
-    if (n < 1) return;
+    if (n < 1) return true;  // nothing to compute
     threads = std::max(threads, 1);
-    if (isa_level != kIsaSse2) {
-        MultVectorPack_AVX(n, l_block, threads, a, b, c);
-        return;
-    }
-    MultVectorPackSse(n, l_block, threads, a, b, c);
+    if (isa_level != kIsaSse2) return MultVectorPack_AVX(n, l_block, threads, a, b, c);
+    return MultVectorPackSse(n, l_block, threads, a, b, c);
 }
 
 std::optional<VectorPath> DecideVectorPath(VectorIsaCap cap) {

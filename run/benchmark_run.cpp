@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "memory.h"
 #include "method_table.h"
@@ -120,7 +122,8 @@ bool AllocateScratchRows(std::int32_t l_block, RunBuffers& buffers) {
     return true;
 }
 
-void DispatchMethod(const RunParameters& p, RunBuffers& buffers, std::int32_t isa_level) {
+// Whether the method computed the product.
+bool DispatchMethod(const RunParameters& p, RunBuffers& buffers, std::int32_t isa_level) {
     MethodOperands operands;
     operands.n = p.n;
     operands.l_block = p.l_block;
@@ -132,7 +135,7 @@ void DispatchMethod(const RunParameters& p, RunBuffers& buffers, std::int32_t is
     operands.c = buffers.c;
     operands.scratch_rows = buffers.scratch_rows;
     operands.isa_level = isa_level;
-    FindMethod(p.method)->multiply(operands);
+    return FindMethod(p.method)->multiply(operands);
 }
 }  // namespace
 
@@ -158,21 +161,20 @@ void ReleaseMatrices(RunBuffers& buffers) {
     buffers.scratch_row_count = 0;
 }
 
-RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buffers) {
-    return RunBenchmark(params, sink, buffers, nullptr);
-}
-
-RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buffers,
-                       const ProductOverride& product) {
+namespace {
+// The run of RunBenchmark, without the notices.
+RunResult PerformRun(const RunParameters& given, ReportSink& sink, RunBuffers& buffers,
+                     const ProductOverride& product) {
     RunResult result;
-    if (const auto problem = ParameterProblem(params)) {
+    result.parameters = given;
+    if (const auto problem = ParameterProblem(given)) {
         ShowNotice(*problem);
         return result;
     }
-    const MethodEntry& method = *FindMethod(params.method);  // ParameterProblem has vouched for the index
+    const MethodEntry& method = *FindMethod(given.method);  // ParameterProblem has vouched for the index
     VectorPath path;  // level 0 for the methods without a vector path
     if (method.layout == MatrixLayout::Vector) {
-        const std::optional<VectorPath> decided = DecideVectorPath(params.isa_cap);
+        const std::optional<VectorPath> decided = DecideVectorPath(given.isa_cap);
         if (!decided) {
             ShowNotice("Invalid parameters: the instruction set cap asks for more than this processor runs");
             return result;
@@ -180,8 +182,7 @@ RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buff
         path = *decided;
     }
     KeepFreedMemoryInTheHeap();  // the scratch rows in the timed span come from warm pages
-    RunParameters p = params;
-    NormaliseOrderAndBlock(p.n, p.l_block);
+    const RunParameters p = result.parameters = Normalised(given);
     result.isa_level = path.isa_level;
 
     if (!AllocateMatrices(p, buffers) || !ZeroMatrices(p.n, buffers)) {
@@ -195,23 +196,17 @@ RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buff
     sink.AppendLine("Matrices are prepared");
 
     RunMeasurements& m = result.measurements;
-    const std::uint64_t failures_before = FailureNoticeCount();
     m.start_tick = RunTickMilliseconds();
     const double start_fine = RunFineSeconds();
     const double start_cpu = ProcessCpuSeconds();
     m.operations = 0;
-    NormaliseThreading(p.n, p.threads, p.chunk);
     if (method.scratch_rows && !AllocateScratchRows(p.l_block, buffers)) {
         ShowNotice("Alloc Error");
         ReleaseMatrices(buffers);
         result.outcome = RunOutcome::AllocError;
         return result;
     }
-    if (product) {
-        product(p, buffers, sink);
-    } else {
-        DispatchMethod(p, buffers, result.isa_level);
-    }
+    result.product = product ? product(p, buffers, sink) : DispatchMethod(p, buffers, result.isa_level);
     if (method.layout == MatrixLayout::Vector) {
         AppendFormatted(sink, "vectorization: %s", IsaLevelName(result.isa_level));
     }
@@ -219,7 +214,6 @@ RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buff
     m.duration_seconds = (RunTickMilliseconds() - m.start_tick) * 0.001;
     m.fine_seconds = RunFineSeconds() - start_fine;
     m.cpu_seconds = ProcessCpuSeconds() - start_cpu;
-    result.product = FailureNoticeCount() == failures_before;
 
     if (p.check && !StopRequested() && !result.product) {
         result.check = CheckVerdict::NoProduct;  // a refusal is no wrong arithmetic
@@ -231,13 +225,28 @@ RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buff
     m.mflops = m.duration_seconds > 0 ? m.operations * 1e-6 / m.duration_seconds : -1;
     AppendTimingLines(sink, m);
     ReleaseMatrices(buffers);
-
-    WriteBackNormalised(p, params);
     result.outcome = RunOutcome::Completed;
     return result;
 }
+}  // namespace
 
-RunResult RunBenchmark(RunParameters& params, ReportSink& sink) {
+RunResult RunBenchmark(RunParameters params, ReportSink& sink, RunBuffers& buffers) {
+    return RunBenchmark(params, sink, buffers, nullptr);
+}
+
+RunResult RunBenchmark(RunParameters params, ReportSink& sink, RunBuffers& buffers,
+                       const ProductOverride& product) {
+    std::vector<std::string> notices;
+    RunResult result;
+    {
+        const NoticeLog log(notices);
+        result = PerformRun(params, sink, buffers, product);
+    }
+    result.notices = std::move(notices);
+    return result;
+}
+
+RunResult RunBenchmark(RunParameters params, ReportSink& sink) {
     RunBuffers buffers;
     return RunBenchmark(params, sink, buffers);
 }

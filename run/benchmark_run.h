@@ -1,13 +1,16 @@
 // One benchmark run: normalise the parameters, allocate and prepare A, B and
-// C, time one method, optionally check the product, report, release.
-// Needs no user interface: a report sink receives the lines and notices go
-// through ShowNotice.
+// C, time one method, optionally check the product, report, release, and
+// return what it used and found. Needs no user interface: a report sink
+// receives the lines and notices go through ShowNotice. The caller's
+// parameters are its own: a front end that keeps what a run used (as the
+// dialog keeps the lowered chunk) copies it from the result.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "matrices.h"
 #include "run_parameters.h"
@@ -34,7 +37,7 @@ void ReleaseMatrices(RunBuffers& buffers);
 
 enum class RunOutcome {
     Completed,   // the report lines were appended
-    AllocError,  // "Alloc Error" was shown; nothing was written back
+    AllocError,  // "Alloc Error" was shown
     Refused,     // parameters with no defined outcome; a notice said why
     Stopped,     // a stop request ended the method or the check: "Stopped"
 };
@@ -53,30 +56,39 @@ struct RunMeasurements {
 
 struct RunResult {
     RunOutcome outcome = RunOutcome::Refused;
+    // The parameters the run used: n, l_block, threads and chunk as
+    // Normalised gives them, the other fields as given. Refused: the given
+    // parameters, as they came. AllocError and Stopped: the normalised ones,
+    // which the run had begun with; a front end keeps them only from a
+    // Completed run.
+    RunParameters parameters;
     RunMeasurements measurements;
     std::int32_t isa_level = 0;
     // Whether C holds a product: false when the run did not complete or the
-    // method gave up with a notice (ShowFailureNotice) and computed nothing.
+    // method's entry point (or the ProductOverride) says it computed nothing.
     bool product = false;
     CheckVerdict check = CheckVerdict::NotRun;
     // The check's largest relative difference; NaN when it had no reference
     // or did not run.
     double check_difference = std::numeric_limits<double>::quiet_NaN();
+    // The texts of the notices the run showed, in order; each also went
+    // through ShowNotice to the installed handler as it came.
+    std::vector<std::string> notices;
 };
 
 // Appends the DURATION, OPS and Performance lines of `m`.
 void AppendTimingLines(ReportSink& sink, const RunMeasurements& m);
 
-// Performs one run with `params`. On completion the normalised n, l_block,
-// threads and chunk are written back into `params`; otherwise `params` is left
-// as it was. `buffers` must be empty on entry and is empty again on return.
-RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buffers);
+// Performs one run with `params`, normalised once (RunResult::parameters).
+// `buffers` must be empty on entry and is empty again on return.
+RunResult RunBenchmark(RunParameters params, ReportSink& sink, RunBuffers& buffers);
 
 // A product timed in place of the method, for a reference library: it gets
 // the normalised parameters and the buffers prepared for `params.method`,
-// and may append report lines; everything else of the run is unchanged.
+// may append report lines, and returns whether it computed the product (as
+// a method's entry point does); everything else of the run is unchanged.
 using ProductOverride =
-    std::function<void(const RunParameters& p, RunBuffers& buffers, ReportSink& sink)>;
-RunResult RunBenchmark(RunParameters& params, ReportSink& sink, RunBuffers& buffers,
+    std::function<bool(const RunParameters& p, RunBuffers& buffers, ReportSink& sink)>;
+RunResult RunBenchmark(RunParameters params, ReportSink& sink, RunBuffers& buffers,
                        const ProductOverride& product);
-RunResult RunBenchmark(RunParameters& params, ReportSink& sink);
+RunResult RunBenchmark(RunParameters params, ReportSink& sink);

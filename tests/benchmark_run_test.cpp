@@ -87,25 +87,32 @@ TEST(BenchmarkRun, ARunShorterThanOneTickHasNoPerformance) {
     EXPECT_EQ(sink.lines[3], "Performance:  -1  Mflops");
 }
 
-TEST(BenchmarkRun, WritesTheNormalisedValuesBackOnCompletion) {
+// The run returns the values it used; the caller's parameters stay as they
+// were, so the same parameters run the same way again.
+TEST(BenchmarkRun, ReturnsTheNormalisedParametersItUsed) {
     RecordingSink sink;
-    RunParameters params = Params(kMethodClassic, 10, 176, 0);
+    RunParameters params = Params(kMethodHp, 10, 176, 0);
     params.chunk = 100;
-    RunBenchmark(params, sink);
-    EXPECT_EQ(params.n, 10);
-    EXPECT_EQ(params.l_block, 10);
-    EXPECT_EQ(params.threads, 1);
-    EXPECT_EQ(params.chunk, 10u);
+    params.check = true;
+    for (int again = 0; again < 2; ++again) {
+        const RunResult result = RunBenchmark(params, sink);
+        ASSERT_EQ(result.outcome, RunOutcome::Completed);
+        EXPECT_EQ(result.parameters.n, 10);
+        EXPECT_EQ(result.parameters.l_block, 10);
+        EXPECT_EQ(result.parameters.threads, 1);
+        EXPECT_EQ(result.parameters.chunk, 10u);
+        EXPECT_EQ(result.parameters.method, kMethodHp);
+        EXPECT_TRUE(result.parameters.check);
+        EXPECT_EQ(params.l_block, 176);
+        EXPECT_EQ(params.threads, 0);
+        EXPECT_EQ(params.chunk, 100u);
+    }
 
-    params = Params(kMethodClassic, 100, 7, 8);
-    RunBenchmark(params, sink);
-    EXPECT_EQ(params.l_block, 4);
-    EXPECT_EQ(params.n, 100);
-    EXPECT_EQ(params.chunk, 12u);
-    params.n = 203;
-    RunBenchmark(params, sink);  // chunk never grows back
-    EXPECT_EQ(params.n, 200);
-    EXPECT_EQ(params.chunk, 12u);
+    const RunResult lowered = RunBenchmark(Params(kMethodClassic, 203, 7, 8), sink);
+    EXPECT_EQ(lowered.parameters.l_block, 4);
+    EXPECT_EQ(lowered.parameters.n, 200);
+    EXPECT_EQ(lowered.parameters.chunk, 25u);
+    EXPECT_EQ(sink.lines.size(), 3u * 4u);
 }
 
 TEST(BenchmarkRun, TheCheckRunsAfterTimingAndPasses) {
@@ -124,11 +131,16 @@ TEST(BenchmarkRun, RefusesValuesWithNoDefinedOutcome) {
                                  Params(kMethodHp, 100, 176, 129), Params(kMethodHp, 100, 176, 100000)}) {
         NoticeRecorder notices;
         RecordingSink sink;
-        const RunParameters before = params;
-        EXPECT_EQ(RunBenchmark(params, sink).outcome, RunOutcome::Refused);
+        const RunResult result = RunBenchmark(params, sink);
+        EXPECT_EQ(result.outcome, RunOutcome::Refused);
         EXPECT_TRUE(sink.lines.empty());
         EXPECT_EQ(notices.notices.size(), 1u);
-        EXPECT_EQ(params.n, before.n);
+        EXPECT_EQ(result.notices, notices.notices);
+        EXPECT_FALSE(result.product);
+        // The parameters as given: nothing was normalised.
+        EXPECT_EQ(result.parameters.n, params.n);
+        EXPECT_EQ(result.parameters.l_block, params.l_block);
+        EXPECT_EQ(result.parameters.threads, params.threads);
     }
 }
 
@@ -140,12 +152,16 @@ TEST(BenchmarkRun, EachMatrixAllocationFailureReleasesEverything) {
         RunBuffers buffers;
         RunParameters params = Params(kMethodClassic, 50, 7, 0);
         ScopedAllocationFailure fail(nth);
-        EXPECT_EQ(RunBenchmark(params, sink, buffers).outcome, RunOutcome::AllocError);
+        const RunResult result = RunBenchmark(params, sink, buffers);
+        EXPECT_EQ(result.outcome, RunOutcome::AllocError);
         EXPECT_EQ(notices.notices, Lines{"Alloc Error"});
+        EXPECT_EQ(result.notices, Lines{"Alloc Error"});
         EXPECT_TRUE(sink.lines.empty());
         EXPECT_TRUE(Empty(buffers));
-        EXPECT_EQ(params.l_block, 7);  // nothing written back
-        EXPECT_EQ(params.threads, 0);
+        // The normalised values the run had begun with.
+        EXPECT_EQ(result.parameters.l_block, 4);
+        EXPECT_EQ(result.parameters.n, 48);
+        EXPECT_EQ(result.parameters.threads, 1);
         EXPECT_EQ(memory_testing::LiveAllocations(), live_before);
     }
 }
@@ -280,15 +296,22 @@ TEST(BenchmarkRun, RunClocksStandStillDuringAPauseFromAnyThread) {
     EXPECT_DOUBLE_EQ(RunFineSeconds() - fine, 0.5);
 }
 
+// Whether there is a product is the method's own word; a notice alone says
+// nothing of it. The run keeps the notices it showed, in order, and each
+// still reached the handler.
 TEST(BenchmarkRun, AMethodThatGivesUpHasNoProduct) {
     struct Case {
         RunParameters params;
         bool product;
+        Lines notices;
     };
-    RunParameters hp_tbb = Params(kMethodHp, 40), cache_tbb = Params(kMethodBlockCache, 40, 8);
-    hp_tbb.parallel_kind = cache_tbb.parallel_kind = kParallelTbb;
-    for (const Case& c : {Case{hp_tbb, false}, Case{cache_tbb, true},  // computes all the same
-                          Case{Params(kMethodClassic, 40), true}}) {
+    RunParameters hp_tbb = Params(kMethodHp, 40), cache_tbb = Params(kMethodBlockCache, 40, 8),
+                  vector_tbb = Params(kMethodVectorPack, 40, 8);
+    hp_tbb.parallel_kind = cache_tbb.parallel_kind = vector_tbb.parallel_kind = kParallelTbb;
+    for (const Case& c : {Case{hp_tbb, false, {"TBB does not support"}},
+                          Case{cache_tbb, true, {"TBB does not support"}},  // computes all the same
+                          Case{vector_tbb, true, {"TBB does not support"}},
+                          Case{Params(kMethodClassic, 40), true, {}}}) {
         NoticeRecorder notices;
         RecordingSink sink;
         RunParameters params = c.params;
@@ -296,11 +319,32 @@ TEST(BenchmarkRun, AMethodThatGivesUpHasNoProduct) {
         const RunResult result = RunBenchmark(params, sink);
         EXPECT_EQ(result.outcome, RunOutcome::Completed);
         EXPECT_EQ(result.product, c.product) << c.params.method;
-        EXPECT_EQ(sink.lines.size(), 4u);  // the report lines stay as they are
+        EXPECT_EQ(result.notices, c.notices) << c.params.method;
+        EXPECT_EQ(notices.notices, c.notices) << c.params.method;
+        // The report lines stay as they are (method 4 adds its vectorisation line).
+        EXPECT_EQ(sink.lines.size(), c.params.method == kMethodVectorPack ? 5u : 4u);
         // Nothing computed, nothing checked: a refusal never reads as a
         // failed check ("Check Error").
         EXPECT_EQ(result.check, c.product ? CheckVerdict::Passed : CheckVerdict::NoProduct);
-        for (const std::string& notice : notices.notices) EXPECT_NE(notice, "Check Error");
+    }
+    // The notices of a failed check come in the order shown, after the
+    // method's: a product override that gives a wrong C and none.
+    for (const bool product : {true, false}) {
+        NoticeRecorder notices;
+        RecordingSink sink;
+        RunBuffers buffers;
+        RunParameters params = Params(kMethodClassic, 8);
+        params.check = true;
+        const auto wrong = [product](const RunParameters&, RunBuffers& b, ReportSink&) {
+            ShowNotice("override");
+            b.c[1] = 1.0;
+            return product;
+        };
+        const RunResult result = RunBenchmark(params, sink, buffers, wrong);
+        EXPECT_EQ(result.product, product);
+        EXPECT_EQ(result.check, product ? CheckVerdict::Failed : CheckVerdict::NoProduct);
+        EXPECT_EQ(result.notices, product ? (Lines{"override", "Check Error"}) : Lines{"override"});
+        EXPECT_EQ(notices.notices, result.notices);
     }
     NoticeRecorder notices;
     RecordingSink sink;

@@ -36,7 +36,7 @@ RunRecord Completed(std::size_t sequence, std::size_t sample, double seconds) {
 RunRecord WithoutProduct(std::size_t sequence, std::size_t sample, const std::string& notice) {
     RunRecord run = Completed(sequence, sample, 0.004);
     run.result.product = false;
-    run.notices = {notice};
+    run.result.notices = {notice};
     return run;
 }
 
@@ -59,13 +59,13 @@ std::vector<PointResult> SampleResults() {
                                      Completed(3, 2, 0.005), Completed(4, 3, 0.003)}));
     RunRecord vector_run = Completed(5, 1, 0.001);
     vector_run.result.isa_level = 1;
-    vector_run.notices = {"Conflict between N and \"lbv\", or lbh"};
+    vector_run.result.notices = {"Conflict between N and \"lbv\", or lbh"};
     results.push_back(Point(4, 128, {vector_run}));
     RunRecord alloc_error;
     alloc_error.sequence = 6;
     alloc_error.sample = 1;
     alloc_error.result.outcome = RunOutcome::AllocError;
-    alloc_error.notices = {"Alloc Error"};
+    alloc_error.result.notices = {"Alloc Error"};
     results.push_back(Point(1, 128, {alloc_error}));
     results.push_back(Point(1, 128, {WithoutProduct(7, 1, "TBB does not support"),
                                      WithoutProduct(8, 2, "TBB does not support")}));

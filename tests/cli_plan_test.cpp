@@ -45,14 +45,13 @@ Strings Described(const Plan& plan) {
 // `no_product`. `calls` counts the calls.
 PointRunFunction Scripted(std::function<double(std::size_t)> fine, std::set<std::size_t> no_product = {},
                           std::shared_ptr<std::size_t> calls = std::make_shared<std::size_t>(0)) {
-    return [=](const PlannedPoint&, RunParameters& params, ReportSink&) {
+    return [=](const PlannedPoint&, ReportSink&) {
         const std::size_t k = (*calls)++;
         RunResult result;
         result.outcome = RunOutcome::Completed;
         result.measurements.fine_seconds = fine(k);
         result.measurements.duration_seconds = fine(k);
         result.product = no_product.count(k) == 0;
-        NormaliseOrderAndBlock(params.n, params.l_block);
         return result;
     };
 }
@@ -343,7 +342,7 @@ TEST(PointStatistics, WarmUpsAndUncompletedRuns) {
     RunRecord alloc_error = Record(2, 0.008);
     alloc_error.result.outcome = RunOutcome::AllocError;
     alloc_error.result.product = false;
-    alloc_error.notices = {"Alloc Error"};
+    alloc_error.result.notices = {"Alloc Error"};
     const PointResult point = PointOf({warmup, Record(1, 0.002), alloc_error});
     const PointSummary s = Summarise(point);
     EXPECT_EQ(s.samples, 2u);
@@ -570,27 +569,22 @@ TEST(PlanRunner, AStopEndsThePlanAfterTheRunAtHand) {
     EXPECT_TRUE(results.empty());
 }
 
-// Every notice is recorded with its run; each text is passed on once per
+// Every run keeps the notices it showed; each text is passed on once per
 // point, so a batched sample does not show it once per run.
-TEST(PlanRunner, RecordsEachNoticeWithItsRunAndPassesItOnOncePerPoint) {
+TEST(PlanRunner, KeepsEachNoticeWithItsRunAndPassesItOnOncePerPoint) {
     NoticeRecorder outer;
-    PlanHooks hooks;
-    hooks.run = [](const PlannedPoint& point, RunParameters&, ReportSink&) {
-        if (point.params.method == kMethodHp) ShowNotice("TBB does not support");
-        RunResult result;
-        result.outcome = RunOutcome::Completed;
-        result.product = true;
-        result.measurements.fine_seconds = 0.02;
-        return result;
-    };
     RecordingSink sink;
-    const std::vector<PointResult> results =
-        RunPlan(ExpandPlan(Options({"--all", "-n", "8", "--repeat", "2"})).points, Settings(0, 2), sink, hooks);
+    const Plan plan = ExpandPlan(Options({"--method", "0,1", "-n", "8", "--parallel-kind", "tbb"}));
+    const std::vector<PointResult> results = RunPlan(plan.points, Settings(0, 2), sink);
+    ASSERT_EQ(results.size(), 2u);
     EXPECT_EQ(outer.notices, (Strings{"TBB does not support"}));
-    EXPECT_TRUE(results[0].runs[0].notices.empty());
-    EXPECT_EQ(results[1].runs[0].notices, (Strings{"TBB does not support"}));
-    EXPECT_EQ(results[1].runs[1].notices, (Strings{"TBB does not support"}));
-    EXPECT_TRUE(results[2].runs[0].notices.empty());
+    ASSERT_EQ(results[0].runs.size(), 2u);
+    for (const RunRecord& run : results[0].runs) EXPECT_TRUE(run.result.notices.empty());
+    ASSERT_EQ(results[1].runs.size(), 2u);
+    for (const RunRecord& run : results[1].runs) {
+        EXPECT_EQ(run.result.notices, (Strings{"TBB does not support"}));
+        EXPECT_FALSE(run.result.product);
+    }
     ShowNotice("after the plan");  // the earlier handler is back
     EXPECT_EQ(outer.notices.back(), "after the plan");
 }

@@ -311,6 +311,32 @@ TEST_F(MainDialog, StartRunsNothingWhileAFieldIsInvalid) {
     EXPECT_EQ(Text(IDC_CHUNK), "32");  // 64 rows over the 2 threads that ran
 }
 
+// After a completed run the dialog holds the values the run used, so the
+// chunk, once lowered to n / threads, never grows back in a later run with
+// a larger n or fewer threads.
+TEST_F(MainDialog, TheChunkARunLoweredNeverGrowsBack) {
+    Type(IDC_N, "100");
+    Type(IDC_THREADS, "8");
+    StartAndWait();
+    ExpectDone();
+    EXPECT_EQ(Text(IDC_L_BLOCK), "100");  // lowered to n
+    EXPECT_EQ(Text(IDC_CHUNK), "12");     // 100 rows over 8 threads
+
+    Click(IDC_RESET);
+    Type(IDC_N, "203");
+    StartAndWait();
+    ExpectDone();
+    EXPECT_EQ(Text(IDC_N), "200");    // a multiple of l_block 100
+    EXPECT_EQ(Text(IDC_CHUNK), "12");  // not 200 / 8
+
+    Click(IDC_RESET);
+    Type(IDC_THREADS, "2");
+    StartAndWait();
+    ExpectDone();
+    EXPECT_EQ(Text(IDC_CHUNK), "12");  // not 100
+    EXPECT_TRUE(boxes.shown.empty()) << boxes.Texts().join('|').toStdString();
+}
+
 // Enter, the method buttons and Reset read the fields too. A count that fails
 // there is reported and not taken, so the buttons that write the fields back
 // show the last good count, and no later Start runs the one that failed.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "matrices.h"
+#include "method_table.h"
 #include "methods.h"
 #include "run_parameters.h"
 #include "support/recorders.h"
@@ -95,13 +96,13 @@ std::vector<double> ClassicOf(const Matrices& m) {
 }
 
 std::vector<double> HpOf(Matrices m, int threads = 1, std::uint32_t chunk = 1) {
-    MultHP(m.n, threads, chunk, kParallelOpenMp, m.a.data(), m.b.data(), m.c.data());
+    EXPECT_TRUE(MultHP(m.n, threads, chunk, kParallelOpenMp, m.a.data(), m.b.data(), m.c.data()));
     EXPECT_TRUE(m.EdgesUntouched());
     return m.Product();
 }
 
 std::vector<double> BlockCacheOf(Matrices m, int l_block, int threads) {
-    MultBlockCache(m.n, l_block, threads, kParallelOpenMp, m.a.data(), m.b.data(), m.c.data());
+    EXPECT_TRUE(MultBlockCache(m.n, l_block, threads, kParallelOpenMp, m.a.data(), m.b.data(), m.c.data()));
     EXPECT_TRUE(m.EdgesUntouched()) << "l_block " << l_block << ", threads " << threads;
     return m.Product();
 }
@@ -159,7 +160,7 @@ TEST(Hp, TbbIsRefusedAndNothingIsComputed) {
     NoticeRecorder notices;
     Matrices m = Matrices::Prepared(4);
     const std::vector<double> before = m.Product();
-    MultHP(m.n, 2, 1, kParallelTbb, m.a.data(), m.b.data(), m.c.data());
+    EXPECT_FALSE(MultHP(m.n, 2, 1, kParallelTbb, m.a.data(), m.b.data(), m.c.data()));
     EXPECT_EQ(notices.notices, Notices{"TBB does not support"});
     EXPECT_EQ(m.Product(), before);
 }
@@ -209,7 +210,7 @@ TEST(BlockCache, ConflictBetweenOrderAndBlockComputesNothing) {
         NoticeRecorder notices;
         Matrices m = Matrices::Prepared(12);
         const std::vector<double> before = m.Product();
-        MultBlockCache(12, l_block, 2, kParallelOpenMp, m.a.data(), m.b.data(), m.c.data());
+        EXPECT_FALSE(MultBlockCache(12, l_block, 2, kParallelOpenMp, m.a.data(), m.b.data(), m.c.data()));
         EXPECT_EQ(notices.notices, Notices{"Conflict between N and lblck"}) << l_block;
         EXPECT_EQ(m.Product(), before);
     }
@@ -219,16 +220,41 @@ TEST(BlockCache, TbbIsNoticedButComputedWithOpenMp) {
     {
         NoticeRecorder notices;
         Matrices m = Matrices::Prepared(8);
-        MultBlockCache(8, 4, 2, kParallelTbb, m.a.data(), m.b.data(), m.c.data());
+        EXPECT_TRUE(MultBlockCache(8, 4, 2, kParallelTbb, m.a.data(), m.b.data(), m.c.data()));
         EXPECT_EQ(notices.notices, Notices{"TBB does not support"});
         EXPECT_EQ(m.Product(), ClassicOf(Matrices::Prepared(8)));
     }
     {
         NoticeRecorder notices;
         Matrices m = Matrices::Prepared(12);
-        MultBlockCache(12, 8, 2, kParallelTbb, m.a.data(), m.b.data(), m.c.data());
+        EXPECT_FALSE(MultBlockCache(12, 8, 2, kParallelTbb, m.a.data(), m.b.data(), m.c.data()));
         EXPECT_EQ(notices.notices, (Notices{"TBB does not support", "Conflict between N and lblck"}));
     }
+}
+
+// The run learns from the table's entry point whether there is a product;
+// a notice alone does not say.
+TEST(MethodTable, EntryPointsSayWhetherTheyComputedTheProduct) {
+    NoticeRecorder notices;
+    Matrices m = Matrices::Prepared(12);
+    MethodOperands o;
+    o.n = m.n;
+    o.l_block = 8;  // 12 is no multiple of it
+    o.threads = 2;
+    o.chunk = 6;
+    o.a = m.a.data();
+    o.b = m.b.data();
+    o.c = m.c.data();
+    EXPECT_FALSE(FindMethod(kMethodBlockCache)->multiply(o));
+    o.parallel_kind = kParallelTbb;
+    EXPECT_FALSE(FindMethod(kMethodHp)->multiply(o));
+    EXPECT_EQ(m.Product(), Matrices::Prepared(12).Product());  // nothing computed
+    o.l_block = 4;
+    EXPECT_TRUE(FindMethod(kMethodBlockCache)->multiply(o));  // computes all the same
+    EXPECT_EQ(m.Product(), ClassicOf(m));
+    EXPECT_TRUE(FindMethod(kMethodClassic)->multiply(o));
+    EXPECT_EQ(notices.notices,
+              (Notices{"Conflict between N and lblck", "TBB does not support", "TBB does not support"}));
 }
 
 TEST(BlockPack2x2, OrderTwoLeavesTheClassicBufferContent) {
@@ -333,8 +359,9 @@ TEST(MethodRuns, MoreThreadsThanRowsGiveHpChunkZeroAndStillPass) {
     params.n = 3;
     params.threads = 8;
     params.check = true;
-    EXPECT_EQ(RunBenchmark(params, sink).check, CheckVerdict::Passed);
-    EXPECT_EQ(params.chunk, 0u);
+    const RunResult result = RunBenchmark(params, sink);
+    EXPECT_EQ(result.check, CheckVerdict::Passed);
+    EXPECT_EQ(result.parameters.chunk, 0u);
     EXPECT_TRUE(notices.notices.empty());
 }
 
@@ -351,6 +378,7 @@ TEST(MethodRuns, HpWithTbbReportsAnUnformedProductAndChecksNothing) {
     const RunResult result = RunBenchmark(params, sink);
     EXPECT_EQ(result.outcome, RunOutcome::Completed);
     EXPECT_EQ(notices.notices, (Notices{"TBB does not support"}));
+    EXPECT_EQ(result.notices, (Notices{"TBB does not support"}));
     EXPECT_FALSE(result.product);
     EXPECT_EQ(result.check, CheckVerdict::NoProduct);
     EXPECT_EQ(sink.lines.size(), 4u);

@@ -4,38 +4,56 @@
 #include "whole_number.h"
 
 namespace {
-std::pair<std::int32_t, std::int32_t> Normalised(std::int32_t n, std::int32_t l_block) {
-    NormaliseOrderAndBlock(n, l_block);
-    return {n, l_block};
+std::pair<std::int32_t, std::int32_t> OrderAndBlock(std::int32_t n, std::int32_t l_block) {
+    RunParameters params;
+    params.n = n;
+    params.l_block = l_block;
+    const RunParameters run = Normalised(params);
+    return {run.n, run.l_block};
+}
+
+RunParameters Threading(std::int32_t n, std::int32_t threads, std::uint32_t chunk) {
+    RunParameters params;
+    params.n = n;
+    params.l_block = n;
+    params.threads = threads;
+    params.chunk = chunk;
+    return Normalised(params);
 }
 }  // namespace
 
 TEST(Normalisation, OrderAndBlockFollowTheRunsRules) {
-    EXPECT_EQ(Normalised(2000, 176), std::make_pair(1936, 176));  // the defaults
-    EXPECT_EQ(Normalised(10, 176), std::make_pair(10, 10));    // lowered after rounding
-    EXPECT_EQ(Normalised(100, 7), std::make_pair(100, 4));
-    EXPECT_EQ(Normalised(9, 176), std::make_pair(9, 9));
-    EXPECT_EQ(Normalised(1, 4), std::make_pair(1, 1));
-    EXPECT_EQ(Normalised(46340, 176), std::make_pair(46288, 176));
-    EXPECT_EQ(Normalised(1000, 300), std::make_pair(900, 300));
+    EXPECT_EQ(OrderAndBlock(2000, 176), std::make_pair(1936, 176));  // the defaults
+    EXPECT_EQ(OrderAndBlock(10, 176), std::make_pair(10, 10));    // lowered after rounding
+    EXPECT_EQ(OrderAndBlock(100, 7), std::make_pair(100, 4));
+    EXPECT_EQ(OrderAndBlock(9, 176), std::make_pair(9, 9));
+    EXPECT_EQ(OrderAndBlock(1, 4), std::make_pair(1, 1));
+    EXPECT_EQ(OrderAndBlock(46340, 176), std::make_pair(46288, 176));
+    EXPECT_EQ(OrderAndBlock(1000, 300), std::make_pair(900, 300));
 }
 
 TEST(Normalisation, ThreadsAreRaisedAndChunkLowered) {
-    std::int32_t threads = 0;
-    std::uint32_t chunk = 100;
-    NormaliseThreading(100, threads, chunk);
-    EXPECT_EQ(threads, 1);
-    EXPECT_EQ(chunk, 100u);
+    RunParameters run = Threading(100, 0, 100);
+    EXPECT_EQ(run.threads, 1);
+    EXPECT_EQ(run.chunk, 100u);
 
-    threads = 8;
-    NormaliseThreading(100, threads, chunk);
-    EXPECT_EQ(chunk, 12u);
-    NormaliseThreading(2000, threads, chunk);  // never grows back
-    EXPECT_EQ(chunk, 12u);
+    run = Threading(100, 8, run.chunk);
+    EXPECT_EQ(run.chunk, 12u);
+    EXPECT_EQ(Threading(2000, 8, run.chunk).chunk, 12u);  // never raised
+    EXPECT_EQ(Threading(9, 16, 12).chunk, 0u);            // more threads than rows
+}
 
-    threads = 16;
-    NormaliseThreading(9, threads, chunk);  // more threads than rows
-    EXPECT_EQ(chunk, 0u);
+TEST(Normalisation, LeavesTheOtherFieldsAsGiven) {
+    RunParameters params;
+    params.method = kMethodVectorPack;
+    params.parallel_kind = kParallelTbb;
+    params.check = true;
+    params.isa_cap = VectorIsaCap::Avx2;
+    const RunParameters run = Normalised(params);
+    EXPECT_EQ(run.method, kMethodVectorPack);
+    EXPECT_EQ(run.parallel_kind, kParallelTbb);
+    EXPECT_TRUE(run.check);
+    EXPECT_EQ(run.isa_cap, VectorIsaCap::Avx2);
 }
 
 TEST(ParameterProblem, RefusesValuesWithNoDefinedOutcome) {

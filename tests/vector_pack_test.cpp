@@ -60,8 +60,9 @@ Matrices Prepared(int n, int level) {
     return m;
 }
 
-void Multiply(Matrices& m, int l_block, int threads, int level, int parallel_kind = kParallelOpenMp) {
-    MultVectorPack(m.n, l_block, threads, parallel_kind, m.a.data(), m.b.data(), m.c.data(), level);
+// Whether the method computed the product.
+bool Multiply(Matrices& m, int l_block, int threads, int level, int parallel_kind = kParallelOpenMp) {
+    return MultVectorPack(m.n, l_block, threads, parallel_kind, m.a.data(), m.b.data(), m.c.data(), level);
 }
 
 void ExpectClosedForm(const Matrices& m) {
@@ -214,7 +215,7 @@ TEST(VectorPack, RefusesAnOrderThatIsNoMultipleOfTheBlock) {
         for (int l_block : {4, 0, -4}) {
             NoticeRecorder notices;
             Matrices m = Prepared(10, level);
-            Multiply(m, l_block, 2, level);
+            EXPECT_FALSE(Multiply(m, l_block, 2, level));
             EXPECT_EQ(notices.notices, Notices{"Conflict between N and lblck"});
             EXPECT_TRUE(m.CUntouched());
         }
@@ -225,13 +226,13 @@ TEST(VectorPack, SsePathNeedsMultiplesOfFour) {
     {
         NoticeRecorder notices;
         Matrices m = Prepared(10, kIsaSse2);
-        Multiply(m, 10, 1, kIsaSse2);
+        EXPECT_FALSE(Multiply(m, 10, 1, kIsaSse2));
         EXPECT_EQ(notices.notices, Notices{"Conflict between N and lbv or lbh"});
         EXPECT_TRUE(m.CUntouched());
     }
     NoticeRecorder notices;
     Matrices m = Prepared(12, kIsaSse2);
-    Multiply(m, 12, 1, kIsaSse2);
+    EXPECT_TRUE(Multiply(m, 12, 1, kIsaSse2));
     EXPECT_EQ(notices.notices, Notices{});
     ExpectClosedForm(m);
 }
@@ -240,7 +241,7 @@ TEST(VectorPack, TbbIsRefusedButTheProductIsComputed) {
     for (int level : Levels()) {
         NoticeRecorder notices;
         Matrices m = Prepared(16, level);
-        Multiply(m, 8, 2, level, kParallelTbb);
+        EXPECT_TRUE(Multiply(m, 8, 2, level, kParallelTbb));
         EXPECT_EQ(notices.notices, Notices{"TBB does not support"});
         ExpectClosedForm(m);
     }
@@ -270,7 +271,7 @@ TEST(VectorPack, AFailedAllocationLeavesNoBufferBehind) {
         NoticeRecorder notices;
         {
             ScopedAllocationFailure failure(nth);
-            Multiply(m, 8, threads, kIsaSse2);
+            EXPECT_FALSE(Multiply(m, 8, threads, kIsaSse2));
         }
         EXPECT_EQ(notices.notices, Notices{"Memory allocation error"});
         EXPECT_EQ(memory_testing::LiveAllocations(), live_before);
@@ -280,7 +281,7 @@ TEST(VectorPack, AFailedAllocationLeavesNoBufferBehind) {
     Matrices m = Prepared(16, kIsaSse2);
     {
         ScopedAllocationFailure failure(allocations + 1);  // one past the method's last
-        Multiply(m, 8, threads, kIsaSse2);
+        EXPECT_TRUE(Multiply(m, 8, threads, kIsaSse2));
     }
     EXPECT_EQ(notices.notices, Notices{});
     ExpectClosedForm(m);
@@ -294,7 +295,7 @@ TEST(VectorPack, RefusesWorkThatDoesNotFitTheMemory) {
         const long live_before = memory_testing::LiveAllocations();
         {
             ScopedAvailableMemory memory(64 * 16 * sizeof(double));  // less than one panel
-            Multiply(m, 16, 2, level);
+            EXPECT_FALSE(Multiply(m, 16, 2, level));
         }
         EXPECT_EQ(notices.notices, Notices{"Memory allocation error"});
         EXPECT_EQ(memory_testing::LiveAllocations(), live_before);
@@ -316,10 +317,10 @@ TEST(VectorPack, AvxPathCountsTheSlotsItKeptAsItsOwn) {
     NoticeRecorder notices;
     {
         ScopedAvailableMemory memory(64 * 16 * sizeof(double));  // less than one panel
-        Multiply(m, 16, 2, level);
+        EXPECT_TRUE(Multiply(m, 16, 2, level));
         EXPECT_EQ(notices.notices, Notices{});
         TAVREL_AVX_8X4_Release();
-        Multiply(m, 16, 2, level);
+        EXPECT_FALSE(Multiply(m, 16, 2, level));
     }
     EXPECT_EQ(notices.notices, Notices{"Memory allocation error"});
 }
@@ -331,7 +332,7 @@ TEST(VectorPack, AvxPathReportsAFailedInit) {
     ScopedAvailableMemory memory(std::numeric_limits<std::uint64_t>::max());
     NoticeRecorder notices;
     Matrices m(4);
-    MultVectorPack_AVX(46341, 46341, 1, m.a.data(), m.b.data(), m.c.data());
+    EXPECT_FALSE(MultVectorPack_AVX(46341, 46341, 1, m.a.data(), m.b.data(), m.c.data()));
     EXPECT_EQ(notices.notices, Notices{"Memory allocation error"});
     EXPECT_EQ(TAVREL_AVX_8X4_GET_AA(), nullptr);
     EXPECT_TRUE(m.CUntouched());
@@ -392,8 +393,10 @@ CheckedRun RunVectorPackChecked(VectorIsaCap cap) {
     CheckedRun run;
     run.result = RunBenchmark(params, sink, buffers, [&run](const RunParameters& p, RunBuffers& b, ReportSink&) {
         run.level = DecideVectorPath(p.isa_cap)->isa_level;  // the run's own decision, made again
-        MultVectorPack(p.n, p.l_block, p.threads, p.parallel_kind, b.a, b.b, b.c, run.level);
+        const bool computed =
+            MultVectorPack(p.n, p.l_block, p.threads, p.parallel_kind, b.a, b.b, b.c, run.level);
         run.c.assign(b.c, b.c + static_cast<std::size_t>(p.n) * p.n);
+        return computed;
     });
     return run;
 }

@@ -1,8 +1,9 @@
 // What each method is, in one place: its index, its key on the command line,
 // its caption in the dialog, whether it runs on a team of threads, whether
 // it reads l_block, the layout its matrices are prepared in, the scratch it
-// needs, the form of its arithmetic and its entry point. The run, the
-// front ends and the benchmarks read this table instead of naming methods.
+// needs, the form of its arithmetic and its entry point, which says whether
+// it computed the product. The run, the front ends and the benchmarks read
+// this table instead of naming methods.
 #pragma once
 
 #include <cstddef>
@@ -48,7 +49,11 @@ struct MethodEntry {
     // The loop form of a scalar method ("scalar 2x2 registers"); empty for
     // the Vector layout, whose form depends on its path.
     const char* form;
-    void (*multiply)(const MethodOperands& operands);
+    // Adds A*B into C. Returns whether it computed the product: false when
+    // the method gave up with a notice (the TBB choice of HP, an n that is
+    // no multiple of l_block, memory of its own it could not have), and C
+    // is then as it came. A stop request (stop.h) may end it early either way.
+    bool (*multiply)(const MethodOperands& operands);
 };
 
 // The methods in index order: MethodTable()[i].index == i.

@@ -1,6 +1,7 @@
 // The multiplication methods C = A*B of order n. Entry points take 32-bit
-// integers and pointers to double and return nothing; each states the storage
-// it reads.
+// integers and pointers to double; each states the storage it reads. Those
+// that may give up with a notice return whether they computed the product
+// (false: C is as it came); the others return nothing.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +24,7 @@ void ClassicProduct(std::int32_t n, const double* a, const double* b, double* c)
 // OpenMP threads under a static schedule of `chunk` rows (0 is taken as 1).
 // Row by row with a one-element offset; C is added into. parallel_kind 1
 // (TBB) shows "TBB does not support" and computes nothing.
-void MultHP(std::int32_t n, std::int32_t threads, std::uint32_t chunk, std::int32_t parallel_kind,
+bool MultHP(std::int32_t n, std::int32_t threads, std::uint32_t chunk, std::int32_t parallel_kind,
             const double* a, const double* b, double* c);
 
 // Method 2, "Block_cache": blocks of order l_block, block rows shared among
@@ -31,7 +32,7 @@ void MultHP(std::int32_t n, std::int32_t threads, std::uint32_t chunk, std::int3
 // offset; C is added into. parallel_kind 1 shows "TBB does not support" and
 // computes all the same; n not a multiple of l_block (or l_block < 1) shows
 // "Conflict between N and lblck" and computes nothing.
-void MultBlockCache(std::int32_t n, std::int32_t l_block, std::int32_t threads,
+bool MultBlockCache(std::int32_t n, std::int32_t l_block, std::int32_t threads,
                     std::int32_t parallel_kind, const double* a, const double* b, double* c);
 
 // The block product of method 2: adds the L x L product of the blocks at a
@@ -56,12 +57,13 @@ void MultBlockPack_2x2(std::int32_t m, std::int32_t n, std::int32_t k, std::int3
 // and lbv or lbh" compute nothing; "TBB does not support" computes all the
 // same; "Memory allocation error" computes nothing and holds nothing.
 // isa_level is the run's VectorPath::isa_level.
-void MultVectorPack(std::int32_t n, std::int32_t l_block, std::int32_t threads,
+bool MultVectorPack(std::int32_t n, std::int32_t l_block, std::int32_t threads,
                     std::int32_t parallel_kind, const double* a, const double* b, double* c,
                     std::int32_t isa_level);
 
-// The AVX path of method 4 (the processor must offer AVX).
-void MultVectorPack_AVX(std::int32_t n, std::int32_t l_block, std::int32_t threads, const double* a,
+// The AVX path of method 4 (the processor must offer AVX); false after
+// "Memory allocation error".
+bool MultVectorPack_AVX(std::int32_t n, std::int32_t l_block, std::int32_t threads, const double* a,
                         const double* b, double* c);
 
 // The path method 4 takes in one run: the IsaLevel (the processor's, lowered

@@ -13,6 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "prefetch.h"
+
 namespace tavrel8x4 {
 
 struct Block8x4 {
@@ -46,14 +48,6 @@ inline __attribute__((always_inline)) void KStep8x4(Block8x4& block, const doubl
                        "+x"(block.acc[3][0]), "+x"(block.acc[3][1])
                      :
                      : "memory");
-}
-
-// Prefetch hint (T0) for base + offset doubles. The address is formed as an
-// integer, so it may lie past the end of any buffer: a prefetch never faults.
-inline __attribute__((always_inline)) void Prefetch(const double* base, std::ptrdiff_t offset) {
-    const auto address = reinterpret_cast<std::uintptr_t>(base) +
-                         static_cast<std::uintptr_t>(offset) * sizeof(double);
-    _mm_prefetch(reinterpret_cast<const char*>(address), _MM_HINT_T0);
 }
 
 // Vector write-back of four rows at c (no alignment needed): V = alpha*acc;

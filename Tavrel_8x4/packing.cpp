@@ -24,7 +24,7 @@
 #include <cstddef>
 
 #include "Tavrel_8x4.h"
-#include "block8x4.h"
+#include "prefetch.h"
 #include "slots.h"
 
 namespace {

@@ -5,6 +5,7 @@
 // -ffp-contract=off: separate rounded multiplies and adds, never fused.
 #include <immintrin.h>
 
+#include "Tavrel_8x4_tuning.h"
 #include "kernel_tiles.h"
 
 namespace tavrel8x4 {
@@ -21,6 +22,8 @@ struct Avx512 {
         0,      // a row group's A stays in L1 across the chunk; prefetching it is 4-5 % slower
         false,  // a chunk fills L2: fetching the next one would only evict it
     };
+    static_assert(8 * kBlocking.row_blocks == kCallRowUnit && kBlocking.columns == kCallColumnUnit,
+                  "the tallest and widest tiles are the call units of Tavrel_8x4_tuning.h");
 
     static V Set1(double x) { return _mm512_set1_pd(x); }
     static V Load(const double* p) { return _mm512_loadu_pd(p); }

@@ -18,9 +18,11 @@
 
 #include <cstdint>
 
-constexpr std::int32_t kSplitRowUnit = 24;     // rows of the 512-bit form's tallest block
-constexpr std::int32_t kSplitColumnUnit = 8;   // columns of its widest block
-constexpr std::int32_t kSplitPackUnit = 8;     // rows of a packed-A block; columns, twice a panel block
+#include "Tavrel_8x4_tuning.h"
+
+constexpr std::int32_t kSplitRowUnit = tavrel8x4::kCallRowUnit;        // the tallest register block
+constexpr std::int32_t kSplitColumnUnit = tavrel8x4::kCallColumnUnit;  // the widest register block
+constexpr std::int32_t kSplitPackUnit = tavrel8x4::kPackRowUnit;  // rows of a packed-A block; columns, twice a panel group
 constexpr int kSplitMaxTiles = 3;
 
 struct SplitTile {

@@ -20,9 +20,11 @@
 
 #include "Tavrel_8x4_tuning.h"
 
-constexpr std::int32_t kSplitRowUnit = tavrel8x4::kCallRowUnit;        // the tallest register block
-constexpr std::int32_t kSplitColumnUnit = tavrel8x4::kCallColumnUnit;  // the widest register block
-constexpr std::int32_t kSplitPackUnit = tavrel8x4::kPackRowUnit;  // rows of a packed-A block; columns, twice a panel group
+// The tallest and widest register blocks; the rows of a packed-A block
+// (and, for columns, twice a panel group).
+constexpr std::int32_t kSplitRowUnit = tavrel8x4::kCallRowUnit;
+constexpr std::int32_t kSplitColumnUnit = tavrel8x4::kCallColumnUnit;
+constexpr std::int32_t kSplitPackUnit = tavrel8x4::kPackRowUnit;
 constexpr int kSplitMaxTiles = 3;
 
 struct SplitTile {

@@ -46,8 +46,9 @@ inline void WriteElement(double sum, double* out, bool vector_rule, const Scale&
     *out = vector_rule && s.beta_zero ? s.alpha * sum : s.beta * *out + s.alpha * sum;
 }
 
-// Writes the m x n part (m <= 8R, n <= NC) of a register tile to C at c:
-// rows below vector_rows by the vector rule, the others by the scalar rule.
+// Writes rows 0..m-1 of columns 0..n-1 (m <= 8R, n <= NC) of a register
+// tile to C at c: rows below vector_rows by the vector rule, the others by
+// the scalar rule.
 template <class F, int NC, int P>
 inline __attribute__((always_inline)) void WriteTile(const typename F::V (&acc)[NC][P], int m,
                                                      int n, int vector_rows, double* c,

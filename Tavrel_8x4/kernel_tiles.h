@@ -98,11 +98,11 @@ inline __attribute__((always_inline)) void WholeTile(const Product& g, const dou
         for (int r = 0; r < R; ++r) Prefetch(c, j * g.ldc + 8 * r);
         Prefetch(c, j * g.ldc + 8 * R - 1);
     }
-    const double* group = g.bb + (j0 / 4) * g.b_group;
+    const double* group = g.bb + static_cast<unsigned>(j0) / 4 * g.b_group;
     typename F::V acc[NC][8 * R / F::kLanes];
     F::template Sum<R, NC, kFirst>(
         acc, false, g.K, a, ptrdiff_t{8} * g.K,
-        {group + j0 % 4 * g.b_column, group + g.b_group, g.b_step, g.b_column});
+        {group + (4 - kFirst) % 4 * g.b_column, group + g.b_group, g.b_step, g.b_column});
     __asm__("" : "+r"(c));  // C's addresses formed anew, not held through the k-loop
     WriteTile<F>(acc, 8 * R, NC, 8 * R, c, g.ldc, s);
 }

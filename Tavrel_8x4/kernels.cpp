@@ -16,14 +16,22 @@ namespace {
 using std::ptrdiff_t;
 using tavrel8x4::Prefetch;
 
-// The packed-A format: the 8-row blocks four k-steps at a time (with the
-// A lines of the next four prefetched), then the 4-row block and the strip.
+// The packed-A format: the 8-row blocks four k-steps at a time (the A lines
+// of the next four prefetched), then the 4-row block and the strip.
 void PackA(int M, int K, const double* A, ptrdiff_t lda, double* out) {
     const int M8 = M - M % 8, K4 = K - K % 4;
     for (int i0 = 0; i0 < M8; i0 += 8) {
         const double* a = A + i0;
-        for (int k = 0; k < K; ++k, out += 8) {
-            for (int u = 4; k % 4 == 0 && k < K4 && u < 8; ++u) Prefetch(a, (k + u) * lda);
+        int k = 0;
+        for (; k < K4; k += 4, out += 32) {
+            for (int u = 4; u < 8; ++u) Prefetch(a, (k + u) * lda);
+            for (int u = 0; u < 4; ++u) {
+                _mm256_store_pd(out + 8 * u, _mm256_loadu_pd(a + (k + u) * lda));
+                _mm256_store_pd(out + 8 * u + 4, _mm256_loadu_pd(a + (k + u) * lda + 4));
+            }
+        }
+        for (; k < K; ++k, out += 8) {
+            Prefetch(a, (k + 1) * lda);
             _mm256_store_pd(out, _mm256_loadu_pd(a + k * lda));
             _mm256_store_pd(out + 4, _mm256_loadu_pd(a + k * lda + 4));
         }

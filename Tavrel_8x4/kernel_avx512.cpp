@@ -33,21 +33,21 @@ struct Avx512 {
 
     // The micro-kernel (contract in kernel_tiles.h); two k-steps a pass, half
     // the loop's own instructions.
-    template <int R, int NC, int kFirst>
+    template <int R, int NC, int kFirst, class L>
     static inline __attribute__((always_inline)) void Sum(V (&acc)[NC][R], bool carry, long K,
                                                           const double* a, ptrdiff_t a_block,
                                                           const BColumns& b) {
         const double* columns[NC];
         for (int j = 0; j < NC; ++j) {
             for (int r = 0; !carry && r < R; ++r) acc[j][r] = _mm512_setzero_pd();
-            columns[j] = j < kFirst ? b.first + j * b.column : b.second + (j - kFirst) * b.column;
+            columns[j] = j < kFirst ? b.first + j * L::kColumn : b.second + (j - kFirst) * L::kColumn;
         }
 #pragma GCC unroll 2
         for (long k = 0; k < K; ++k) {
             V av[R];
             for (int r = 0; r < R; ++r) av[r] = _mm512_loadu_pd(a + r * a_block + 8 * k);
             for (int j = 0; j < NC; ++j) {
-                const V bj = _mm512_set1_pd(columns[j][k * b.step]);
+                const V bj = _mm512_set1_pd(columns[j][k * L::kStep]);
                 for (int r = 0; r < R; ++r) acc[j][r] = Add(acc[j][r], Mul(av[r], bj));
             }
         }

@@ -4,8 +4,9 @@
 // Product (counts in doubles): C(i,j) at c[i + j*ldc], i < M, j < N, gets
 // the sum over k < K of A(i,k)*B(k,j) (kernel_tiles.h), written by the rule
 // of its region. A packed as Pack_AA_AMD packs it, at aa (32-byte aligned).
-// B column j < N4 = N - N%4 at bb + (j/4)*b_group + k*b_step + (j%4)*b_column;
-// the tail columns N4..N-1 (nr = N%4) at bb + (N4/4)*b_group + nr*k + c.
+// B column j < N4 = N - N%4 at bb + (j/4)*b_group + k*L::kStep + (j%4)*L::kColumn
+// in its layout L (below); the tail columns N4..N-1 (nr = N%4) of a packed
+// panel at bb + (N4/4)*b_group + nr*k + c.
 //
 // The form is chosen once, at load: the AVX-512 form where the processor has
 // AVX-512F and the operating system saves the SSE, AVX and AVX-512 state
@@ -18,11 +19,22 @@
 
 namespace tavrel8x4 {
 
+// B's layouts, fixed so that the k-loop addresses B by constant offsets. A
+// packed panel keeps a k-step's 4 columns side by side; the broadcast format
+// (Pack_BB) holds each value 4 times, so its columns are 4 apart.
+template <int kStepDoubles, int kColumnDoubles>
+struct BLayout {
+    static constexpr int kStep = kStepDoubles, kColumn = kColumnDoubles;
+};
+using PanelB = BLayout<4, 1>;
+using BroadcastB = BLayout<16, 4>;
+
 struct Product {
     int M, N, K;
     const double* aa;
     const double* bb;
-    std::ptrdiff_t b_group, b_step, b_column;
+    std::ptrdiff_t b_group;
+    bool broadcast_b;  // B in BroadcastB, whole tiles only (M % 8 == 0, N % 4 == 0); else PanelB
     double* c;
     std::ptrdiff_t ldc;
     double alpha, beta;

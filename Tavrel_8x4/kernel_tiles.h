@@ -2,14 +2,14 @@
 // once over a form F (kernel_avx.cpp, kernel_avx512.cpp): its vector type V
 // of kLanes doubles and their operations, its blocking table kBlocking and
 // its micro-kernel
-//   template <int R, int NC, int kFirst> static void Sum(V (&acc)[NC][8*R/kLanes],
+//   template <int R, int NC, int kFirst, class L> static void Sum(V (&acc)[NC][8*R/kLanes],
 //       bool carry, long K, const double* a, std::ptrdiff_t a_block, const BColumns& b);
 // which adds to acc[c][p] (to zero unless carry) the products A(i,k)*B(k,c),
 // rows i = p*kLanes.. of R 8-row blocks, c < NC, over K k-steps in
 // increasing k, each a rounded multiply then a rounded add. Packed A: 8
 // values per k-step, block r at a + r*a_block. B column c < kFirst at
-// b.first + k*b.step + c*b.column, column c >= kFirst at
-// b.second + k*b.step + (c - kFirst)*b.column.
+// b.first + k*L::kStep + c*L::kColumn, column c >= kFirst at
+// b.second + k*L::kStep + (c - kFirst)*L::kColumn (B's layout L, kernel_forms.h).
 #pragma once
 
 #include <immintrin.h>
@@ -28,7 +28,6 @@ using std::ptrdiff_t;
 struct BColumns {
     const double* first;
     const double* second;
-    ptrdiff_t step, column;
 };
 
 // The write-back rule. Vector rule (the 8-row blocks of every panel and the
@@ -90,7 +89,7 @@ inline __attribute__((always_inline)) void WriteTile(const typename F::V (&acc)[
 
 // The whole tile of R 8-row blocks from packed A at a and NC columns from
 // column j0 (kFirst of them in j0's group of 4), by the vector rule.
-template <class F, int R, int NC, int kFirst>
+template <class F, class L, int R, int NC, int kFirst>
 inline __attribute__((always_inline)) void WholeTile(const Product& g, const double* a, int row,
                                                      int j0, const Scale& s) {
     double* c = g.c + row + j0 * g.ldc;
@@ -100,9 +99,8 @@ inline __attribute__((always_inline)) void WholeTile(const Product& g, const dou
     }
     const double* group = g.bb + static_cast<unsigned>(j0) / 4 * g.b_group;
     typename F::V acc[NC][8 * R / F::kLanes];
-    F::template Sum<R, NC, kFirst>(
-        acc, false, g.K, a, ptrdiff_t{8} * g.K,
-        {group + (4 - kFirst) % 4 * g.b_column, group + g.b_group, g.b_step, g.b_column});
+    F::template Sum<R, NC, kFirst, L>(acc, false, g.K, a, ptrdiff_t{8} * g.K,
+                                      {group + (4 - kFirst) % 4 * L::kColumn, group + g.b_group});
     __asm__("" : "+r"(c));  // C's addresses formed anew, not held through the k-loop
     WriteTile<F>(acc, 8 * R, NC, 8 * R, c, g.ldc, s);
 }
@@ -126,7 +124,7 @@ constexpr int kUnit = std::lcm(F::kBlocking.columns, 4);
 
 // The R-block row group at 8-row block b across columns first..end-1: the
 // whole units, then 4 columns a tile.
-template <class F, int R>
+template <class F, class L, int R>
 void RowGroup(const Product& g, int b, int first, int end, const NextChunk& next, ptrdiff_t& share,
               const Scale& s) {
     constexpr int NR = F::kBlocking.columns;
@@ -135,28 +133,30 @@ void RowGroup(const Product& g, int b, int first, int end, const NextChunk& next
     int j0 = first;
     for (; j0 + kUnit<F> <= end; j0 += kUnit<F>) {
         next.Fetch(share++);
-        WholeTile<F, R, NR, 4>(g, a, 8 * b, j0, s);
+        WholeTile<F, L, R, NR, 4>(g, a, 8 * b, j0, s);
         if constexpr (kUnit<F> != NR) {
             next.Fetch(share++);
-            WholeTile<F, R, NR, 4 - NR % 4>(g, a, 8 * b, j0 + NR, s);
+            WholeTile<F, L, R, NR, 4 - NR % 4>(g, a, 8 * b, j0 + NR, s);
         }
     }
     for (; j0 < end; j0 += 4) {
         next.Fetch(share++);
-        WholeTile<F, R, 4, 4>(g, a, 8 * b, j0, s);
+        WholeTile<F, L, R, 4, 4>(g, a, 8 * b, j0, s);
     }
 }
 
 // Rows 0..M8-1 by columns 0..N4-1, a chunk of columns at a time: each row
 // group's packed A stays in L1 while it runs across the chunk.
-template <class F>
+template <class F, class L>
 void WholeTiles(const Product& g, int M8, int N4, const Scale& s) {
     constexpr Blocking t = F::kBlocking;
     const std::size_t column_bytes =
         std::max<ptrdiff_t>(g.b_group * ptrdiff_t{sizeof(double)} / 4, 8);
-    const int chunk =
-        static_cast<int>(std::max<std::size_t>(t.chunk_bytes / column_bytes / kUnit<F>, 1)) *
-        kUnit<F>;
+    // Whole units per chunk; where one unit's B would fill L1 twice over (the
+    // broadcast format is four times as wide), 4-column tiles instead.
+    const std::size_t fit = t.chunk_bytes / column_bytes;
+    const int step = kUnit<F> * column_bytes > 2 * t.chunk_bytes ? 4 : kUnit<F>;
+    const int chunk = static_cast<int>(std::max<std::size_t>(fit / step, 1)) * step;
     const int blocks = M8 / 8;
     for (int first = 0, end = 0; blocks > 0 && first < N4; first = end) {
         end = std::min(N4, first + chunk);
@@ -169,9 +169,9 @@ void WholeTiles(const Product& g, int M8, int N4, const Scale& s) {
         ptrdiff_t share = 0;
         for (int b = 0, rows = 0; b < blocks; b += rows) {
             rows = t.split_last_four && blocks - b == 4 ? 2 : std::min(blocks - b, t.row_blocks);
-            if (rows == 3) RowGroup<F, std::min(3, t.row_blocks)>(g, b, first, end, next, share, s);
-            if (rows == 2) RowGroup<F, std::min(2, t.row_blocks)>(g, b, first, end, next, share, s);
-            if (rows == 1) RowGroup<F, 1>(g, b, first, end, next, share, s);
+            if (rows == 3) RowGroup<F, L, std::min(3, t.row_blocks)>(g, b, first, end, next, share, s);
+            if (rows == 2) RowGroup<F, L, std::min(2, t.row_blocks)>(g, b, first, end, next, share, s);
+            if (rows == 1) RowGroup<F, L, 1>(g, b, first, end, next, share, s);
         }
     }
 }
@@ -224,10 +224,9 @@ void EdgeTile(const Product& g, PaddedTails& pads, int i0, int j0, int m, int n,
     for (int k0 = 0; k0 == 0 || k0 < g.K; k0 += kEdgeDepth) {
         const int kc = std::min(kEdgeDepth, g.K - k0);
         const double* a = i0 < M8 ? g.aa + ptrdiff_t{g.K} * i0 + 8 * k0 : pads.A(g, M8, k0, kc);
-        const BColumns b = j0 < N4 ? BColumns{g.bb + j0 / 4 * g.b_group + k0 * g.b_step, nullptr,
-                                              g.b_step, g.b_column}
-                                   : BColumns{pads.B(g, N4, k0, kc), nullptr, 4, 1};
-        F::template Sum<1, 4, 4>(acc, k0 > 0, kc, a, 0, b);
+        const double* b = j0 < N4 ? g.bb + j0 / 4 * g.b_group + k0 * PanelB::kStep
+                                  : pads.B(g, N4, k0, kc);
+        F::template Sum<1, 4, 4, PanelB>(acc, k0 > 0, kc, a, 0, {b, nullptr});
     }
     WriteTile<F>(acc, m, n, vector_rows, g.c + i0 + j0 * g.ldc, g.ldc, s);
 }
@@ -238,8 +237,9 @@ void EdgeTile(const Product& g, PaddedTails& pads, int i0, int j0, int m, int n,
 template <class F>
 void MultiplyIn(const Product& g) {
     const Scale s{g.alpha, g.beta};
+    if (g.broadcast_b) return WholeTiles<F, BroadcastB>(g, g.M, g.N, s);
     const int M8 = g.M - g.M % 8, N4 = g.N - g.N % 4, m = g.M - M8, n = g.N - N4;
-    WholeTiles<F>(g, M8, N4, s);
+    WholeTiles<F, PanelB>(g, M8, N4, s);
     if (m == 0 && n == 0) return;
     PaddedTails pads;
     for (int j0 = 0; m > 0 && j0 < N4; j0 += 4)

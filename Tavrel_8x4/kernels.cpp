@@ -1,61 +1,19 @@
-// The packed kernels' exports (contracts in Tavrel_8x4.h): Pack_AA_AMD,
+// The packed kernels' exports (contracts in Tavrel_8x4.h):
 // tavrel_AVX_8x4x16_Packed, the 13-argument tavrel_AVX_8x4x16_AMD (the two
 // of them), and tavrel_AVX_8x4x32_AMD and tavrel_AVX_8x4_K1, whose sums are
 // written as they are (alpha 1, beta 0, vector rule). All run in the form in
 // force (kernel_forms.h).
-#include <immintrin.h>
-
 #include <cstddef>
 
 #include "Tavrel_8x4.h"
 #include "kernel_forms.h"
-#include "kernel_tiles.h"
-
-namespace {
 
 using std::ptrdiff_t;
-using tavrel8x4::Prefetch;
-
-// The packed-A format: the 8-row blocks four k-steps at a time (the A lines
-// of the next four prefetched), then the 4-row block and the strip.
-void PackA(int M, int K, const double* A, ptrdiff_t lda, double* out) {
-    const int M8 = M - M % 8, K4 = K - K % 4;
-    for (int i0 = 0; i0 < M8; i0 += 8) {
-        const double* a = A + i0;
-        int k = 0;
-        for (; k < K4; k += 4, out += 32) {
-            for (int u = 4; u < 8; ++u) Prefetch(a, (k + u) * lda);
-            for (int u = 0; u < 4; ++u) {
-                _mm256_store_pd(out + 8 * u, _mm256_loadu_pd(a + (k + u) * lda));
-                _mm256_store_pd(out + 8 * u + 4, _mm256_loadu_pd(a + (k + u) * lda + 4));
-            }
-        }
-        for (; k < K; ++k, out += 8) {
-            Prefetch(a, (k + 1) * lda);
-            _mm256_store_pd(out, _mm256_loadu_pd(a + k * lda));
-            _mm256_store_pd(out + 4, _mm256_loadu_pd(a + k * lda + 4));
-        }
-    }
-    const int tail_rows[2] = {M % 8 >= 4 ? 4 : 0, M % 4};
-    int row = M8;
-    for (const int rows : tail_rows) {
-        for (int k = 0; k < K; ++k, out += rows) {
-            for (int i = 0; i < rows; ++i) out[i] = A[row + i + k * lda];
-        }
-        row += rows;
-    }
-}
-
-}  // namespace
-
-void Pack_AA_AMD(int M, int K, double* A, int lda, double* AA) {
-    if (M > 0 && K > 0) PackA(M, K, A, lda, AA);
-}
 
 void tavrel_AVX_8x4x16_Packed(int M, int N, int K, double alpha, double* AA, double beta, double* C,
                               int ldc, double* BB) {
     if (M < 0 || N < 0 || K < 0) return;
-    tavrel8x4::CurrentForm()({M, N, K, AA, BB, ptrdiff_t{4} * K, 4, 1, C, ldc, alpha, beta});
+    tavrel8x4::CurrentForm()({M, N, K, AA, BB, ptrdiff_t{4} * K, false, C, ldc, alpha, beta});
 }
 
 void tavrel_AVX_8x4x16_AMD(int M, int N, int K, double alpha, double* A, int lda, double*, int,
@@ -71,7 +29,7 @@ void tavrel_AVX_8x4x32_AMD(int M, int N, int K, double, double* A, int, double*,
     if (M < 0 || N < 0 || K < 0) return;
     const int M8 = M - M % 8;
     Pack_AA_AMD(M8, K, A, M, AA);
-    tavrel8x4::CurrentForm()({M8, N - N % 4, K, AA, BB, ptrdiff_t{4} * K, 4, 1, C, M, 1.0, 0.0});
+    tavrel8x4::CurrentForm()({M8, N - N % 4, K, AA, BB, ptrdiff_t{4} * K, false, C, M, 1.0, 0.0});
 }
 
 // C transposed: C(i,j) at C[i*n + j] is C^T(j,i) of a column-major C^T with
@@ -85,5 +43,5 @@ void tavrel_AVX_8x4_K1(int, int n, int K, double* B, double*, double* C, double*
     const int nrow = n - n % 4, ncol = n - n % 8;
     Pack_AA_AMD(ncol, K, B, n, Bpack);
     tavrel8x4::CurrentForm()(
-        {ncol, nrow, K, Bpack, Apack, ptrdiff_t{16} * K, 16, 4, C, n, 1.0, 0.0});
+        {ncol, nrow, K, Bpack, Apack, ptrdiff_t{16} * K, true, C, n, 1.0, 0.0});
 }

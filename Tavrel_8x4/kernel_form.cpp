@@ -12,29 +12,24 @@
 namespace tavrel8x4 {
 namespace {
 
-bool ProcessorRunsAvx512() {
-    const cpu_probe::Registers r = cpu_probe::Read();
-    return cpu_probe::RunsAvx(r) && cpu_probe::RunsAvx512(r);
-}
-
-bool AvxFormForced() {
-    const char* form = std::getenv("TAVREL_8X4_FORM");
-    return form != nullptr && std::strcmp(form, "avx") == 0;
-}
-
 // Decided once at load; a limit set later can only narrow it.
-const bool kAvx512Allowed = !AvxFormForced() && ProcessorRunsAvx512();
+const bool kAvx512Allowed = [] {
+    const char* form = std::getenv("TAVREL_8X4_FORM");
+    const cpu_probe::Registers r = cpu_probe::Read();
+    const bool avx_forced = form != nullptr && std::strcmp(form, "avx") == 0;
+    return !avx_forced && cpu_probe::RunsAvx(r) && cpu_probe::RunsAvx512(r);
+}();
 
-std::atomic<RegionForm> current_form{kAvx512Allowed ? EightRowBlocksAvx512 : EightRowBlocksAvx};
+std::atomic<Form> current_form{kAvx512Allowed ? MultiplyAvx512 : MultiplyAvx};
 
 }  // namespace
 
-RegionForm EightRowBlocks() { return current_form.load(std::memory_order_relaxed); }
+Form CurrentForm() { return current_form.load(std::memory_order_relaxed); }
 
-int FormBits() { return EightRowBlocks() == EightRowBlocksAvx512 ? 512 : 256; }
+int FormBits() { return CurrentForm() == MultiplyAvx512 ? 512 : 256; }
 
 int LimitFormBits(int bits) {
-    current_form.store(kAvx512Allowed && bits >= 512 ? EightRowBlocksAvx512 : EightRowBlocksAvx,
+    current_form.store(kAvx512Allowed && bits >= 512 ? MultiplyAvx512 : MultiplyAvx,
                        std::memory_order_relaxed);
     return FormBits();
 }

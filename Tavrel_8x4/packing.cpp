@@ -1,4 +1,8 @@
-// B-panel packing of Tavrel_8x4.
+// The packing of Tavrel_8x4: A for the packed kernels, and B.
+//
+// Packed A (Pack_AA_AMD) of M rows and depth K, M8 = M - M % 8: the 8-row
+// blocks (A(8b+i, k) at 8*K*b + 8*k + i), then a 4-row block when M % 8 >= 4
+// (A(M8+i, k) at K*M8 + 4*k + i), then the strip of the last M % 4 rows.
 //
 // BB panel format (Pack_BBTRANSP_AMD, Pack_BB_AMD), N columns of depth K,
 // N4 = N - N % 4, d = N % 4; exactly N*K doubles from the slot start:
@@ -24,7 +28,7 @@
 #include <cstddef>
 
 #include "Tavrel_8x4.h"
-#include "block8x4.h"
+#include "prefetch.h"
 #include "slots.h"
 
 namespace {
@@ -83,6 +87,36 @@ void PackTransposedTail(const double* const col[3], int d, int K, double* out) {
     }
     for (int k = 0; k < K; ++k, out += d) {
         for (int c = 0; c < d; ++c) out[c] = col[c][k];
+    }
+}
+
+// The packed-A format: the 8-row blocks four k-steps at a time (the A lines
+// of the next four prefetched), then the 4-row block and the strip.
+void PackA(int M, int K, const double* A, std::ptrdiff_t lda, double* out) {
+    const int M8 = M - M % 8, K4 = K - K % 4;
+    for (int i0 = 0; i0 < M8; i0 += 8) {
+        const double* a = A + i0;
+        int k = 0;
+        for (; k < K4; k += 4, out += 32) {
+            for (int u = 4; u < 8; ++u) Prefetch(a, (k + u) * lda);
+            for (int u = 0; u < 4; ++u) {
+                _mm256_store_pd(out + 8 * u, _mm256_loadu_pd(a + (k + u) * lda));
+                _mm256_store_pd(out + 8 * u + 4, _mm256_loadu_pd(a + (k + u) * lda + 4));
+            }
+        }
+        for (; k < K; ++k, out += 8) {
+            Prefetch(a, (k + 1) * lda);
+            _mm256_store_pd(out, _mm256_loadu_pd(a + k * lda));
+            _mm256_store_pd(out + 4, _mm256_loadu_pd(a + k * lda + 4));
+        }
+    }
+    const int tail_rows[2] = {M % 8 >= 4 ? 4 : 0, M % 4};
+    int row = M8;
+    for (const int rows : tail_rows) {
+        for (int k = 0; k < K; ++k, out += rows) {
+            for (int i = 0; i < rows; ++i) out[i] = A[row + i + k * lda];
+        }
+        row += rows;
     }
 }
 
@@ -149,4 +183,8 @@ void Pack_BB(int M, int K, double* src, double* dst) {
     for (int k = 0; r > 0 && k < K; ++k, out += r) {
         for (int u = 0; u < r; ++u) out[u] = src[static_cast<std::ptrdiff_t>(k) * M + M4 + u];
     }
+}
+
+void Pack_AA_AMD(int M, int K, double* A, int lda, double* AA) {
+    if (M > 0 && K > 0) PackA(M, K, A, lda, AA);
 }

@@ -25,6 +25,7 @@
 #include <cstring>
 
 #include "Tavrel_8x4.h"
+#include "Tavrel_8x4_tuning.h"
 #include "cpu_probe.h"
 #include "relative_compare.h"
 #include "slots.h"
@@ -39,18 +40,13 @@ std::size_t aa_slot_bytes = 0;
 std::size_t bb_slot_bytes = 0;
 
 constexpr std::size_t kSlotAlignment = 32;
-// Slots of at least this size are mapped pages, which read as zero for free.
-constexpr std::size_t kMappedSlotBytes = std::size_t{256} << 10;
-
-// Mapped slots are whole huge pages on a huge-page boundary and asked to be
-// backed by them (where transparent huge pages are enabled for madvise): the
-// kernels touch a slot first inside the timed product, and one fault per
-// 2 MiB costs far less than one per 4 KiB page.
-constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
-
-std::size_t HugeRounded(std::size_t bytes) {
-    return (bytes + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
-}
+// Slots of at least kMappedSlotBytes (Tavrel_8x4_tuning.h) are mapped pages,
+// which read as zero for free. They are whole huge pages on a huge-page
+// boundary and asked to be backed by them (where transparent huge pages are
+// enabled for madvise): the kernels touch a slot first inside the timed
+// product, and one fault per 2 MiB costs far less than one per 4 KiB page.
+using tavrel8x4::kMappedSlotBytes;
+constexpr std::size_t kHugePageBytes = tavrel8x4::kSlotPageBytes;
 
 // Bytes of a slot of `count` doubles: a multiple of the alignment, never 0.
 std::size_t SlotBytes(std::int64_t count) {
@@ -75,16 +71,13 @@ void* MapHugeAligned(std::size_t length) {
     return slot;
 }
 
-// The mapped length of a slot of `bytes`, or 0 for a slot from the allocator.
-std::size_t MappedLength(std::size_t bytes) {
-    return bytes >= kMappedSlotBytes ? HugeRounded(bytes) : 0;
-}
-
 // The memory a slot takes: mapped slots in whole huge pages, the others as
 // allocated. Kept slots are reused by this length.
-std::size_t SlotFootprint(std::size_t bytes) {
-    const std::size_t length = MappedLength(bytes);
-    return length > 0 ? length : bytes;
+using tavrel8x4::SlotFootprint;
+
+// The mapped length of a slot of `bytes`, or 0 for a slot from the allocator.
+std::size_t MappedLength(std::size_t bytes) {
+    return bytes >= kMappedSlotBytes ? SlotFootprint(bytes) : 0;
 }
 
 // Slots released by Free and kept for the next Init, mapped ones and those

@@ -16,16 +16,17 @@
 #include <string>
 
 #include "Tavrel_8x4.h"
+#include "Tavrel_8x4_tuning.h"
 #include "paired_share.h"
 #include "peak_loops.h"
 
 namespace {
 
-// Rows per call of method 4 at the defaults: l_block 176 rounded up to whole
-// 24-row register blocks.
-constexpr int kM = 192;
-constexpr int kN = 1936;
+// Method 4's call at the defaults: depth l_block 176, rows l_block rounded up
+// to whole call units of Tavrel_8x4 (192), columns the order 1936.
 constexpr int kK = 176;
+constexpr int kM = (kK + tavrel8x4::kCallRowUnit - 1) / tavrel8x4::kCallRowUnit * tavrel8x4::kCallRowUnit;
+constexpr int kN = 1936;
 
 struct FreeDeleter {
     void operator()(double* p) const { std::free(p); }

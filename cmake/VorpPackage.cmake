@@ -6,9 +6,9 @@ include(CMakePackageConfigHelpers)
 set(VORP_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Vorp)
 set(VORP_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
-# vorp_install_kernel_library(<target> <public header> <description>): the
-# library, its header, its exported targets (one file per component) and its
-# pkg-config file. The .pc file finds its prefix from its own place, so an
+# vorp_install_kernel_library(<target> <public headers> <description>): the
+# library, its headers (a list), its exported targets (one file per
+# component) and its pkg-config file. The .pc file finds its prefix from its own place, so an
 # install to another prefix (cmake --install --prefix) stays right.
 function(vorp_install_kernel_library target header description)
   install(TARGETS ${target} EXPORT Vorp${target}Targets

@@ -33,6 +33,7 @@
 
 #include "Tavrel.h"
 #include "Tavrel_8x4.h"
+#include "Tavrel_8x4_tuning.h"
 #include "memory.h"
 #include "methods.h"
 #include "notice.h"
@@ -178,18 +179,17 @@ bool MultVectorPackSse(std::int32_t n, std::int32_t l_block, std::int32_t thread
 // second would save that barrier but double what every Init clears, which
 // costs more than the barrier.
 namespace {
-// Rows per kernel call: l_block rounded up to whole 24-row register blocks,
-// so that a call's packed rows (192 x 176 at the defaults) stay in L2 while
-// the panel streams past them.
+// Rows per kernel call: l_block rounded up to whole call units of Tavrel_8x4
+// (its tallest register block), so that a call's packed rows (192 x 176 at
+// the defaults) stay in L2 while the panel streams past them.
 std::int32_t RowsPerCall(std::int32_t n, std::int32_t l_block) {
-    return std::min(n, (l_block + kSplitRowUnit - 1) / kSplitRowUnit * kSplitRowUnit);
+    constexpr std::int32_t kUnit = tavrel8x4::kCallRowUnit;
+    return std::min(n, (l_block + kUnit - 1) / kUnit * kUnit);
 }
 
-// Tavrel_8x4 maps slots of 256 KiB or more in whole 2 MiB pages.
+// What a slot takes in Tavrel_8x4: large slots are mapped in whole pages.
 std::uint64_t SlotFootprintBytes(std::uint64_t doubles) {
-    constexpr std::uint64_t kMappedBytes = std::uint64_t{256} << 10, kPageBytes = std::uint64_t{2} << 20;
-    const std::uint64_t bytes = doubles * sizeof(double);
-    return bytes < kMappedBytes ? bytes : (bytes + kPageBytes - 1) / kPageBytes * kPageBytes;
+    return tavrel8x4::SlotFootprint(static_cast<std::size_t>(doubles * sizeof(double)));
 }
 
 struct Operands {

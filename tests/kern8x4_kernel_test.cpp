@@ -235,6 +235,20 @@ TEST_F(Tavrel8x4Kernel, LargerShapesMatchTheOrderedReference) {
     }
 }
 
+// Depths across several pieces of the tails' padded tiles: the rows below
+// the 8-row blocks and the tail columns carry their sums from piece to piece.
+TEST_F(Tavrel8x4Kernel, TailsOfDeepProductsMatchTheOrderedReference) {
+    const auto special = [](int i, int j) { return (i + j) % 3 == 0 ? kNaN : -0.0; };
+    for (const int K : {255, 256, 257, 513, 700}) {
+        for (const int M : {3, 12, 13, 21}) {
+            for (const int N : {3, 6, 9}) {
+                ASSERT_TRUE(Check({M, N, K, 2.5, -1.5}));
+                ASSERT_TRUE(Check({M, N, K, 1.0, 0.0}, special));
+            }
+        }
+    }
+}
+
 // The halves, and A and B packed in pieces with the packed half called on
 // tiles, give the bits of the whole kernel, NaN and signed zeros included.
 TEST_F(Tavrel8x4Kernel, HalvesAndTilesOfSharedPackingsMatchTheOrderedReference) {

@@ -26,7 +26,12 @@
 // how much is kept; Release gives it all back to the system (the slots of a
 // Ready library stay). GET_AA and GET_BB give the tables, indexed by slot,
 // valid until the next Free or Init. Init, Free and Release must not run
-// concurrently with anything else of the library.
+// concurrently with anything else of the library; between them, calls on
+// different slots (a thread packing into its BB slot, a kernel reading its
+// AA and BB slots) may run concurrently.
+// For kernel calls of up to M rows, N columns and depth K, Init(N, K, M, s):
+// n is N, bb_extent is K (a BB slot holds the N x K panel) and aa_extent is
+// M (an AA slot of N*M doubles holds the packed M x K A while K <= N).
 TAVREL_8X4_API int TAVREL_AVX_8X4_Init(int n, int bb_extent, int aa_extent, int slots);
 TAVREL_8X4_API void TAVREL_AVX_8X4_Free();
 TAVREL_8X4_API long long TAVREL_AVX_8X4_KeptBytes();
@@ -62,7 +67,12 @@ TAVREL_8X4_API void Pack_BB(int M, int K, double* src, double* dst);
 
 // --- Kernels ----------------------------------------------------------------
 // C := alpha*A*B + beta*C, column-major A (lda) and C (ldc); B is read from the
-// packed panel BB; A is packed into AA (M*K doubles, 32-byte aligned).
+// packed panel BB (B and ldb are not read); A is packed into AA (M*K doubles,
+// 32-byte aligned, overwritten). A and BB are only read. C is read where
+// beta is not zero, and always in the last M % 4 rows and in the tail
+// columns (N % 4) of the 4-row block (M % 8 >= 4): those are formed as
+// beta*C + alpha*sum even for beta 0, so a NaN there stays NaN. Calls with
+// their own AA and disjoint parts of C may run concurrently.
 // Where the processor has AVX-512F and the operating system saves its
 // registers, the library chooses at load 512-bit code for the same arithmetic
 // (same bits); TAVREL_8X4_FORM=avx in the environment at load keeps the AVX

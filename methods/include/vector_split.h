@@ -18,9 +18,13 @@
 
 #include <cstdint>
 
-constexpr std::int32_t kSplitRowUnit = 24;     // rows of the 512-bit form's tallest block
-constexpr std::int32_t kSplitColumnUnit = 8;   // columns of its widest block
-constexpr std::int32_t kSplitPackUnit = 8;     // rows of a packed-A block; columns, twice a panel block
+#include "Tavrel_8x4_tuning.h"
+
+// The tallest and widest register blocks; the rows of a packed-A block
+// (and, for columns, twice a panel group).
+constexpr std::int32_t kSplitRowUnit = tavrel8x4::kCallRowUnit;
+constexpr std::int32_t kSplitColumnUnit = tavrel8x4::kCallColumnUnit;
+constexpr std::int32_t kSplitPackUnit = tavrel8x4::kPackRowUnit;
 constexpr int kSplitMaxTiles = 3;
 
 struct SplitTile {

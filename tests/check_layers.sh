@@ -5,7 +5,7 @@
 # same layer or of a layer above.
 set -euo pipefail
 root=$1
-mapfile -t layers < <(grep -E '^layer [0-9]+ +[A-Za-z0-9_]+/' "$root/docs/architecture.md" | awk '{print $2, $3}')
+mapfile -t layers < <(grep -E '^layer [0-9]+ +[A-Za-z0-9_/]+/' "$root/docs/architecture.md" | awk '{print $2, $3}')
 [[ ${#layers[@]} -gt 0 ]] || { echo "FAIL: no layer lines in docs/architecture.md"; exit 1; }
 
 declare -A rank_of home_of

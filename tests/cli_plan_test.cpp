@@ -11,6 +11,7 @@
 #include <memory>
 #include <set>
 
+#include "cli_options.h"
 #include "load_check.h"
 #include "plan_runner.h"
 #include "run_plan.h"

@@ -14,7 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli_options.h"
+#include "plan_options.h"
 #include "machine_limits.h"
 #include "processor_info.h"
 

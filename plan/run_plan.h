@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cli_options.h"
+#include "plan_options.h"
 #include "run_parameters.h"
 
 struct ListParse {

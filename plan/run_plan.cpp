@@ -194,7 +194,7 @@ bool IsMultiRun(const CliOptions& options, const Plan& plan) {
 
 std::string PointMethodKey(const PlannedPoint& point) {
     if (point.reference) return ReferenceName(point.library);
-    return CliMethodNames()[static_cast<std::size_t>(point.params.method)];
+    return MethodTable()[static_cast<std::size_t>(point.params.method)].key;
 }
 
 RunParameters NormalisedParameters(const PlannedPoint& point) { return Normalised(point.params); }

@@ -11,7 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli_options.h"
+#include "plan_options.h"
 #include "machine_limits.h"
 #include "run_results.h"
 

@@ -27,7 +27,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
-#include "cli_options.h"
+#include "plan_options.h"
 
 // Below this p the verdict is "faster" or "slower", otherwise "same".
 constexpr double kCompareSignificance = 0.05;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Tavrel_8x4.h"
+#include "support/kernel_harness.h"
 
 namespace {
 
@@ -18,20 +19,19 @@ double Value(int k, int j) { return 1000.0 * j + k + 1; }
 
 // Expected slot contents for an N x K panel: the format, then kUntouched.
 std::vector<double> ExpectedPanel(int N, int K) {
-    std::vector<double> slot(kSlotDoubles, kUntouched);
-    const int N4 = N - N % 4;
-    for (int j = 0; j < N; ++j) {
-        const int j0 = j < N4 ? j - j % 4 : N4;
-        const int width = j < N4 ? 4 : N % 4;
-        for (int k = 0; k < K; ++k) slot[K * j0 + width * k + (j - j0)] = Value(k, j);
-    }
+    std::vector<double> b(static_cast<std::size_t>(K) * N);  // B(k, j) at b[k + j*K]
+    ForEachElement(b.data(), ColumnMajor(K), K, N,
+                   [](int k, int j, double& e) { e = Value(k, j); });
+    std::vector<double> slot = PanelFormat(N, K, b.data(), 1, K);
+    slot.resize(kSlotDoubles, kUntouched);
     return slot;
 }
 
-class Tavrel8x4Packing : public ::testing::Test {
+class Tavrel8x4Packing : public KernelTest<isAVXenable> {
 protected:
     void SetUp() override {
-        if (!isAVXenable()) GTEST_SKIP() << "no AVX on this processor or operating system";
+        KernelTest::SetUp();
+        if (IsSkipped()) return;
         ASSERT_EQ(TAVREL_AVX_8X4_Init(64, 64, 1, 2), 1);
     }
     void TearDown() override { TAVREL_AVX_8X4_Free(); }

@@ -4,17 +4,12 @@
 // write outside the blocks and scratch areas shows.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
-#include <new>
-#include <random>
+#include <cstddef>
+#include <string>
 #include <vector>
 
 #include "Tavrel.h"
-#include "support/guarded_buffer.h"
+#include "support/kernel_harness.h"
 
 namespace {
 // The kernel's buffers: guarded, and zero unless a test fills them.
@@ -22,62 +17,37 @@ struct Guarded : GuardedBuffer {
     explicit Guarded(std::size_t count, double fill = 0.0) : GuardedBuffer(count, fill) {}
 };
 
-void FillRandom(Guarded& buffer, std::uint64_t seed) {
-    std::mt19937_64 engine(seed);
-    std::uniform_real_distribution<double> value(-1.0, 1.0);
-    for (std::size_t i = 0; i < buffer.size(); ++i) buffer[i] = value(engine);
-}
-
-// Packs columns 0..cols-1 (a multiple of 4) of the K x ldb matrix b (row by
-// row) into groups of four columns, 4*K doubles per group.
-void PackPanel(const double* b, int ldb, int K, int cols, double* bb) {
-    for (int g = 0; g * 4 < cols; ++g) {
-        for (int k = 0; k < K; ++k) {
-            for (int q = 0; q < 4; ++q) bb[4 * K * g + 4 * k + q] = b[k * ldb + 4 * g + q];
-        }
-    }
-}
-
-void ReferenceProduct(int lda, int K, int rows, int cols, int ldc, const double* a, const double* b,
-                      int ldb, double* c) {
-    for (int i = 0; i < rows; ++i) {
-        for (int j = 0; j < cols; ++j) {
-            double sum = 0.0;
-            for (int k = 0; k < K; ++k) sum = sum + a[i * lda + k] * b[k * ldb + j];
-            c[i * ldc + j] = c[i * ldc + j] + sum;
-        }
-    }
-}
-
-bool SameBits(const std::vector<double>& x, const std::vector<double>& y) {
-    return x.size() == y.size() && std::memcmp(x.data(), y.data(), x.size() * sizeof(double)) == 0;
-}
-
 // One call with random A, B and C on guarded buffers, compared with the reference.
 struct Case {
     int M, N, K, m_rest = 0, n_rest = 0, lda_extra = 0, calls = 1;
 };
 
 void ExpectMatchesReference(const Case& t) {
-    SCOPED_TRACE(testing::Message() << "M " << t.M << " N " << t.N << " K " << t.K << " m_rest "
-                                    << t.m_rest << " n_rest " << t.n_rest);
+    const std::string shape = Shape(t.M, t.N, t.K) + " m_rest " + std::to_string(t.m_rest) +
+                              " n_rest " + std::to_string(t.n_rest);
+    SCOPED_TRACE(shape);
     const int lda = t.K + t.lda_extra;
     const int rows = t.M - t.m_rest, cols = t.N - t.n_rest;
+    RandomValues random(t.M + 100 * t.N + 10000 * t.K);
     Guarded a(static_cast<std::size_t>(t.M) * lda), b(static_cast<std::size_t>(t.K) * t.N);
     Guarded c(static_cast<std::size_t>(t.M) * t.N);
-    FillRandom(a, 1 + t.M), FillRandom(b, 2 + t.N), FillRandom(c, 3 + t.K);
-    Guarded bb(static_cast<std::size_t>(t.K) * cols);
+    random.Fill(a), random.Fill(b), random.Fill(c);
+    // The panel: groups of four columns of B (row by row, B(k, j) at b[k*N + j]).
+    GuardedBuffer bb(PanelFormat(cols, t.K, b.data(), t.N, 1));
     Guarded strip(4 * static_cast<std::size_t>(rows)), aa(2 * static_cast<std::size_t>(rows) * t.K);
-    PackPanel(b.data(), t.N, t.K, cols, bb.data());
 
+    // C(i, j) += the sum over k in increasing order, for i < rows, j < cols.
     std::vector<double> expected = c.Contents();
     for (int call = 0; call < t.calls; ++call) {
-        ReferenceProduct(lda, t.K, rows, cols, t.N, a.data(), b.data(), t.N, expected.data());
+        ForEachElement(expected.data(), RowMajor(t.N), rows, cols, [&](int i, int j, double& e) {
+            e = e + OrderedDot(t.K, a.data() + i * lda, 1, b.data() + j, t.N);
+        });
         MultBlock_4x4xK_2(lda, t.K, t.M, t.N, t.m_rest, t.n_rest, a.data(), bb.data(), c.data(),
                           strip.data(), aa.data());
     }
-    EXPECT_TRUE(SameBits(c.Contents(), expected));
-    for (Guarded* buffer : {&a, &b, &c, &bb, &strip, &aa}) EXPECT_TRUE(buffer->GuardsIntact());
+    EXPECT_TRUE(SameAs("C", c, expected, shape, RowMajor(t.N)));
+    for (Guarded* buffer : {&a, &b, &strip, &aa}) EXPECT_TRUE(buffer->GuardsIntact());
+    EXPECT_TRUE(bb.GuardsIntact());
 }
 }  // namespace
 
@@ -110,42 +80,47 @@ TEST(TavrelKernel, LeavesTheRowsAndColumnsOutsideTheBlockAlone) {
 TEST(TavrelKernel, PacksEveryValueOfATwiceRowGroupByRowGroup) {
     const int M = 8, K = 6, lda = 7;
     Guarded a(M * lda), aa(2 * M * K), strip(4 * M), bb(4 * K), c(M * 4);
-    FillRandom(a, 9);
+    RandomValues(9).Fill(a);
     // No column to compute (N - n_rest = 0): only A is packed.
     MultBlock_4x4xK_2(lda, K, M, 4, 0, 4, a.data(), bb.data(), c.data(), strip.data(), aa.data());
+    // Row group h, step k: A(4h + t, k) twice at 8Kh + 8k + 2t.
+    std::vector<double> expected(aa.size());
     for (int h = 0; h < M / 4; ++h) {
         for (int k = 0; k < K; ++k) {
             for (int t = 0; t < 4; ++t) {
                 for (int lane = 0; lane < 2; ++lane) {
-                    EXPECT_EQ(aa[8 * K * h + 8 * k + 2 * t + lane], a[(4 * h + t) * lda + k]);
+                    expected[8 * K * h + 8 * k + 2 * t + lane] = a[(4 * h + t) * lda + k];
                 }
             }
         }
     }
-    EXPECT_TRUE(SameBits(c.Contents(), std::vector<double>(M * 4, 0.0)));
-    EXPECT_TRUE(SameBits(strip.Contents(), std::vector<double>(4 * M, 0.0)));
-    EXPECT_TRUE(aa.GuardsIntact());
+    const std::string shape = Shape(M, 4, K) + " n_rest 4";
+    EXPECT_TRUE(SameAs("aa", aa, expected, shape));
+    EXPECT_TRUE(SameAs("C", c, std::vector<double>(M * 4, 0.0), shape));
+    EXPECT_TRUE(SameAs("c_strip", strip, std::vector<double>(4 * M, 0.0), shape));
 }
 
 TEST(TavrelKernel, WritesNothingWithoutRowsOrDepth) {
     Guarded a(64), aa(64, 1.5), strip(32, 2.5), bb(64), c(64);
-    FillRandom(a, 4), FillRandom(bb, 5), FillRandom(c, 6);
+    RandomValues random(4);
+    random.Fill(a), random.Fill(bb), random.Fill(c);
     const std::vector<double> c_before = c.Contents();
     // K 0: every tile is zero.
     MultBlock_4x4xK_2(4, 0, 4, 8, 0, 0, a.data(), bb.data(), c.data(), strip.data(), aa.data());
-    EXPECT_TRUE(SameBits(c.Contents(), c_before));
+    EXPECT_TRUE(SameAs("C", c, c_before, "K 0"));
     // No rows (M - m_rest <= 0): not even A is packed.
     const std::vector<double> aa_before = aa.Contents();
     MultBlock_4x4xK_2(4, 4, 4, 8, 4, 0, a.data(), bb.data(), c.data(), strip.data(), aa.data());
     MultBlock_4x4xK_2(4, 4, -4, 8, 0, 0, a.data(), bb.data(), c.data(), strip.data(), aa.data());
-    EXPECT_TRUE(SameBits(c.Contents(), c_before));
-    EXPECT_TRUE(SameBits(aa.Contents(), aa_before));
-    for (Guarded* buffer : {&c, &strip, &aa}) EXPECT_TRUE(buffer->GuardsIntact());
+    EXPECT_TRUE(SameAs("C", c, c_before, "no rows"));
+    EXPECT_TRUE(SameAs("aa", aa, aa_before, "no rows"));
+    EXPECT_TRUE(strip.GuardsIntact());
 }
 
 TEST(TavrelKernel, RefusesCallsOutsideItsContractWithoutTouchingMemory) {
     Guarded a(512), aa(512, 1.5), strip(64, 2.5), bb(512), c(512);
-    FillRandom(a, 7), FillRandom(bb, 8), FillRandom(c, 9);
+    RandomValues random(7);
+    random.Fill(a), random.Fill(bb), random.Fill(c);
     const std::vector<double> c_before = c.Contents(), aa_before = aa.Contents(),
                               strip_before = strip.Contents();
     auto call = [&](int lda, int K, int M, int N, int m_rest, int n_rest, double* bb_at,
@@ -171,21 +146,24 @@ TEST(TavrelKernel, RefusesCallsOutsideItsContractWithoutTouchingMemory) {
     call(8, 4, 4, 4, 0, 0, bb.data(), strip.data(), nullptr);
     MultBlock_4x4xK_2(8, 4, 4, 4, 0, 0, nullptr, bb.data(), c.data(), strip.data(), aa.data());
     MultBlock_4x4xK_2(8, 4, 4, 4, 0, 0, a.data(), bb.data(), nullptr, strip.data(), aa.data());
-    EXPECT_TRUE(SameBits(c.Contents(), c_before));
-    EXPECT_TRUE(SameBits(aa.Contents(), aa_before));
-    EXPECT_TRUE(SameBits(strip.Contents(), strip_before));
+    EXPECT_TRUE(SameAs("C", c, c_before, "calls outside the contract"));
+    EXPECT_TRUE(SameAs("aa", aa, aa_before, "calls outside the contract"));
+    EXPECT_TRUE(SameAs("c_strip", strip, strip_before, "calls outside the contract"));
 }
 
 TEST(TavrelKernel, ReadsAAtAnyAlignment) {
     // A starts one double past a 16-byte boundary, with an odd row distance.
     const int M = 4, N = 4, K = 4, lda = 5;
-    Guarded a(M * lda + 1), b(K * N), bb(K * N), c(M * N), strip(16), aa(32);
-    FillRandom(a, 10), FillRandom(b, 11);
-    PackPanel(b.data(), N, K, N, bb.data());
+    Guarded a(M * lda + 1), b(K * N), c(M * N), strip(16), aa(32);
+    RandomValues random(10);
+    random.Fill(a), random.Fill(b);
+    GuardedBuffer bb(PanelFormat(N, K, b.data(), N, 1));
     std::vector<double> expected = c.Contents();
-    ReferenceProduct(lda, K, M, N, N, a.data() + 1, b.data(), N, expected.data());
+    ForEachElement(expected.data(), RowMajor(N), M, N, [&](int i, int j, double& e) {
+        e = e + OrderedDot(K, a.data() + 1 + i * lda, 1, b.data() + j, N);
+    });
     MultBlock_4x4xK_2(lda, K, M, N, 0, 0, a.data() + 1, bb.data(), c.data(), strip.data(), aa.data());
-    EXPECT_TRUE(SameBits(c.Contents(), expected));
+    EXPECT_TRUE(SameAs("C", c, expected, Shape(M, N, K) + " lda 5", RowMajor(N)));
 }
 
 TEST(TavrelLibrary, SmallExports) {

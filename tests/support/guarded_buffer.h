@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // Bitwise equality, except that any two NaNs match (payloads may differ).
@@ -28,18 +29,31 @@ public:
         for (std::size_t i = 0; i < total; ++i) storage_.get()[i] = kGuardValue;
         for (std::size_t i = 0; i < count; ++i) data()[i] = fill;
     }
+    // A copy of `values`, framed by guards.
+    explicit GuardedBuffer(const std::vector<double>& values) : GuardedBuffer(values.size()) {
+        for (std::size_t i = 0; i < values.size(); ++i) data()[i] = values[i];
+    }
     double* data() { return storage_.get() + kGuard; }
     const double* data() const { return storage_.get() + kGuard; }
     double& operator[](std::size_t i) { return data()[i]; }
     double operator[](std::size_t i) const { return data()[i]; }
     std::size_t size() const { return count_; }
     std::vector<double> Contents() const { return {data(), data() + count_}; }
-    bool GuardsIntact() const {
-        for (int g = 0; g < kGuard; ++g) {
-            if (!SameValue(storage_.get()[g], kGuardValue)) return false;
-            if (!SameValue(storage_.get()[kGuard + count_ + g], kGuardValue)) return false;
+    bool GuardsIntact() const { return !FirstWrittenGuard(); }
+    // Where, counted from data(), the first guard that lost its value lies:
+    // -kGuard .. -1 before the data, size() .. size() + kGuard - 1 after it.
+    std::optional<std::ptrdiff_t> FirstWrittenGuard() const {
+        const auto written = [this](std::ptrdiff_t n) {
+            return !SameValue(data()[n], kGuardValue);
+        };
+        for (std::ptrdiff_t n = -kGuard; n < 0; ++n) {
+            if (written(n)) return n;
         }
-        return true;
+        const auto end = static_cast<std::ptrdiff_t>(count_);
+        for (std::ptrdiff_t n = end; n < end + kGuard; ++n) {
+            if (written(n)) return n;
+        }
+        return std::nullopt;
     }
 
 private:

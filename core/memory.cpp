@@ -284,22 +284,35 @@ namespace {
 // since the reading, is at most a sixteenth of what the reading allowed:
 // what other processes may take in that second is left to that share and
 // the margins.
-constexpr auto kReadingLifetime = std::chrono::seconds(1);
+constexpr double kReadingLifetimeSeconds = 1;
 constexpr std::uint64_t kReuseShare = 16;
+
+std::mutex g_reading_clock_mutex;
+std::function<double()> g_reading_clock;  // under g_reading_clock_mutex; empty: the steady clock
+
+// Seconds on the clock a reading ages by.
+double ReadingClockSeconds() {
+    {
+        const std::lock_guard<std::mutex> lock(g_reading_clock_mutex);
+        if (g_reading_clock) return g_reading_clock();
+    }
+    const std::chrono::duration<double> since_start = std::chrono::steady_clock::now().time_since_epoch();
+    return since_start.count();
+}
 
 struct RecentReading {
     std::mutex mutex;
     bool valid = false;
     MemoryReading reading{};
-    std::chrono::steady_clock::time_point taken;
+    double taken = 0;  // ReadingClockSeconds() at the reading
     std::uint64_t allocated_then = 0;
 };
 
 bool FitsWithRecentReading(std::uint64_t bytes, std::int32_t threads) {
     static RecentReading recent;
     const std::lock_guard<std::mutex> lock(recent.mutex);
-    const auto now = std::chrono::steady_clock::now();
-    if (recent.valid && now - recent.taken < kReadingLifetime) {
+    const double now = ReadingClockSeconds();
+    if (recent.valid && now - recent.taken < kReadingLifetimeSeconds) {
         const std::uint64_t since = g_allocated_bytes.load() - recent.allocated_then;
         const std::uint64_t share = Saturating(since, bytes);
         const std::uint64_t scaled = share > kUnlimited / kReuseShare ? kUnlimited : share * kReuseShare;
@@ -344,5 +357,9 @@ void OverrideAvailableMemory(std::function<std::uint64_t()> bytes) {
     const std::lock_guard<std::mutex> lock(g_override_mutex);
     g_override = std::move(bytes);
     g_override_set = static_cast<bool>(g_override);
+}
+void OverrideReadingClock(std::function<double()> seconds) {
+    const std::lock_guard<std::mutex> lock(g_reading_clock_mutex);
+    g_reading_clock = std::move(seconds);
 }
 }  // namespace memory_testing

@@ -95,4 +95,8 @@ void OverrideAvailableMemory(std::optional<std::uint64_t> bytes);
 // The same with a value asked anew at every request (a machine whose
 // memory other processes take).
 void OverrideAvailableMemory(std::function<std::uint64_t()> bytes);
+// Replaces the clock (in seconds) on which a reading of the system ages;
+// empty restores the steady clock. The run's clocks (tick.h) are not used,
+// so that scripted readings of theirs stay the run's own.
+void OverrideReadingClock(std::function<double()> seconds);
 }  // namespace memory_testing

@@ -312,6 +312,8 @@ CDialog::CDialog(const DialogTemplate& dialog_template, QWidget* parent)
 
     AppendSystemMenuItem(SC_MINIMIZE, QStringLiteral("Mi&nimize"));
     AppendSystemMenuItem(SC_CLOSE, QStringLiteral("&Close"));
+    busy_timer_.setParent(this);
+    busy_timer_.setObjectName(QStringLiteral("busy_timer"));  // a test waits for its refreshes
     busy_timer_.setInterval(100);
     connect(&busy_timer_, &QTimer::timeout, this, [this] { UpdateBusyText(); });
 }

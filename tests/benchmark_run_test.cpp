@@ -2,15 +2,12 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -366,89 +363,107 @@ TEST(BenchmarkRun, TheCheckGivesItsLargestRelativeDifference) {
 }
 
 namespace {
-// A stop ends a run within a second. The AddressSanitizer build instruments
-// every touch and release of these large blocks and gets a looser bound: a
-// busy 2-core machine once took 1.3 s there.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr double kStopBoundSeconds = 3.0;
-#else
-constexpr double kStopBoundSeconds = 1.0;
-#endif
-
-// Requests a stop once `ready` holds (waiting at most a minute) and `delay`
-// more has passed, and returns the seconds until `run` ends. Clears the
-// request again.
-double SecondsToStop(std::thread& run, const std::function<bool()>& ready, std::chrono::milliseconds delay) {
-    const auto started = std::chrono::steady_clock::now();
-    while (!ready() && std::chrono::steady_clock::now() - started < std::chrono::seconds(60)) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+// A sink that notes, for each line, how many looks at the stop request the
+// run had made when the line came.
+struct LookNotingSink : RecordingSink {
+    explicit LookNotingSink(const ScopedStopLooks& watched) : watched(watched) {}
+    void AppendLine(const std::string& line) override {
+        RecordingSink::AppendLine(line);
+        looks_at_line.push_back(watched.looks.load());
     }
-    std::this_thread::sleep_for(delay);
-    const auto requested = std::chrono::steady_clock::now();
-    RequestStop();
-    run.join();
-    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - requested;
-    ClearStopRequest();
-    return took.count();
+    const ScopedStopLooks& watched;
+    std::vector<long> looks_at_line;
+};
+
+// The looks of a whole run of `params`: before "Matrices are prepared", and
+// before the line that follows the product (and its check).
+std::pair<long, long> LooksOfAWholeRun(RunParameters params) {
+    const ScopedStopLooks counted;
+    LookNotingSink sink(counted);
+    EXPECT_EQ(RunBenchmark(params, sink).outcome, RunOutcome::Completed);
+    if (sink.looks_at_line.size() < 2) return {0, 0};
+    return {sink.looks_at_line[0], sink.looks_at_line[1]};
+}
+
+// A run stopped at a known point: it shows "Stopped" in place of its timing
+// lines (after "Matrices are prepared" when the matrices were), counts
+// nothing, holds nothing and writes nothing back.
+void ExpectStoppedRun(const RunParameters& given, long stop_at, bool prepared) {
+    SCOPED_TRACE(testing::Message() << "stopped at look " << stop_at);
+    const long live_before = memory_testing::LiveAllocations();
+    NoticeRecorder notices;
+    RecordingSink sink;
+    RunParameters params = given;
+    RunResult result;
+    {
+        const ScopedStopLooks stop(stop_at);
+        result = RunBenchmark(params, sink);
+    }
+    EXPECT_EQ(result.outcome, RunOutcome::Stopped);
+    EXPECT_FALSE(result.product);
+    EXPECT_NE(result.check, CheckVerdict::Failed);  // an unfinished reference is no verdict
+    if (!prepared) {
+        EXPECT_EQ(sink.lines, Lines{"Stopped"});
+    } else {
+        ASSERT_GE(sink.lines.size(), 2u);
+        EXPECT_EQ(sink.lines.front(), "Matrices are prepared");
+        EXPECT_EQ(sink.lines.back(), "Stopped");
+        for (const std::string& line : sink.lines) {
+            EXPECT_NE(line.rfind("DURATION", 0), 0u) << line;
+            EXPECT_NE(line.rfind("Performance", 0), 0u) << line;
+        }
+    }
+    EXPECT_TRUE(notices.notices.empty());
+    EXPECT_EQ(memory_testing::LiveAllocations(), live_before);
+    EXPECT_EQ(params.n, given.n);
+    EXPECT_EQ(params.l_block, given.l_block);
+    EXPECT_EQ(params.threads, given.threads);
+    EXPECT_EQ(params.chunk, given.chunk);
 }
 }  // namespace
 
-// Zeroing and preparing large matrices takes seconds where first touches of
-// memory are slow; a stop request ends that too, before the method starts.
-TEST(BenchmarkRun, AStopRequestEndsThePreparationOfLargeMatrices) {
+// Zeroing and preparing the matrices looks at the stop request a row at a
+// time (large matrices take seconds there where first touches are slow): a
+// stop at any of those looks ends the run before the method starts.
+TEST(BenchmarkRun, AStopAtAnyLookOfThePreparationEndsTheRunBeforeTheMethod) {
     for (const int method : {kMethodClassic, kMethodVectorPack}) {
         SCOPED_TRACE(testing::Message() << "method " << method);
-        const long live_before = memory_testing::LiveAllocations();
-        RecordingSink sink;
-        RunParameters params = Params(method, 5280, 176);
-        RunResult result;
-        std::thread run([&] { result = RunBenchmark(params, sink); });
-        EXPECT_LT(SecondsToStop(run, [] { return true; }, std::chrono::milliseconds(20)),
-                  kStopBoundSeconds);
-        EXPECT_EQ(result.outcome, RunOutcome::Stopped);
-        EXPECT_EQ(sink.lines, std::vector<std::string>{"Stopped"});
-        EXPECT_EQ(memory_testing::LiveAllocations(), live_before);
+        const RunParameters params = Params(method, 40, 8);
+        const long preparation = LooksOfAWholeRun(params).first;
+        EXPECT_GE(preparation, params.n);
+        for (long look = 1; look <= preparation; ++look) ExpectStoppedRun(params, look, false);
     }
 }
 
-// A stop request ends every method, and a check, within a second, whatever
-// the size: the run shows "Stopped", counts nothing and holds nothing.
-TEST(BenchmarkRun, AStopRequestEndsEveryMethodWithinASecond) {
+// Every method, with a team where it has one, and the check look at the
+// stop request at their documented grain while the product runs; a stop at
+// the first, a middle and the last of those looks ends the run. The grain
+// bounds the work between two looks, so a stop ends a run of any size soon.
+TEST(BenchmarkRun, AStopAtALookOfTheProductEndsEveryMethodAndTheCheck) {
     struct Case {
-        int method, n, threads;
+        int method, n, l_block, threads;
         bool check;
+        long looks;  // at least, from the grain
+        const char* grain;
     };
-    for (const Case c : {Case{kMethodClassic, 1600, 1, false}, Case{kMethodHp, 2400, 2, false},
-                         Case{kMethodBlockCache, 2464, 2, false}, Case{kMethodBlockPack2x2, 2464, 1, false},
-                         Case{kMethodVectorPack, 3520, 2, false}, Case{kMethodVectorPack, 3520, 1, false},
-                         Case{kMethodBlockPack2x2, 1408, 1, true}}) {
+    for (const Case& c : {
+             Case{kMethodClassic, 128, 128, 1, false, 128 * 128 / 64, "every 64 elements of C"},
+             Case{kMethodHp, 96, 96, 2, false, 96, "a row"},
+             Case{kMethodBlockCache, 96, 16, 2, false, 6 * 6, "a block of a block row"},
+             Case{kMethodBlockPack2x2, 96, 16, 1, false, 6 * 6, "a block"},
+             Case{kMethodVectorPack, 96, 16, 1, false, 96 / 16, "a depth block"},
+             Case{kMethodVectorPack, 96, 16, 2, false, 96 / 16, "a depth block"},
+             Case{kMethodBlockPack2x2, 96, 16, 1, true, 96 * 96 / 64, "the check: every 64 elements"},
+         }) {
         SCOPED_TRACE(testing::Message() << "method " << c.method << " threads " << c.threads
                                         << (c.check ? " with the check" : ""));
-        const long live_before = memory_testing::LiveAllocations();
-        NoticeRecorder notices;
-        // The lines are read after the run's thread ends; `prepared` says
-        // before that when the first one came.
-        struct Sink : RecordingSink {
-            void AppendLine(const std::string& line) override {
-                RecordingSink::AppendLine(line);
-                prepared = true;
-            }
-            std::atomic<bool> prepared{false};
-        } sink;
-        RunParameters params = Params(c.method, c.n, 176, c.threads);
+        RunParameters params = Params(c.method, c.n, c.l_block, c.threads);
         params.check = c.check;
-        RunResult result;
-        std::thread run([&] { result = RunBenchmark(params, sink); });
-        // Stop once the timed product (or, with the check, its reference) is under way.
-        EXPECT_LT(SecondsToStop(run, [&] { return sink.prepared.load(); },
-                                std::chrono::milliseconds(c.check ? 400 : 30)),
-                  kStopBoundSeconds);
-        EXPECT_EQ(result.outcome, RunOutcome::Stopped);
-        EXPECT_FALSE(result.product);
-        ASSERT_FALSE(sink.lines.empty());
-        EXPECT_EQ(sink.lines.back(), "Stopped");
-        EXPECT_TRUE(notices.notices.empty());
-        EXPECT_EQ(memory_testing::LiveAllocations(), live_before);
+        const auto [prepared, ended] = LooksOfAWholeRun(params);
+        EXPECT_GE(ended - prepared, c.looks) << "looks at the stop request: " << c.grain;
+        for (const long look : {prepared + 1, (prepared + ended) / 2, ended}) {
+            ExpectStoppedRun(params, look, true);
+        }
     }
 }
 

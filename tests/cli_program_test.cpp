@@ -65,17 +65,6 @@ mode_t ModeOf(const std::string& path, bool follow_links = true) {
     return info.st_mode;
 }
 
-// Waits until `ready` holds, polling every 20 ms; false after `limit`.
-template <typename Condition>
-bool WaitFor(Condition ready, std::chrono::seconds limit = std::chrono::seconds(60)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!ready()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
 // The vorp-cli child started with `argument` (a path of the test at hand):
 // its process id, 0 while there is none.
 pid_t ChildWithArgument(const std::string& argument) {
@@ -102,8 +91,7 @@ pid_t ChildWithArgument(const std::string& argument) {
 }
 
 // The fields of /proc/PID/stat after the command name: [0] the state ('Z'
-// once the process has ended), [11] and [12] its user and system time in
-// clock ticks. Empty once the process is gone.
+// once the process has ended). Empty once the process is gone.
 std::vector<std::string> ProcessStat(pid_t pid) {
     const std::string text = ReadWholeFile("/proc/" + std::to_string(pid) + "/stat");
     std::vector<std::string> fields;
@@ -114,21 +102,35 @@ std::vector<std::string> ProcessStat(pid_t pid) {
     return fields;
 }
 
-// Waits until the child started with `argument` has used `seconds` of
-// processor time: well into its work on any machine, however fast. Its
-// process id, or 0 when it never got that far (within ten minutes).
-pid_t WaitUntilBusy(const std::string& argument, double seconds) {
+// The signal tests stop vorp-cli at known points, never after some time:
+// a sweep once its progress line (on a terminal) shows the second point, so
+// the first is complete; a single run of Classic at order kLongOrder (a
+// multiple of 176, run as given; its product takes seconds) once its
+// matrices are in memory. The runs at hand outlast the signal by far.
+constexpr const char* kSecondPoint = "point 2 of 10";
+constexpr const char* kLongOrder = "1584";
+
+// The resident memory of a process in bytes (0 once it is gone).
+std::uint64_t ResidentBytes(pid_t pid) {
+    std::istringstream status(ReadWholeFile("/proc/" + std::to_string(pid) + "/status"));
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::stoull(line.substr(6)) * 1024;  // in kB
+    }
+    return 0;
+}
+
+// Waits until the child started with `argument` holds the three matrices of
+// a run of order `n` in memory: they are zeroed, so the run is preparing
+// them or timing its product (vorp-cli alone holds a few megabytes). Its
+// process id, or 0 when it never got there.
+pid_t WaitUntilHoldingMatrices(const std::string& argument, std::uint64_t n) {
     pid_t pid = 0;
-    const bool busy = WaitFor(
-        [&] {
-            if (pid == 0) pid = ChildWithArgument(argument);
-            const std::vector<std::string> stat = pid ? ProcessStat(pid) : std::vector<std::string>{};
-            if (stat.size() < 13 || stat[0] == "Z") return false;
-            const double ticks = std::stod(stat[11]) + std::stod(stat[12]);
-            return ticks / static_cast<double>(sysconf(_SC_CLK_TCK)) >= seconds;
-        },
-        std::chrono::seconds(600));
-    return busy ? pid : 0;
+    const bool holding = WaitFor([&] {
+        if (pid == 0) pid = ChildWithArgument(argument);
+        const std::vector<std::string> stat = pid ? ProcessStat(pid) : std::vector<std::string>{};
+        return !stat.empty() && stat[0] != "Z" && ResidentBytes(pid) >= 3 * n * n * sizeof(double);
+    });
+    return holding ? pid : 0;
 }
 
 // Whether the process has ended (or is gone) within `limit`.
@@ -412,9 +414,8 @@ TEST(CliOutputFile, RenameRefusedAtTheEndKeepsTheResultsUnderAName) {
     const std::string source = dir.path + "/source.json", path = dir.path + "/results.json";
     WriteFile(source, "bound results\n");
     WriteFile(path, "earlier results\n");
-    CliChild child({"--sizes", "200:2000:200", "--method", "0", "--format", "json", "--output", path});
-    // Well past the first point (0.2 s of products at n 176).
-    ASSERT_NE(WaitUntilBusy(path, 1.5), 0) << child.Err();
+    CliChild child({"--sizes", "200:2000:200", "--method", "0", "--format", "json", "--output", path}, true);
+    ASSERT_TRUE(child.ShowsOnTerminal(kSecondPoint)) << child.Err();
     const Mount bound(source, path);
     ASSERT_TRUE(bound.mounted);
     child.Signal(SIGINT);
@@ -498,13 +499,12 @@ TEST(CliOutputFile, DashIsStandardOutput) {
 }
 
 // A sweep whose larger sizes take seconds, stopped by SIGINT once its first
-// row is done: the file then holds the context, the header and the rows
-// completed.
+// row is done (its progress line shows the second point): the file then
+// holds the context, the header and the rows completed.
 TEST(CliInterrupt, CsvSweepKeepsItsCompletedRows) {
     const ExistingFile file("stopped.csv", "");
-    CliChild child({"--sizes", "200:2000:200", "--method", "0", "--format", "csv", "--output", file.path});
-    // Well past the first point (0.2 s of products at n 176).
-    ASSERT_NE(WaitUntilBusy(file.path, 1.5), 0) << child.Err();
+    CliChild child({"--sizes", "200:2000:200", "--method", "0", "--format", "csv", "--output", file.path}, true);
+    ASSERT_TRUE(child.ShowsOnTerminal(kSecondPoint)) << child.Err();
     EXPECT_EQ(ReadWholeFile(file.path), "");  // replaced only at the end
     EXPECT_EQ(PartialFiles(file.path), std::vector<std::string>{});  // the rows wait in memory
     child.Signal(SIGINT);
@@ -525,8 +525,8 @@ TEST(CliInterrupt, CsvSweepKeepsItsCompletedRows) {
 
 TEST(CliInterrupt, JsonSweepIsMarkedInterrupted) {
     const ExistingFile file("stopped.json", "");
-    CliChild child({"--sizes", "200:2000:200", "--method", "0", "--format", "json", "--output", file.path});
-    ASSERT_NE(WaitUntilBusy(file.path, 1.5), 0) << child.Err();
+    CliChild child({"--sizes", "200:2000:200", "--method", "0", "--format", "json", "--output", file.path}, true);
+    ASSERT_TRUE(child.ShowsOnTerminal(kSecondPoint)) << child.Err();
     child.Signal(SIGINT);
     EXPECT_EQ(child.Wait(), 130) << child.Err();
 
@@ -543,8 +543,8 @@ TEST(CliInterrupt, JsonSweepIsMarkedInterrupted) {
 // not waited for, so no result is written and the file is left as it was.
 TEST(CliInterrupt, SecondSignalExitsAtOnce) {
     const ExistingFile file("twice.csv");
-    CliChild child({"--method", "0", "-n", "1600", "--format", "csv", "--output", file.path});
-    ASSERT_NE(WaitUntilBusy(file.path, 0.5), 0) << child.Err();  // into the product
+    CliChild child({"--method", "0", "-n", kLongOrder, "--format", "csv", "--output", file.path});
+    ASSERT_NE(WaitUntilHoldingMatrices(file.path, std::stoul(kLongOrder)), 0) << child.Err();
     // The first stops the product within milliseconds; the second, right
     // behind it, ends the process before anything is written (SIGTERM, since
     // a second SIGINT still pending would merge with the first).
@@ -563,8 +563,8 @@ TEST(CliInterrupt, StopBeforeAnyFigureLeavesTheFileAsItWas) {
                                          std::pair{SIGHUP, "text"}}) {
         SCOPED_TRACE(strsignal(signal));
         const ExistingFile file(std::string("no-figure.") + format);
-        CliChild child({"--method", "0", "-n", "2816", "--format", format, "--output", file.path});
-        ASSERT_NE(WaitUntilBusy(file.path, 0.5), 0) << child.Err();
+        CliChild child({"--method", "0", "-n", kLongOrder, "--format", format, "--output", file.path});
+        ASSERT_NE(WaitUntilHoldingMatrices(file.path, std::stoul(kLongOrder)), 0) << child.Err();
         child.Signal(signal);
         EXPECT_EQ(child.Wait(), 130) << child.Err();
         EXPECT_TRUE(Contains(child.Err(), "stopped before any run gave a figure; " + file.path +
@@ -586,8 +586,8 @@ TEST(CliInterrupt, OtherEndingSignalsLeaveNothingBehind) {
     for (const int signal : {SIGUSR1, SIGQUIT, SIGALRM}) {
         SCOPED_TRACE(strsignal(signal));
         const ExistingFile file("ended.csv");
-        CliChild child({"--method", "0", "-n", "2816", "--format", "csv", "--output", file.path});
-        ASSERT_NE(WaitUntilBusy(file.path, 0.5), 0) << child.Err();
+        CliChild child({"--method", "0", "-n", kLongOrder, "--format", "csv", "--output", file.path});
+        ASSERT_NE(WaitUntilHoldingMatrices(file.path, std::stoul(kLongOrder)), 0) << child.Err();
         child.Signal(signal);
         EXPECT_EQ(child.Wait(), -1) << "not ended by the signal: " << child.Err();
         EXPECT_EQ(ReadWholeFile(file.path), file.content);

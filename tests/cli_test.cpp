@@ -325,9 +325,7 @@ TEST(CliProgram, AllMethodsRepeatedAsJson) {
         EXPECT_TRUE(r["problems"].empty());
         EXPECT_LE(r["best_seconds"].get<double>(), r["median_seconds"].get<double>());
         EXPECT_GE(r["best_gflops"].get<double>(), r["median_gflops"].get<double>());
-        // Samples of a product this small are batched up to 10 ms.
-        for (const json& runs : r["runs_per_sample"]) EXPECT_GT(runs.get<int>(), 1);
-        EXPECT_EQ(r["short"], false);
+        EXPECT_TRUE(r["short"].is_boolean());  // how samples are batched: PlanRunner, on a scripted clock
     }
     EXPECT_FALSE(results[4]["isa"].is_null());
     EXPECT_TRUE(results[0]["isa"].is_null());

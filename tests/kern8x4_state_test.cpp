@@ -318,7 +318,6 @@ TEST(Tavrel8x4RelativeComparison, NaNNeverCountsAsAMismatchAndEmptyMatches) {
 TEST(Tavrel8x4Processor, AvxTestAgreesWithTheCompilersCpuModel) {
     __builtin_cpu_init();
     EXPECT_EQ(isAVXenable(), __builtin_cpu_supports("avx") ? 1 : 0);
-    pusto();  // does nothing, and is there
 }
 
 }  // namespace

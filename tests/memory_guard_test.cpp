@@ -199,26 +199,48 @@ TEST(MemoryGuard, UntouchedMemoryIsWeighedAgainstThePhysicalHeadroomOnly) {
     unsetenv("VORP_SYSTEM_ROOT");
 }
 
-// Small requests in quick succession reuse one reading of the system; a
-// request that is not small next to it, or one after large allocations,
-// reads the system again.
+// Small requests within a second reuse one reading of the system; a
+// request that is not small next to it, one after large allocations, or
+// one after the second has passed, reads the system again. The system is a
+// hand-made machine of 1 GiB and the second is on a clock the test moves.
 TEST(MemoryGuard, ARecentReadingAnswersOnlySmallRequests) {
+    FakeRoot root;
+    root.Write("proc/meminfo", "MemAvailable: 1048576 kB\n");
+    setenv("VORP_SYSTEM_ROOT", root.Path().c_str(), 1);
+    double now = 1e6;  // past any reading an earlier test left
+    memory_testing::OverrideReadingClock([&now] { return now; });
+
     ASSERT_TRUE(FitsInAvailableMemory(1));
     const long reads = memory_testing::SystemMemoryReads();
     for (int i = 0; i < 1000; ++i) ASSERT_TRUE(FitsInAvailableMemory(4096, 2));
     EXPECT_EQ(memory_testing::SystemMemoryReads(), reads);
+    EXPECT_EQ(AvailableMemoryBytes(), 1024 * kMiB);
 
-    const std::uint64_t available = AvailableMemoryBytes();
-    EXPECT_TRUE(FitsInAvailableMemory(available / 8));
+    // A sixteenth of the gigabyte and more asks the system again, which
+    // answers with its margin of a quarter.
+    EXPECT_TRUE(FitsInAvailableMemory(768 * kMiB));
     EXPECT_EQ(memory_testing::SystemMemoryReads(), reads + 1);
+    EXPECT_FALSE(FitsInAvailableMemory(768 * kMiB + 1));
+    EXPECT_EQ(memory_testing::SystemMemoryReads(), reads + 2);
 
     // What was allocated since the reading counts against it.
-    const auto large = static_cast<std::size_t>(available / 8);  // reserved, never touched
     ASSERT_TRUE(FitsInAvailableMemory(1));
     const long before_allocation = memory_testing::SystemMemoryReads();
-    void* block = AllocateAligned(large, 64);
+    void* block = AllocateAligned(64 * kMiB, 64);  // reserved, never touched
     ASSERT_NE(block, nullptr);
     EXPECT_TRUE(FitsInAvailableMemory(1));
     EXPECT_EQ(memory_testing::SystemMemoryReads(), before_allocation + 1);
     ReleaseAligned(block);
+
+    // A reading a second old is read again, however small the request.
+    const long before_second = memory_testing::SystemMemoryReads();
+    now += 0.999;
+    EXPECT_TRUE(FitsInAvailableMemory(1));
+    EXPECT_EQ(memory_testing::SystemMemoryReads(), before_second);
+    now += 0.001;
+    EXPECT_TRUE(FitsInAvailableMemory(1));
+    EXPECT_EQ(memory_testing::SystemMemoryReads(), before_second + 1);
+
+    memory_testing::OverrideReadingClock({});
+    unsetenv("VORP_SYSTEM_ROOT");
 }

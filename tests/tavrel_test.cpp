@@ -1,7 +1,8 @@
 // MultBlock_4x4xK_2 against a scalar reference that sums in increasing k with
 // a rounding after every multiply and add (this file is built with
 // -ffp-contract=off), bit for bit. Every buffer sits between guard bands, so a
-// write outside the blocks and scratch areas shows.
+// write outside the blocks and scratch areas shows. And the kernel
+// libraries' exports that do no work.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "Tavrel.h"
+#include "Tavrel_8x4.h"
 #include "support/kernel_harness.h"
 
 namespace {
@@ -166,11 +168,35 @@ TEST(TavrelKernel, ReadsAAtAnyAlignment) {
     EXPECT_TRUE(SameAs("C", c, expected, Shape(M, N, K) + " lda 5", RowMajor(N)));
 }
 
-TEST(TavrelLibrary, SmallExports) {
+// The small exports do no work, as the header promises: a CTavrel built on
+// bytes of a known pattern, and assigned to, leaves every byte as it was;
+// fnTavrel answers 42 at every call; nTavrel stays 0 through every export,
+// the kernel included. Tavrel_8x4's pusto does nothing either: the
+// library's slots and what they hold stay as they were.
+TEST(KernelLibraries, TheNoOpExportsDoNoWork) {
+    constexpr unsigned char kLeft = 0xA5, kRight = 0x5A;
+    alignas(CTavrel) unsigned char left[sizeof(CTavrel)], right[sizeof(CTavrel)];
+    std::memset(left, kLeft, sizeof left);
+    std::memset(right, kRight, sizeof right);
+    CTavrel* assigned = new (left) CTavrel;
+    const CTavrel* source = new (right) CTavrel();
+    EXPECT_EQ(&(*assigned = *source), assigned);
+    for (const unsigned char byte : left) EXPECT_EQ(byte, kLeft);
+    for (const unsigned char byte : right) EXPECT_EQ(byte, kRight);
+
+    EXPECT_EQ(fnTavrel(), 42);
+    EXPECT_EQ(fnTavrel(), 42);
+    ExpectMatchesReference({8, 8, 4});
     EXPECT_EQ(nTavrel, 0);
-    EXPECT_EQ(fnTavrel(), 42);
-    EXPECT_EQ(fnTavrel(), 42);
-    CTavrel first;
-    CTavrel second;
-    EXPECT_EQ(&(first = second), &first);
+
+    ASSERT_EQ(TAVREL_AVX_8X4_Init(8, 8, 8, 1), 1);
+    double* const slot = TAVREL_AVX_8X4_GET_AA()[0];
+    ASSERT_NE(slot, nullptr);
+    for (int i = 0; i < 64; ++i) slot[i] = i + 0.5;
+    const long long kept = TAVREL_AVX_8X4_KeptBytes();
+    pusto();
+    EXPECT_EQ(TAVREL_AVX_8X4_GET_AA()[0], slot);
+    EXPECT_EQ(TAVREL_AVX_8X4_KeptBytes(), kept);
+    for (int i = 0; i < 64; ++i) EXPECT_EQ(slot[i], i + 0.5) << i;
+    TAVREL_AVX_8X4_Free();
 }

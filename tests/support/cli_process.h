@@ -1,7 +1,8 @@
 // Runs the vorp-cli binary of this build (VORP_CLI_PATH) with standard input
 // from /dev/null, to completion (RunCli) or as a child the test signals
-// (CliChild), and reads what it wrote: whole files, CSV rows, the temporary
-// files of --output.
+// (CliChild, whose standard error may be a terminal that shows its progress
+// line), and reads what it wrote: whole files, CSV rows, the temporary files
+// of --output.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,14 +10,19 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -71,12 +77,28 @@ inline CliRun RunCli(const std::string& args, const std::string& shell_prefix = 
     return run;
 }
 
-// vorp-cli started without a shell; its standard output and error go to
-// files. Wait() reaps it (the destructor kills and reaps it if the test did
-// not).
+// A bound on waits for what must come, far beyond any machine's pace: it
+// only turns a hang into a failure.
+constexpr std::chrono::seconds kHangGuard(300);  // below the tests' ctest timeout
+
+// Waits until `ready` holds, polling every 20 ms; false after `limit`.
+template <typename Condition>
+bool WaitFor(Condition ready, std::chrono::seconds limit = kHangGuard) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!ready()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+// vorp-cli started without a shell; its standard output goes to a file, its
+// standard error to a file or, with `error_on_terminal`, to a pseudo-terminal
+// that the test reads (vorp-cli then shows its progress line there). Wait()
+// reaps it (the destructor kills and reaps it if the test did not).
 class CliChild {
 public:
-    explicit CliChild(const std::vector<std::string>& args)
+    explicit CliChild(const std::vector<std::string>& args, bool error_on_terminal = false)
         : out_(TempPath("child" + std::to_string(++Count()) + ".out")), err_(out_ + ".err") {
         std::vector<std::string> words = {VORP_CLI_PATH};
         words.insert(words.end(), args.begin(), args.end());
@@ -87,16 +109,25 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int terminal = error_on_terminal ? OpenTerminal() : -1;
+        if (terminal >= 0) {
+            posix_spawn_file_actions_adddup2(&actions, terminal, 2);
+        } else {
+            posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        }
         const int failed = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
+        if (terminal >= 0) close(terminal);  // the child holds it now
         if (failed) throw std::runtime_error("posix_spawn failed");
+        if (terminal >= 0) reader_ = std::thread([this] { ReadTerminal(); });
     }
     ~CliChild() {
         if (pid_ > 0) {
             kill(pid_, SIGKILL);
             waitpid(pid_, nullptr, 0);
         }
+        if (reader_.joinable()) reader_.join();
+        if (master_ >= 0) close(master_);
         std::remove(out_.c_str());
         std::remove(err_.c_str());
     }
@@ -109,18 +140,60 @@ public:
         int raw = 0;
         waitpid(pid_, &raw, 0);
         pid_ = -1;
+        if (reader_.joinable()) reader_.join();  // the terminal is read to its end
         return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     }
     std::string Out() const { return ReadWholeFile(out_); }
-    std::string Err() const { return WithoutLoadNote(ReadWholeFile(err_)); }
+    std::string Err() const {
+        if (master_ < 0) return WithoutLoadNote(ReadWholeFile(err_));
+        const std::lock_guard<std::mutex> lock(terminal_mutex_);
+        return WithoutLoadNote(terminal_text_);
+    }
+    // Whether the terminal of standard error showed `text` (false after the
+    // hang guard, or when the child ended first).
+    bool ShowsOnTerminal(const std::string& text) const {
+        return WaitFor([&] {
+            const std::lock_guard<std::mutex> lock(terminal_mutex_);
+            return Contains(terminal_text_, text) || terminal_closed_;
+        }) && Contains(Err(), text);
+    }
 
 private:
     static int& Count() {
         static int count = 0;
         return count;
     }
+    // Opens a pseudo-terminal without translation of line ends; its slave,
+    // or -1.
+    int OpenTerminal() {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return -1;
+        const int slave = open(ptsname(master_), O_RDWR | O_NOCTTY);
+        termios settings {};
+        if (slave >= 0 && tcgetattr(slave, &settings) == 0) {
+            cfmakeraw(&settings);
+            tcsetattr(slave, TCSANOW, &settings);
+        }
+        return slave;
+    }
+    void ReadTerminal() {
+        char buffer[4096];
+        ssize_t got = 0;
+        while ((got = read(master_, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR)) {
+            const std::lock_guard<std::mutex> lock(terminal_mutex_);
+            if (got > 0) terminal_text_.append(buffer, static_cast<std::size_t>(got));
+        }
+        const std::lock_guard<std::mutex> lock(terminal_mutex_);
+        terminal_closed_ = true;  // every holder of the slave has closed it
+    }
+
     std::string out_, err_;
     pid_t pid_ = -1;
+    int master_ = -1;
+    std::thread reader_;
+    mutable std::mutex terminal_mutex_;
+    std::string terminal_text_;
+    bool terminal_closed_ = false;
 };
 
 // The temporary files of `--output path` (path.partial-XXXXXX) now present.

@@ -1,8 +1,9 @@
 // Test doubles for the run's outputs and seams: a report sink that keeps its
 // lines, a notice recorder, and scoped overrides of the allocation seam, the
-// memory query and the clock.
+// memory query, the clock and the looks at the stop request.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -13,6 +14,7 @@
 #include "memory.h"
 #include "notice.h"
 #include "processor_info.h"
+#include "stop.h"
 #include "tick.h"
 
 class RecordingSink : public ReportSink {
@@ -76,3 +78,23 @@ struct ScopedManualClocks {
     double now = 100.0;
 };
 
+
+// Counts the looks at the stop request (from every thread) while the object
+// lives, and requests a stop at look number `stop_at` (from 1; 0 never): a
+// stop at a known point of the run, whatever the machine's speed. Clears the
+// request at the end.
+class ScopedStopLooks {
+public:
+    explicit ScopedStopLooks(long stop_at = 0) {
+        stop_testing::WatchStopChecks([this, stop_at] {
+            if (looks.fetch_add(1) + 1 == stop_at) RequestStop();
+        });
+    }
+    ~ScopedStopLooks() {
+        stop_testing::WatchStopChecks({});
+        ClearStopRequest();
+    }
+    ScopedStopLooks(const ScopedStopLooks&) = delete;
+    ScopedStopLooks& operator=(const ScopedStopLooks&) = delete;
+    std::atomic<long> looks{0};
+};

@@ -14,11 +14,15 @@
 TAVREL_API void MultBlock_4x4xK_2(int lda, int K, int M, int N, int m_rest, int n_rest,
                                   double* a, double* bb, double* c, double* c_strip, double* aa);
 
+// The small exports do no work. CTavrel holds nothing: constructing one and
+// assigning to one write no memory, and assignment returns its left side.
 class TAVREL_API CTavrel {
 public:
     CTavrel();
     CTavrel& operator=(const CTavrel&);
 };
 
+// Returns 42 at every call and changes nothing.
 TAVREL_API int fnTavrel();
+// 0, and no export of the library changes it.
 extern TAVREL_API int nTavrel;

@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string name = argv[1];
-    const ReferenceLibrary library = name == "blis" ? ReferenceLibrary::Blis : ReferenceLibrary::OpenBlas;
+    const ReferenceLibrary library =
+        name == "blis" ? ReferenceLibrary::Blis : ReferenceLibrary::OpenBlas;
     if (name != "blis" && name != "openblas") return 2;
     if (!ReferenceDgemmAvailable(library)) return 1;  // loads it, outside the span
     RunParameters params;

@@ -25,7 +25,8 @@ namespace {
 // Method 4's call at the defaults: depth l_block 176, rows l_block rounded up
 // to whole call units of Tavrel_8x4 (192), columns the order 1936.
 constexpr int kK = 176;
-constexpr int kM = (kK + tavrel8x4::kCallRowUnit - 1) / tavrel8x4::kCallRowUnit * tavrel8x4::kCallRowUnit;
+constexpr int kM =
+    (kK + tavrel8x4::kCallRowUnit - 1) / tavrel8x4::kCallRowUnit * tavrel8x4::kCallRowUnit;
 constexpr int kN = 1936;
 
 struct FreeDeleter {
@@ -62,7 +63,8 @@ struct PackedPanel {
 bool SkipUnlessRuns(benchmark::State& state, double (*run)(std::int64_t)) {
     for (const PeakLoop& loop : AllPeakLoops()) {
         if (loop.run != run || RunsHere(loop)) continue;
-        const std::string lacking = std::string("the processor or the system offers no ") + loop.needs;
+        const std::string lacking =
+            std::string("the processor or the system offers no ") + loop.needs;
         state.SkipWithError(lacking.c_str());
         return true;
     }
@@ -139,9 +141,7 @@ void BM_Kernel8x4x16Direct(benchmark::State& state) {
 BENCHMARK(BM_Kernel8x4x16Direct)->Unit(benchmark::kMillisecond);
 
 // The 32-deep kernel at the same shape (dense A and C, leading dimension M).
-void BM_Kernel8x4x32(benchmark::State& state) {
-    RunPackedKernel(state, tavrel_AVX_8x4x32_AMD);
-}
+void BM_Kernel8x4x32(benchmark::State& state) { RunPackedKernel(state, tavrel_AVX_8x4x32_AMD); }
 BENCHMARK(BM_Kernel8x4x32)->Unit(benchmark::kMillisecond);
 
 // K1 needs a square C: order kN (1936) at depth kK (176), A packed by Pack_BB.
@@ -178,8 +178,9 @@ void RegisterPeakLoops() {
     for (const PeakLoop& loop : AllPeakLoops()) {
         std::string name = loop.function;  // "Run...Loop"
         name = "BM_" + name.substr(3, name.size() - 3 - 4) + "Peak";
-        benchmark::RegisterBenchmark(name.c_str(), [&loop](benchmark::State& state) { RunPeakLoop(state, loop); })
-            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(name.c_str(), [&loop](benchmark::State& state) {
+            RunPeakLoop(state, loop);
+        })->Unit(benchmark::kMillisecond);
     }
 }
 

@@ -40,7 +40,9 @@ public:
     PreparedRun(const PreparedRun&) = delete;
     PreparedRun& operator=(const PreparedRun&) = delete;
 
-    void ZeroC() { std::memset(c_, 0, (static_cast<std::size_t>(kOrder) * kOrder + 2) * sizeof(double)); }
+    void ZeroC() {
+        std::memset(c_, 0, (static_cast<std::size_t>(kOrder) * kOrder + 2) * sizeof(double));
+    }
 
     void Multiply(std::int32_t method, std::int32_t threads) {
         const std::uint32_t chunk = static_cast<std::uint32_t>(kOrder / threads) < 100u

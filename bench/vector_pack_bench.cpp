@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "Tavrel_8x4.h"
+#include "matrices.h"
 #include "methods.h"
 #include "paired_share.h"
 #include "peak_loops.h"
-#include "matrices.h"
 #include "processor_info.h"
 #include "run_parameters.h"
 
@@ -25,7 +25,8 @@ constexpr int kBlock = 176;
 
 void SetFlops(benchmark::State& state, int n) {
     const double gflop = 2e-9 * n * static_cast<double>(n) * n;
-    state.counters["GFLOPS"] = benchmark::Counter(gflop, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["GFLOPS"] =
+        benchmark::Counter(gflop, benchmark::Counter::kIsIterationInvariantRate);
 }
 
 // The matrices of a method 4 run at `level`, prepared by the run's own
@@ -82,7 +83,12 @@ void BM_OpenBlasDgemm(benchmark::State& state) {
     for (auto _ : state) RunOpenBlas(m);
     SetFlops(state, kOrder);
 }
-BENCHMARK(BM_OpenBlasDgemm)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_OpenBlasDgemm)
+    ->ArgName("threads")
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 constexpr double kProductFlops = 2.0 * kOrder * static_cast<double>(kOrder) * kOrder;
 
@@ -105,7 +111,12 @@ void BM_AvxPathShareOfOpenBlas(benchmark::State& state) {
             return kProductFlops;
         });
 }
-BENCHMARK(BM_AvxPathShareOfOpenBlas)->ArgName("threads")->Arg(1)->Arg(2)->Iterations(7)->Unit(benchmark::kSecond);
+BENCHMARK(BM_AvxPathShareOfOpenBlas)
+    ->ArgName("threads")
+    ->Arg(1)
+    ->Arg(2)
+    ->Iterations(7)
+    ->Unit(benchmark::kSecond);
 
 // One thread: one product, then about a quarter of its time of the peak loop.
 void BM_Sse2PathShareOfPeak(benchmark::State& state) {

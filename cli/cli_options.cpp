@@ -29,7 +29,8 @@ std::size_t IndexOfCap(VectorIsaCap cap) {
 
 // A decimal number of seconds from 0 to kMaxMinTimeSeconds.
 std::optional<double> ParseSeconds(const std::string& text) {
-    if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos) return std::nullopt;
+    if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos)
+        return std::nullopt;
     char* end = nullptr;
     const double value = std::strtod(text.c_str(), &end);
     if (*end != '\0' || !(value >= 0 && value <= kMaxMinTimeSeconds)) return std::nullopt;
@@ -49,7 +50,8 @@ std::string MethodIndexRange() { return "0 to " + std::to_string(kMethodTableSiz
 // "classic, hp, ...": the keys of the method table.
 std::string MethodKeys() {
     std::string keys;
-    for (std::size_t i = 0; i < kMethodTableSize; ++i) keys += (i ? ", " : "") + std::string(MethodTable()[i].key);
+    for (std::size_t i = 0; i < kMethodTableSize; ++i)
+        keys += (i ? ", " : "") + std::string(MethodTable()[i].key);
     return keys;
 }
 
@@ -81,154 +83,215 @@ struct OptionSpec {
 std::map<std::string, OptionSpec> OptionTable(VectorIsaCap supported_isa) {
     const auto int_max = std::numeric_limits<std::int32_t>::max();
     return {
-        {"--method", {true, [](const std::string& v, CliOptions& o) -> std::string {
-             // One method, or several separated by commas ("3,4", "block-pack-2x2,vector-pack").
-             o.methods.clear();
-             std::size_t start = 0;
-             for (;;) {
-                 const std::size_t comma = v.find(',', start);
-                 const std::string item = v.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-                 std::optional<long long> index = IndexOf(CliMethodNames(), item);
-                 if (!index) {
-                     const auto number = ParseWholeNumber(item);
-                     if (number && FindMethod(static_cast<std::int32_t>(*number))) index = *number;
-                 }
-                 if (!index) {
-                     return "--method: expected " + MethodIndexRange() + " or one of " + MethodKeys() +
-                            " (several separated by commas), got '" + v + "'";
-                 }
-                 const auto method = static_cast<std::int32_t>(*index);
-                 for (const std::int32_t earlier : o.methods) {
-                     if (earlier == method) return "--method: " + item + " is named twice in '" + v + "'";
-                 }
-                 o.methods.push_back(method);
-                 if (comma == std::string::npos) break;
-                 start = comma + 1;
-             }
-             o.params.method = o.methods.front();
-             if (o.methods.size() == 1) o.methods.clear();
-             return {};
-         }}},
-        {"-n", {true, [](const std::string& v, CliOptions& o) {
-             return ReadNumber("-n", v, kMinOrder, kMaxOrder, o.params.n);
-         }}},
-        {"--l-block", {true, [int_max](const std::string& v, CliOptions& o) {
-             return ReadNumber("--l-block", v, kMinBlock, int_max, o.params.l_block);
-         }}},
-        {"--threads", {true, [](const std::string& v, CliOptions& o) {
-             return ReadNumber("--threads", v, kMinThreads, kMaxThreads, o.params.threads);
-         }}},
-        {"--chunk", {true, [](const std::string& v, CliOptions& o) {
-             return ReadNumber("--chunk", v, 0, std::numeric_limits<std::uint32_t>::max(),
-                               o.params.chunk);
-         }}},
-        {"--parallel-kind", {true, [](const std::string& v, CliOptions& o) -> std::string {
-             if (v == "openmp") o.params.parallel_kind = kParallelOpenMp;
-             else if (v == "tbb") o.params.parallel_kind = kParallelTbb;
-             else return "--parallel-kind: expected openmp or tbb, got '" + v + "'";
-             return {};
-         }}},
-        {"--isa", {true, [supported_isa](const std::string& v, CliOptions& o) -> std::string {
-             if (v == "auto") {
-                 o.params.isa_cap = VectorIsaCap::Auto;
-                 return {};
-             }
-             const auto index = IndexOf(kIsaNames, v);
-             if (!index) return "--isa: expected auto, sse2, avx, avx2 or avx512, got '" + v + "'";
-             const VectorIsaCap cap = CapAt(static_cast<std::size_t>(*index));
-             if (cap > supported_isa) {
-                 return "--isa " + v + ": this processor (with this operating system) offers at most " +
-                        kIsaNames[IndexOfCap(supported_isa)];
-             }
-             o.params.isa_cap = cap;
-             return {};
-         }}},
-        {"--min-time", {true, [](const std::string& v, CliOptions& o) -> std::string {
-             const auto seconds = ParseSeconds(v);
-             if (!seconds) return "--min-time: expected seconds from 0 to 3600, such as 0.5, got '" + v + "'";
-             o.min_time_seconds = *seconds;
-             o.min_time_given = true;
-             return {};
-         }}},
-        {"--check", {false, [](const std::string&, CliOptions& o) {
-             o.params.check = true;
-             return std::string();
-         }}},
-        {"--all", {false, [](const std::string&, CliOptions& o) {
-             o.all_methods = true;
-             return std::string();
-         }}},
-        {"--repeat", {true, [](const std::string& v, CliOptions& o) {
-             return ReadNumber("--repeat", v, 1, kMaxRepeat, o.repeat);
-         }}},
-        {"--warmup", {true, [](const std::string& v, CliOptions& o) {
-             o.warmup_given = true;
-             return ReadNumber("--warmup", v, 0, kMaxWarmup, o.warmup);
-         }}},
-        {"--format", {true, [](const std::string& v, CliOptions& o) -> std::string {
-             if (v == "text") o.format = OutputFormat::Text;
-             else if (v == "csv") o.format = OutputFormat::Csv;
-             else if (v == "json") o.format = OutputFormat::Json;
-             else if (v == "markdown") o.format = OutputFormat::Markdown;
-             else return "--format: expected text, csv, json or markdown, got '" + v + "'";
-             return {};
-         }}},
-        {"--output", {true, [](const std::string& v, CliOptions& o) -> std::string {
-             if (v.empty()) return "--output: expected a file name, or - for standard output";
-             o.output_path = v;
-             return {};
-         }}},
-        {"--sizes", {true, [](const std::string& v, CliOptions& o) {
-             ListParse list = ParseSizeList(v);
-             o.sizes = std::move(list.values);
-             return list.error;
-         }}},
-        {"--threads-list", {true, [](const std::string& v, CliOptions& o) {
-             ListParse list = ParseThreadList(v);
-             o.thread_counts = std::move(list.values);
-             return list.error;
-         }}},
-        {"--reference", {false, [](const std::string& v, CliOptions& o) -> std::string {
-             if (v == "blis") {
-                 o.reference_library = ReferenceLibrary::Blis;
-             } else if (v.empty() || v == "openblas" || v == "openblas-own") {
-                 o.reference_library = ReferenceLibrary::OpenBlas;
-                 // Only a library not loaded yet reads the environment.
-                 if (v == "openblas-own" && !o.reference_own_choice) o.reference_dropped = LetOpenBlasChoose();
-                 o.reference_own_choice = v == "openblas-own";
-             } else {
-                 return "--reference: expected openblas, openblas-own or blis, got '" + v + "'";
-             }
-             if (!ReferenceDgemmAvailable(o.reference_library)) {
-                 return std::string("--reference: the system BLAS (") +
-                        (v == "blis" ? "libblis.so.4" : "libopenblas.so.0") + ") could not be loaded";
-             }
-             o.reference = true;
-             return {};
-         }}},
-        {"--limits", {false, [](const std::string&, CliOptions& o) {
-             o.limits = true;
-             return std::string();
-         }}},
-        {"--verbose", {false, [](const std::string&, CliOptions& o) {
-             o.verbose = true;
-             return std::string();
-         }}},
-        {"--match", {true, [](const std::string& v, CliOptions& o) -> std::string {
-             if (v == "method") o.compare_match = CompareMatch::Method;
-             else if (v == "threads") o.compare_match = CompareMatch::Threads;
-             else if (v == "n") o.compare_match = CompareMatch::Order;
-             else return "--match: expected method, threads or n, got '" + v + "'";
-             return {};
-         }}},
-        {"--help", {false, [](const std::string&, CliOptions& o) {
-             o.show_help = true;
-             return std::string();
-         }}},
-        {"--version", {false, [](const std::string&, CliOptions& o) {
-             o.show_version = true;
-             return std::string();
-         }}},
+        {"--method",
+         {true,
+          [](const std::string& v, CliOptions& o) -> std::string {
+              // One method, or several separated by commas ("3,4", "block-pack-2x2,vector-pack").
+              o.methods.clear();
+              std::size_t start = 0;
+              for (;;) {
+                  const std::size_t comma = v.find(',', start);
+                  const std::string item = v.substr(
+                      start, comma == std::string::npos ? std::string::npos : comma - start);
+                  std::optional<long long> index = IndexOf(CliMethodNames(), item);
+                  if (!index) {
+                      const auto number = ParseWholeNumber(item);
+                      if (number && FindMethod(static_cast<std::int32_t>(*number))) index = *number;
+                  }
+                  if (!index) {
+                      return "--method: expected " + MethodIndexRange() + " or one of " +
+                             MethodKeys() + " (several separated by commas), got '" + v + "'";
+                  }
+                  const auto method = static_cast<std::int32_t>(*index);
+                  for (const std::int32_t earlier : o.methods) {
+                      if (earlier == method)
+                          return "--method: " + item + " is named twice in '" + v + "'";
+                  }
+                  o.methods.push_back(method);
+                  if (comma == std::string::npos) break;
+                  start = comma + 1;
+              }
+              o.params.method = o.methods.front();
+              if (o.methods.size() == 1) o.methods.clear();
+              return {};
+          }}},
+        {"-n",
+         {true,
+          [](const std::string& v, CliOptions& o) {
+              return ReadNumber("-n", v, kMinOrder, kMaxOrder, o.params.n);
+          }}},
+        {"--l-block",
+         {true,
+          [int_max](const std::string& v, CliOptions& o) {
+              return ReadNumber("--l-block", v, kMinBlock, int_max, o.params.l_block);
+          }}},
+        {"--threads",
+         {true,
+          [](const std::string& v, CliOptions& o) {
+              return ReadNumber("--threads", v, kMinThreads, kMaxThreads, o.params.threads);
+          }}},
+        {"--chunk",
+         {true,
+          [](const std::string& v, CliOptions& o) {
+              return ReadNumber("--chunk", v, 0, std::numeric_limits<std::uint32_t>::max(),
+                                o.params.chunk);
+          }}},
+        {"--parallel-kind",
+         {true,
+          [](const std::string& v, CliOptions& o) -> std::string {
+              if (v == "openmp")
+                  o.params.parallel_kind = kParallelOpenMp;
+              else if (v == "tbb")
+                  o.params.parallel_kind = kParallelTbb;
+              else
+                  return "--parallel-kind: expected openmp or tbb, got '" + v + "'";
+              return {};
+          }}},
+        {"--isa",
+         {true,
+          [supported_isa](const std::string& v, CliOptions& o) -> std::string {
+              if (v == "auto") {
+                  o.params.isa_cap = VectorIsaCap::Auto;
+                  return {};
+              }
+              const auto index = IndexOf(kIsaNames, v);
+              if (!index) return "--isa: expected auto, sse2, avx, avx2 or avx512, got '" + v + "'";
+              const VectorIsaCap cap = CapAt(static_cast<std::size_t>(*index));
+              if (cap > supported_isa) {
+                  return "--isa " + v +
+                         ": this processor (with this operating system) offers at most " +
+                         kIsaNames[IndexOfCap(supported_isa)];
+              }
+              o.params.isa_cap = cap;
+              return {};
+          }}},
+        {"--min-time",
+         {true,
+          [](const std::string& v, CliOptions& o) -> std::string {
+              const auto seconds = ParseSeconds(v);
+              if (!seconds)
+                  return "--min-time: expected seconds from 0 to 3600, such as 0.5, got '" + v +
+                         "'";
+              o.min_time_seconds = *seconds;
+              o.min_time_given = true;
+              return {};
+          }}},
+        {"--check",
+         {false,
+          [](const std::string&, CliOptions& o) {
+              o.params.check = true;
+              return std::string();
+          }}},
+        {"--all",
+         {false,
+          [](const std::string&, CliOptions& o) {
+              o.all_methods = true;
+              return std::string();
+          }}},
+        {"--repeat",
+         {true, [](const std::string& v,
+                   CliOptions& o) { return ReadNumber("--repeat", v, 1, kMaxRepeat, o.repeat); }}},
+        {"--warmup",
+         {true,
+          [](const std::string& v, CliOptions& o) {
+              o.warmup_given = true;
+              return ReadNumber("--warmup", v, 0, kMaxWarmup, o.warmup);
+          }}},
+        {"--format",
+         {true,
+          [](const std::string& v, CliOptions& o) -> std::string {
+              if (v == "text")
+                  o.format = OutputFormat::Text;
+              else if (v == "csv")
+                  o.format = OutputFormat::Csv;
+              else if (v == "json")
+                  o.format = OutputFormat::Json;
+              else if (v == "markdown")
+                  o.format = OutputFormat::Markdown;
+              else
+                  return "--format: expected text, csv, json or markdown, got '" + v + "'";
+              return {};
+          }}},
+        {"--output",
+         {true,
+          [](const std::string& v, CliOptions& o) -> std::string {
+              if (v.empty()) return "--output: expected a file name, or - for standard output";
+              o.output_path = v;
+              return {};
+          }}},
+        {"--sizes",
+         {true,
+          [](const std::string& v, CliOptions& o) {
+              ListParse list = ParseSizeList(v);
+              o.sizes = std::move(list.values);
+              return list.error;
+          }}},
+        {"--threads-list",
+         {true,
+          [](const std::string& v, CliOptions& o) {
+              ListParse list = ParseThreadList(v);
+              o.thread_counts = std::move(list.values);
+              return list.error;
+          }}},
+        {"--reference",
+         {false,
+          [](const std::string& v, CliOptions& o) -> std::string {
+              if (v == "blis") {
+                  o.reference_library = ReferenceLibrary::Blis;
+              } else if (v.empty() || v == "openblas" || v == "openblas-own") {
+                  o.reference_library = ReferenceLibrary::OpenBlas;
+                  // Only a library not loaded yet reads the environment.
+                  if (v == "openblas-own" && !o.reference_own_choice)
+                      o.reference_dropped = LetOpenBlasChoose();
+                  o.reference_own_choice = v == "openblas-own";
+              } else {
+                  return "--reference: expected openblas, openblas-own or blis, got '" + v + "'";
+              }
+              if (!ReferenceDgemmAvailable(o.reference_library)) {
+                  return std::string("--reference: the system BLAS (") +
+                         (v == "blis" ? "libblis.so.4" : "libopenblas.so.0") +
+                         ") could not be loaded";
+              }
+              o.reference = true;
+              return {};
+          }}},
+        {"--limits",
+         {false,
+          [](const std::string&, CliOptions& o) {
+              o.limits = true;
+              return std::string();
+          }}},
+        {"--verbose",
+         {false,
+          [](const std::string&, CliOptions& o) {
+              o.verbose = true;
+              return std::string();
+          }}},
+        {"--match",
+         {true,
+          [](const std::string& v, CliOptions& o) -> std::string {
+              if (v == "method")
+                  o.compare_match = CompareMatch::Method;
+              else if (v == "threads")
+                  o.compare_match = CompareMatch::Threads;
+              else if (v == "n")
+                  o.compare_match = CompareMatch::Order;
+              else
+                  return "--match: expected method, threads or n, got '" + v + "'";
+              return {};
+          }}},
+        {"--help",
+         {false,
+          [](const std::string&, CliOptions& o) {
+              o.show_help = true;
+              return std::string();
+          }}},
+        {"--version",
+         {false,
+          [](const std::string&, CliOptions& o) {
+              o.show_version = true;
+              return std::string();
+          }}},
     };
 }
 // Options that say the same thing two ways cannot be combined.
@@ -255,9 +318,12 @@ const std::vector<std::string>& CliMethodNames() {
 
 VectorIsaCap SupportedIsaCap() {
     switch (SupportedIsaLevel()) {
-        case kIsaSse2: return VectorIsaCap::Sse2;
-        case kIsaAvx: return VectorIsaCap::Avx;
-        default: return TheProcessorInfo().RunsAvx512() ? VectorIsaCap::Avx512 : VectorIsaCap::Avx2;
+        case kIsaSse2:
+            return VectorIsaCap::Sse2;
+        case kIsaAvx:
+            return VectorIsaCap::Avx;
+        default:
+            return TheProcessorInfo().RunsAvx512() ? VectorIsaCap::Avx512 : VectorIsaCap::Avx2;
     }
 }
 
@@ -302,16 +368,18 @@ CliParseResult ParseCommandLine(const std::vector<std::string>& args, VectorIsaC
         result.error = option->second.handle(value.value_or(""), result.options);
     }
     if (result.error.empty()) result.error = ConflictBetween(given);
-    if (result.error.empty() && given.count("--compare") && given.size() > 1 + given.count("--match")) {
+    if (result.error.empty() && given.count("--compare") &&
+        given.size() > 1 + given.count("--match")) {
         result.error = "--compare takes no other option but --match";
     }
     if (result.error.empty() && result.options.limits) {
         // Alone, or with the options that shape the limits and their output,
         // --limits measures the limits only.
-        const std::set<std::string> shaping = {"--limits", "--threads", "--threads-list", "--format", "--output",
-                                               "--verbose"};
-        result.options.limits_only = std::all_of(given.begin(), given.end(),
-                                                 [&](const std::string& name) { return shaping.count(name) > 0; });
+        const std::set<std::string> shaping = {"--limits", "--threads", "--threads-list",
+                                               "--format", "--output",  "--verbose"};
+        result.options.limits_only =
+            std::all_of(given.begin(), given.end(),
+                        [&](const std::string& name) { return shaping.count(name) > 0; });
     }
     if (result.error.empty() && given.count("--match") && !given.count("--compare")) {
         result.error = "--match: only with --compare";
@@ -362,9 +430,11 @@ std::string MethodHelp() {
     std::vector<std::string> pieces;
     for (std::size_t i = 0; i < kMethodTableSize; ++i) {
         const MethodEntry& m = MethodTable()[i];
-        pieces.push_back(std::to_string(m.index) + " " + m.key + (i + 1 < kMethodTableSize ? "," : ""));
+        pieces.push_back(std::to_string(m.index) + " " + m.key +
+                         (i + 1 < kMethodTableSize ? "," : ""));
     }
-    AppendWords(pieces, "(index or name; default 0); several separated by commas (3,4) run in turn");
+    AppendWords(pieces,
+                "(index or name; default 0); several separated by commas (3,4) run in turn");
     return HelpEntry("  --method M", pieces);
 }
 
@@ -381,7 +451,8 @@ std::string ThreadListHelp() {
     std::vector<std::string> pieces;
     AppendWords(pieces, "thread counts to sweep, such as 1,2 (not with --threads);");
     if (!serial.empty()) {
-        AppendWords(pieces, (serial.size() == 1 ? "method " + methods + " runs" : "methods " + methods + " run") +
+        AppendWords(pieces, (serial.size() == 1 ? "method " + methods + " runs"
+                                                : "methods " + methods + " run") +
                                 " once, on one thread");
     }
     return HelpEntry("  --threads-list LIST", pieces);
@@ -392,8 +463,8 @@ std::string CliUsage() {
     return "Usage: vorp-cli [options]\n"
            "       vorp-cli --compare OLD.json NEW.json [--match method|threads|n]\n"
            "Times one dense double-precision product C = A*B and prints the report.\n"
-           "\n"
-           + MethodHelp() +
+           "\n" +
+           MethodHelp() +
            "  -n N                  order of the matrices, 1 to 46340 (default 2000;\n"
            "                        rounded down to a multiple of the block size)\n"
            "  --l-block L           cache block size, at least 4 (default 176; rounded\n"
@@ -408,7 +479,9 @@ std::string CliUsage() {
            "                        its 256-bit form (default auto: the widest there is)\n"
            "\n"
            "Several runs at once (a progress line at a terminal, then a summary):\n"
-           "  --all                 methods " + MethodIndexRange() + " in turn (not with --method)\n"
+           "  --all                 methods " +
+           MethodIndexRange() +
+           " in turn (not with --method)\n"
            "  --repeat R            at least R counted samples per point, 1 to 1000\n"
            "                        (default 1)\n"
            "  --min-time S          repeat each point until its counted samples add up to\n"
@@ -418,8 +491,8 @@ std::string CliUsage() {
            "                        a process's first call of a product is never counted)\n"
            "  --verbose             also print each sample's report lines\n"
            "  --sizes LIST          orders to sweep: 200,400,800 or FROM:TO:STEP such as\n"
-           "                        200:1000:200 (not with -n); each is normalised\n"
-           + ThreadListHelp() +
+           "                        200:1000:200 (not with -n); each is normalised\n" +
+           ThreadListHelp() +
            "  --reference[=LIB]     add a system BLAS dgemm as a reference row: openblas\n"
            "                        (default; OPENBLAS_CORETYPE may force its kernel, which\n"
            "                        is then said), openblas-own (OpenBLAS's own kernel\n"

@@ -66,7 +66,7 @@ void EndBySignal(int signal) {
 
 extern "C" void OnStopSignal(int signal) {
     const int saved_errno = errno;  // the interrupted code may be about to read it
-    RequestStop();  // the method at hand returns early
+    RequestStop();                  // the method at hand returns early
     if (g_stop.exchange(true) && !DeferredByCommit(EndAsStopped, signal)) _exit(kExitInterrupted);
     errno = saved_errno;
 }
@@ -101,8 +101,8 @@ void InstallStopSignals() {
     terminating.sa_handler = OnTerminatingSignal;
     terminating.sa_flags = SA_RESTART;
     sigemptyset(&terminating.sa_mask);
-    for (const int signal : {SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE, SIGXFSZ, SIGXCPU, SIGVTALRM,
-                             SIGPROF, SIGPOLL, SIGPWR, SIGSTKFLT}) {
+    for (const int signal : {SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE, SIGXFSZ, SIGXCPU,
+                             SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR, SIGSTKFLT}) {
         InstallUnlessIgnored(signal, terminating);
     }
 }
@@ -174,8 +174,8 @@ int Refuse(const std::string& message) {
 // The exit status is the comparison's own (compare.h): 0 none slower, 2 a
 // file unusable, 3 some point slower, 4 no point paired.
 int Compare(const CliOptions& options) {
-    const CompareOutcome outcome =
-        CompareResultFiles(options.compare_paths[0], options.compare_paths[1], options.compare_match);
+    const CompareOutcome outcome = CompareResultFiles(
+        options.compare_paths[0], options.compare_paths[1], options.compare_match);
     if (outcome.status == kCompareUnusable) {
         std::fprintf(stderr, "vorp-cli: %s\n", outcome.error.c_str());
         return outcome.status;
@@ -197,7 +197,7 @@ PlanSettings SettingsFor(const CliOptions& options, const Plan& plan) {
     PlanSettings settings;
     settings.warmup = options.warmup;
     settings.repeat = options.repeat;
-    settings.min_time_seconds = options.min_time_given ? options.min_time_seconds
+    settings.min_time_seconds = options.min_time_given   ? options.min_time_seconds
                                 : IsSweep(options, plan) ? kSweepMinTimeSeconds
                                                          : 0;
     settings.batch_samples = IsMultiRun(options, plan) || settings.min_time_seconds > 0;
@@ -212,9 +212,13 @@ PlanSettings SettingsFor(const CliOptions& options, const Plan& plan) {
 class Session {
 public:
     Session(const CliOptions& options, const std::vector<std::string>& command_line)
-        : options_(options), plan_(ExpandPlan(options)), settings_(SettingsFor(options, plan_)),
-          multi_run_(settings_.batch_samples), text_(options.format == OutputFormat::Text),
-          output_(options.output_path), context_(CollectRunContext(options, command_line)) {
+        : options_(options),
+          plan_(ExpandPlan(options)),
+          settings_(SettingsFor(options, plan_)),
+          multi_run_(settings_.batch_samples),
+          text_(options.format == OutputFormat::Text),
+          output_(options.output_path),
+          context_(CollectRunContext(options, command_line)) {
         context_.min_time_seconds = settings_.min_time_seconds;
         context_.warmup = settings_.warmup;
     }
@@ -225,7 +229,8 @@ public:
         std::string error;
         if (!output_.Open(error)) return Refuse(error);
         if (!options_.limits_only) {
-            for (const std::string& note : plan_.notes) std::fprintf(stderr, "note: %s\n", note.c_str());
+            for (const std::string& note : plan_.notes)
+                std::fprintf(stderr, "note: %s\n", note.c_str());
         }
         NoteTheReference();
         if (multi_run_ || options_.limits) {
@@ -240,7 +245,8 @@ public:
             if (options_.limits_only) return WriteLimitsOnly();
         }
         WriteContext();
-        if (options_.format == OutputFormat::Text && context_.limits) Put(FormatLimitsTable(*context_.limits) + "\n");
+        if (options_.format == OutputFormat::Text && context_.limits)
+            Put(FormatLimitsTable(*context_.limits) + "\n");
         if (options_.format == OutputFormat::Csv) Put(FormatCsvHeader());
 
         const std::vector<PointResult> results = RunWithProgress();
@@ -251,8 +257,10 @@ public:
         if (!output_.ToStandardOutput() && !AnyFigure(results)) {
             output_.Discard();
             if (interrupted) {
-                std::fprintf(stderr, "vorp-cli: stopped before any run gave a figure; %s is left as it was\n",
-                             options_.output_path.c_str());
+                std::fprintf(
+                    stderr,
+                    "vorp-cli: stopped before any run gave a figure; %s is left as it was\n",
+                    options_.output_path.c_str());
                 return kExitInterrupted;
             }
             std::fprintf(stderr, "vorp-cli: no run gave a figure; %s is left as it was\n",
@@ -261,7 +269,8 @@ public:
         }
         if (!output_.Commit(error)) {
             if (output_.Stopped()) {
-                std::fprintf(stderr, "vorp-cli: stopped while waiting to write %s; nothing was written\n",
+                std::fprintf(stderr,
+                             "vorp-cli: stopped while waiting to write %s; nothing was written\n",
                              options_.output_path.c_str());
                 return kExitInterrupted;
             }
@@ -284,16 +293,23 @@ private:
                 WriteContext();
                 Put(FormatLimitsTable(limits));
                 break;
-            case OutputFormat::Csv: WriteContext(); break;
-            case OutputFormat::Json: Put(FormatJson(context_, {}, false)); break;
-            case OutputFormat::Markdown: Put("```\n" + FormatLimitsTable(limits) + "```\n"); break;
+            case OutputFormat::Csv:
+                WriteContext();
+                break;
+            case OutputFormat::Json:
+                Put(FormatJson(context_, {}, false));
+                break;
+            case OutputFormat::Markdown:
+                Put("```\n" + FormatLimitsTable(limits) + "```\n");
+                break;
         }
         std::string error;
         if (!output_.Commit(error)) {
             std::fprintf(stderr, "vorp-cli: could not write the results: %s\n", error.c_str());
             return 1;
         }
-        if (!output_.ToStandardOutput() && isatty(STDOUT_FILENO)) std::fputs(FormatLimitsTable(limits).c_str(), stdout);
+        if (!output_.ToStandardOutput() && isatty(STDOUT_FILENO))
+            std::fputs(FormatLimitsTable(limits).c_str(), stdout);
         return 0;
     }
 
@@ -308,7 +324,8 @@ private:
     // is not a terminal, so that a redirected CSV keeps its context);
     // standard error otherwise. JSON and Markdown hold theirs.
     void WriteContext() {
-        if (options_.format == OutputFormat::Json || options_.format == OutputFormat::Markdown) return;
+        if (options_.format == OutputFormat::Json || options_.format == OutputFormat::Markdown)
+            return;
         const bool to_file = !output_.ToStandardOutput() ||
                              (options_.format == OutputFormat::Csv && !isatty(STDOUT_FILENO));
         if (to_file) {
@@ -321,15 +338,18 @@ private:
     // A reference whose kernel the environment forces says so, and names
     // the one OpenBLAS would pick itself.
     void NoteTheReference() {
-        const bool openblas = options_.reference && options_.reference_library == ReferenceLibrary::OpenBlas;
+        const bool openblas =
+            options_.reference && options_.reference_library == ReferenceLibrary::OpenBlas;
         if (!openblas) return;
         if (options_.reference_own_choice) {
             if (!options_.reference_dropped.empty()) {
                 reference_note_ = "the reference runs OpenBLAS's own kernel choice (" +
-                                  ReferenceKernelForm() + "); " + Joined(options_.reference_dropped) +
+                                  ReferenceKernelForm() + "); " +
+                                  Joined(options_.reference_dropped) +
                                   " from the environment was not applied to it";
             }
-        } else if (const std::vector<std::string> forcing = OpenBlasForcingVariables(); !forcing.empty()) {
+        } else if (const std::vector<std::string> forcing = OpenBlasForcingVariables();
+                   !forcing.empty()) {
             const std::string own = OpenBlasOwnChoice();
             reference_note_ = Joined(forcing) + " forces OpenBLAS's kernel: the reference runs " +
                               ReferenceKernelForm() + "; on its own OpenBLAS would pick " +
@@ -348,12 +368,14 @@ private:
     // After a single run: what it was and what the fine clock says.
     void NoteTheSingleRun(const RunRecord& run) const {
         if (multi_run_) return;
-        for (const std::string& note : SingleRunNotes(run)) std::fprintf(stderr, "note: %s\n", note.c_str());
+        for (const std::string& note : SingleRunNotes(run))
+            std::fprintf(stderr, "note: %s\n", note.c_str());
     }
 
     std::vector<PointResult> RunWithProgress() {
         // Text reports on the same terminal already say which run is going on.
-        const bool reports_on_terminal = text_ && output_.ToStandardOutput() && isatty(STDOUT_FILENO);
+        const bool reports_on_terminal =
+            text_ && output_.ToStandardOutput() && isatty(STDOUT_FILENO);
         ProgressLine progress(multi_run_ && isatty(STDERR_FILENO) && !reports_on_terminal);
         g_progress = &progress;
         DataSink sink(output_.Stream(), text_);
@@ -390,7 +412,8 @@ private:
     }
 
     void WriteResults(const std::vector<PointResult>& results, bool interrupted) {
-        const std::string reference = reference_note_.empty() ? "" : "Reference: " + reference_note_ + ".\n";
+        const std::string reference =
+            reference_note_.empty() ? "" : "Reference: " + reference_note_ + ".\n";
         switch (options_.format) {
             case OutputFormat::Text:
                 if (multi_run_) Put("\n" + FormatSummaryTable(results, Limits()) + reference);
@@ -401,8 +424,12 @@ private:
                     Put(FormatCsvRow(results.back(), settings_.warmup, options_.repeat, Limits()));
                 }
                 break;
-            case OutputFormat::Json: Put(FormatJson(context_, results, interrupted)); break;
-            case OutputFormat::Markdown: Put(FormatMarkdownSummary(context_, results) + reference); break;
+            case OutputFormat::Json:
+                Put(FormatJson(context_, results, interrupted));
+                break;
+            case OutputFormat::Markdown:
+                Put(FormatMarkdownSummary(context_, results) + reference);
+                break;
         }
         // The results went to a file: the terminal still gets the summary.
         if (!output_.ToStandardOutput() && multi_run_ && isatty(STDOUT_FILENO)) {
@@ -453,8 +480,9 @@ int main(int argc, char** argv) {
     }
     if (!options.compare_paths.empty()) return Compare(options);
     if (!DecideVectorPath(options.params.isa_cap)) {
-        return Refuse("--isa: Tavrel_8x4 does not run its 512-bit form here (no AVX-512, or "
-                      "TAVREL_8X4_FORM=avx)");
+        return Refuse(
+            "--isa: Tavrel_8x4 does not run its 512-bit form here (no AVX-512, or "
+            "TAVREL_8X4_FORM=avx)");
     }
     InstallStopSignals();
     Session session(options, command_line);

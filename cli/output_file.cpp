@@ -49,7 +49,8 @@ public:
         // A signal that waited in this thread is handled here, by a handler
         // that now ends the process itself.
         pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
-        if (void (*const end)(int) = g_deferred_end.exchange(nullptr)) end(g_deferred_signal.load());
+        if (void (*const end)(int) = g_deferred_end.exchange(nullptr))
+            end(g_deferred_signal.load());
     }
     CommitWindow(const CommitWindow&) = delete;
     CommitWindow& operator=(const CommitWindow&) = delete;
@@ -168,7 +169,8 @@ std::string PartialName(const std::string& stem) {
     if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
         static unsigned counter = 0;
         const unsigned seed = static_cast<unsigned>(getpid()) * 2654435761u + ++counter;
-        for (std::size_t i = 0; i < sizeof random; ++i) random[i] = static_cast<unsigned char>(seed >> (4 * i));
+        for (std::size_t i = 0; i < sizeof random; ++i)
+            random[i] = static_cast<unsigned char>(seed >> (4 * i));
     }
     std::string name = stem + ".partial-";
     for (const unsigned char r : random) name += kLetters[r % (sizeof kLetters - 1)];
@@ -210,7 +212,8 @@ bool OutputFile::Open(std::string& error) {
     if (stat(path_.c_str(), &existing) != 0) {
         // A new file (or a dangling link, replaced like one). A missing or
         // closed directory is named, since FILE itself is not the problem.
-        if (errno != ENOENT && errno != ENOTDIR && errno != EACCES && errno != ELOOP) return Refuse(errno, error);
+        if (errno != ENOENT && errno != ENOTDIR && errno != EACCES && errno != ELOOP)
+            return Refuse(errno, error);
         target_ = path_;
         directory_ = DirectoryOf(path_);
         if (const int refusal = CreationRefusal(directory_)) {
@@ -238,7 +241,8 @@ bool OutputFile::Open(std::string& error) {
             owner_ = existing.st_uid;
             group_ = existing.st_gid;
             const int refusal = CreationRefusal(directory_);
-            const bool directory_refuses = refusal == EACCES || refusal == EPERM || refusal == EROFS;
+            const bool directory_refuses =
+                refusal == EACCES || refusal == EPERM || refusal == EROFS;
             way_ = directory_refuses || IsMountPoint(target_, existing, directory_) ||
                            StickyDirectoryProtects(existing, directory_)
                        ? Way::InPlace
@@ -272,8 +276,12 @@ bool OutputFile::Commit(std::string& error) {
         reason = Reason(failure);
     } else {
         switch (way_) {
-            case Way::Replace: reason = Replace(); break;
-            case Way::InPlace: reason = WriteInPlace(); break;
+            case Way::Replace:
+                reason = Replace();
+                break;
+            case Way::InPlace:
+                reason = WriteInPlace();
+                break;
             case Way::WriteInto: {
                 const int failure = WriteInto(path_, buffer_, buffer_size_);
                 stopped_ = failure == EINTR;
@@ -299,7 +307,8 @@ void OutputFile::TakeOverAttributes(int fd) const {
 std::string OutputFile::Replace() {
     const int fd = open(directory_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     if (fd < 0) {
-        if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) return ReplaceThroughNamedTemporary();
+        if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)
+            return ReplaceThroughNamedTemporary();
         return "cannot create a file in " + directory_ + ": " + Reason(errno);
     }
     // Written in full while it has no name: whatever ends the process now
@@ -378,7 +387,8 @@ std::string OutputFile::WriteInPlace() {
             old.resize(static_cast<std::size_t>(before.st_size));
         } catch (const std::bad_alloc&) {
             close(fd);
-            return "not enough memory to keep its old content while it is rewritten; it is left as it was";
+            return "not enough memory to keep its old content while it is rewritten; it is left as "
+                   "it was";
         }
         if (const int failure = ReadAll(fd, old)) {
             close(fd);
@@ -408,8 +418,8 @@ std::string OutputFile::WriteInPlace() {
     if (failure != 0) {
         const bool restored = readable && WriteAt(fd, old.data(), old.size(), 0) == 0 &&
                               ftruncate(fd, old_size) == 0 && fsync(fd) == 0;
-        reason = Reason(failure) +
-                 (restored ? "; its old content is back" : "; its old content could not be put back");
+        reason = Reason(failure) + (restored ? "; its old content is back"
+                                             : "; its old content could not be put back");
     }
     close(fd);
     return reason;

@@ -2,16 +2,16 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <climits>
-#include <functional>
-#include <optional>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -23,7 +23,7 @@ std::atomic<int> g_fail_countdown{0};
 std::atomic<long> g_live{0};
 std::atomic<bool> g_override_set{false};
 std::mutex g_override_mutex;
-std::function<std::uint64_t()> g_override;  // under g_override_mutex
+std::function<std::uint64_t()> g_override;        // under g_override_mutex
 std::atomic<std::uint64_t> g_allocated_bytes{0};  // by AllocateAligned, ever
 std::atomic<long> g_system_reads{0};
 
@@ -46,7 +46,9 @@ bool ShouldFailThisCall() {
     return false;
 }
 
-std::uint64_t Saturating(std::uint64_t a, std::uint64_t b) { return a > kUnlimited - b ? kUnlimited : a + b; }
+std::uint64_t Saturating(std::uint64_t a, std::uint64_t b) {
+    return a > kUnlimited - b ? kUnlimited : a + b;
+}
 
 // The first number after `key` in a "key value" text file, times `scale`;
 // kUnlimited when there is none.
@@ -152,11 +154,20 @@ std::optional<std::uint64_t> LibgompStackSize(const char* text) {
     int shift = 10;
     if (*end != '\0') {
         switch (std::tolower(static_cast<unsigned char>(*end))) {
-            case 'b': shift = 0; break;
-            case 'k': shift = 10; break;
-            case 'm': shift = 20; break;
-            case 'g': shift = 30; break;
-            default: return std::nullopt;
+            case 'b':
+                shift = 0;
+                break;
+            case 'k':
+                shift = 10;
+                break;
+            case 'm':
+                shift = 20;
+                break;
+            case 'g':
+                shift = 30;
+                break;
+            default:
+                return std::nullopt;
         }
         ++end;
         while (std::isspace(static_cast<unsigned char>(*end))) ++end;
@@ -171,7 +182,8 @@ std::optional<std::uint64_t> LibgompStackSize(const char* text) {
 // smallest stack a thread can have; else the thread library's default,
 // the soft stack limit (8 MiB at most when it is unlimited).
 std::uint64_t ThreadStackBytes(const std::string& root) {
-    constexpr std::uint64_t kSmallestStack = 16384;  // PTHREAD_STACK_MIN: smaller is refused and ignored
+    constexpr std::uint64_t kSmallestStack =
+        16384;  // PTHREAD_STACK_MIN: smaller is refused and ignored
     constexpr std::uint64_t kUnlimitedDefault = std::uint64_t{8} << 20;
     for (const char* name : {"OMP_STACKSIZE", "GOMP_STACKSIZE"}) {
         const char* text = std::getenv(name);
@@ -198,7 +210,9 @@ std::uint64_t CommitHeadroom(const std::string& root) {
 
 std::int32_t ThreadsRunning(const std::string& root) {
     const std::uint64_t threads = FieldOf(root + "/proc/self/status", "Threads:", 1);
-    return threads == kUnlimited || threads < 1 ? 1 : static_cast<std::int32_t>(std::min<std::uint64_t>(threads, INT32_MAX));
+    return threads == kUnlimited || threads < 1
+               ? 1
+               : static_cast<std::int32_t>(std::min<std::uint64_t>(threads, INT32_MAX));
 }
 
 // Room left under `headroom` for `need`, keeping a margin of 5 % and at
@@ -259,22 +273,25 @@ MemoryReading ReadMemory(const std::string& root) {
 }
 
 bool Fits(const MemoryReading& reading, std::uint64_t bytes, std::int32_t threads) {
-    const std::uint64_t new_threads =
-        static_cast<std::uint64_t>(std::max<std::int64_t>(std::int64_t{threads} - reading.threads_running, 0));
+    const std::uint64_t new_threads = static_cast<std::uint64_t>(
+        std::max<std::int64_t>(std::int64_t{threads} - reading.threads_running, 0));
     const std::uint64_t one_stack = new_threads > 0 ? reading.thread_stack : 0;
     const std::uint64_t stacks =
-        new_threads > kUnlimited / std::max<std::uint64_t>(reading.thread_stack, 1) ? kUnlimited
-                                                                                  : new_threads * reading.thread_stack;
+        new_threads > kUnlimited / std::max<std::uint64_t>(reading.thread_stack, 1)
+            ? kUnlimited
+            : new_threads * reading.thread_stack;
     const std::uint64_t physical = std::min(reading.mem_available, reading.cgroup_headroom);
     return FitsUnder(physical, Saturating(bytes, one_stack), kPhysicalMarginBytes) &&
            FitsUnder(reading.commit_headroom, Saturating(bytes, stacks), kPhysicalMarginBytes) &&
-           FitsUnder(reading.address_space_headroom, Saturating(bytes, stacks), kAddressSpaceMarginBytes);
+           FitsUnder(reading.address_space_headroom, Saturating(bytes, stacks),
+                     kAddressSpaceMarginBytes);
 }
 
 std::uint64_t AvailableMemoryBytes() {
     if (g_override_set.load()) return OverrideBytes();
     const MemoryReading reading = ReadMemory(SystemRoot());
-    return std::min({reading.mem_available, reading.cgroup_headroom, reading.address_space_headroom});
+    return std::min(
+        {reading.mem_available, reading.cgroup_headroom, reading.address_space_headroom});
 }
 
 namespace {
@@ -296,7 +313,8 @@ double ReadingClockSeconds() {
         const std::lock_guard<std::mutex> lock(g_reading_clock_mutex);
         if (g_reading_clock) return g_reading_clock();
     }
-    const std::chrono::duration<double> since_start = std::chrono::steady_clock::now().time_since_epoch();
+    const std::chrono::duration<double> since_start =
+        std::chrono::steady_clock::now().time_since_epoch();
     return since_start.count();
 }
 
@@ -315,9 +333,11 @@ bool FitsWithRecentReading(std::uint64_t bytes, std::int32_t threads) {
     if (recent.valid && now - recent.taken < kReadingLifetimeSeconds) {
         const std::uint64_t since = g_allocated_bytes.load() - recent.allocated_then;
         const std::uint64_t share = Saturating(since, bytes);
-        const std::uint64_t scaled = share > kUnlimited / kReuseShare ? kUnlimited : share * kReuseShare;
-        const std::int32_t stacks = std::min<std::int64_t>(std::int64_t{std::max(threads, 1)} * kReuseShare,
-                                                           std::numeric_limits<std::int32_t>::max());
+        const std::uint64_t scaled =
+            share > kUnlimited / kReuseShare ? kUnlimited : share * kReuseShare;
+        const std::int32_t stacks =
+            std::min<std::int64_t>(std::int64_t{std::max(threads, 1)} * kReuseShare,
+                                   std::numeric_limits<std::int32_t>::max());
         if (Fits(recent.reading, scaled, stacks)) return true;
     }
     ++g_system_reads;
@@ -338,7 +358,8 @@ bool StillFitsInAvailableMemory(std::uint64_t bytes) {
     if (g_override_set.load()) return bytes <= OverrideBytes();
     ++g_system_reads;
     const MemoryReading reading = ReadMemory(SystemRoot());
-    return FitsUnder(std::min(reading.mem_available, reading.cgroup_headroom), bytes, kPhysicalMarginBytes);
+    return FitsUnder(std::min(reading.mem_available, reading.cgroup_headroom), bytes,
+                     kPhysicalMarginBytes);
 }
 
 namespace memory_testing {

@@ -41,9 +41,9 @@ T* AllocateArray(std::size_t count, std::size_t alignment = 16) {
 // What limits the memory of this process, in bytes (kNoLimit where nothing
 // does), read from the /proc and /sys trees under a root directory.
 struct MemoryReading {
-    std::uint64_t mem_available;           // MemAvailable
-    std::uint64_t cgroup_headroom;         // least room its memory cgroup and those above it leave
-    std::uint64_t commit_headroom;         // CommitLimit less Committed_AS, under strict overcommit only
+    std::uint64_t mem_available;    // MemAvailable
+    std::uint64_t cgroup_headroom;  // least room its memory cgroup and those above it leave
+    std::uint64_t commit_headroom;  // CommitLimit less Committed_AS, under strict overcommit only
     std::uint64_t address_space_headroom;  // RLIMIT_AS less VmSize, RLIMIT_DATA less VmData
     std::uint64_t thread_stack;            // the stack of one thread the OpenMP runtime starts
     std::int32_t threads_running;          // the process's threads now, the pool's among them

@@ -29,6 +29,7 @@ NoticeHandler SetNoticeHandler(NoticeHandler handler) {
     return std::exchange(CurrentHandler(), std::move(handler));
 }
 
-NoticeLog::NoticeLog(std::vector<std::string>& texts) : outer_(std::exchange(current_log, &texts)) {}
+NoticeLog::NoticeLog(std::vector<std::string>& texts)
+    : outer_(std::exchange(current_log, &texts)) {}
 
 NoticeLog::~NoticeLog() { current_log = outer_; }

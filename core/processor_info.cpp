@@ -87,7 +87,9 @@ std::string VendorOf(const CpuidRecord& leaf0) {
     return vendor.empty() ? "unknown" : vendor;
 }
 
-bool AmdCompatible(const std::string& vendor) { return vendor == "AuthenticAMD" || vendor == "HygonGenuine"; }
+bool AmdCompatible(const std::string& vendor) {
+    return vendor == "AuthenticAMD" || vendor == "HygonGenuine";
+}
 
 // Leaf 4 and 0x8000001D share one layout: a sub-leaf per cache until type 0.
 std::vector<CpuidCache> DeterministicCaches(const CpuidFunction& cpuid, std::uint32_t leaf) {
@@ -99,7 +101,9 @@ std::vector<CpuidCache> DeterministicCaches(const CpuidFunction& cpuid, std::uin
         if (type > 3) continue;  // reserved kinds
         CpuidCache cache;
         cache.level = static_cast<std::int32_t>((r.eax >> 5) & 0x7);
-        cache.kind = type == 1 ? CacheKind::Data : type == 2 ? CacheKind::Instruction : CacheKind::Unified;
+        cache.kind = type == 1   ? CacheKind::Data
+                     : type == 2 ? CacheKind::Instruction
+                                 : CacheKind::Unified;
         const std::uint64_t ways = (r.ebx >> 22) + 1;
         const std::uint64_t partitions = ((r.ebx >> 12) & 0x3ff) + 1;
         const std::uint64_t line = (r.ebx & 0xfff) + 1;
@@ -139,9 +143,11 @@ ProcessorIdentity IdentifyProcessor(const CpuidFunction& cpuid) {
     const std::uint32_t base_family = (signature >> 8) & 0xf;
     const std::uint32_t base_model = (signature >> 4) & 0xf;
     identity.stepping = static_cast<std::int32_t>(signature & 0xf);
-    identity.family = static_cast<std::int32_t>(base_family + (base_family == 0xf ? (signature >> 20) & 0xff : 0));
+    identity.family = static_cast<std::int32_t>(
+        base_family + (base_family == 0xf ? (signature >> 20) & 0xff : 0));
     const bool extended_model = base_family == 0x6 || base_family == 0xf;
-    identity.model = static_cast<std::int32_t>(base_model + (extended_model ? ((signature >> 16) & 0xf) << 4 : 0));
+    identity.model = static_cast<std::int32_t>(
+        base_model + (extended_model ? ((signature >> 16) & 0xf) << 4 : 0));
     return identity;
 }
 
@@ -160,7 +166,8 @@ std::vector<CpuidCache> CachesFromCpuid(const CpuidFunction& cpuid) {
     } else if (leaf0.eax >= kCacheParametersLeaf) {
         caches = DeterministicCaches(cpuid, kCacheParametersLeaf);
     }
-    if (caches.empty() && has_extended) caches = OlderAmdCaches(cpuid, highest_extended, amd_compatible);
+    if (caches.empty() && has_extended)
+        caches = OlderAmdCaches(cpuid, highest_extended, amd_compatible);
     return caches;
 }
 
@@ -189,9 +196,12 @@ std::int32_t SupportedIsaLevel() {
 
 const char* IsaLevelName(std::int32_t isa_level) {
     switch (isa_level) {
-        case kIsaAvx: return "AVX";
-        case kIsaAvxFma3: return "AVX+FMA3";
-        default: return "SSE2";
+        case kIsaAvx:
+            return "AVX";
+        case kIsaAvxFma3:
+            return "AVX+FMA3";
+        default:
+            return "SSE2";
     }
 }
 

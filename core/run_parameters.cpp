@@ -10,7 +10,8 @@ std::optional<std::string> ParameterProblem(const RunParameters& params) {
     if (params.l_block < kMinBlock) {
         return "Invalid parameters: l_block must be at least 4";
     }
-    if (params.threads > kMaxThreads) {  // the OpenMP runtime ends a process it cannot start them for
+    if (params.threads >
+        kMaxThreads) {  // the OpenMP runtime ends a process it cannot start them for
         return "Invalid parameters: threads must be between 1 and 128";
     }
     return std::nullopt;

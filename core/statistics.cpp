@@ -130,8 +130,8 @@ RankTest MannWhitneyU(const std::vector<double>& a, const std::vector<double>& b
     const Ranking ranking = RankTogether(a, b);
     test.u = ranking.first_rank_sum - static_cast<double>(m * (m + 1)) / 2;
     test.exact = ranking.tie_term == 0 && m + n <= kExactRankTestLimit;
-    test.p_value = test.exact ? ExactTwoSidedP(test.u, m, n)
-                              : NormalTwoSidedP(test.u, m, n, ranking.tie_term);
+    test.p_value =
+        test.exact ? ExactTwoSidedP(test.u, m, n) : NormalTwoSidedP(test.u, m, n, ranking.tie_term);
     return test;
 }
 

@@ -3,11 +3,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QButtonGroup>
-#include <QClipboard>
-#include <QGuiApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -37,14 +37,14 @@ int MulDiv(int a, int b, int c) {
 
 DialogBaseUnits BaseUnitsOf(const QFont& font) {
     const QFontMetrics metrics(font);
-    const int alphabet_width =
-        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int alphabet_width = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     return {(alphabet_width / 26 + 1) / 2, metrics.height()};
 }
 
 QRect DialogUnitsToPixels(const QRect& rect, DialogBaseUnits units) {
-    return {MulDiv(rect.x(), units.x, 4), MulDiv(rect.y(), units.y, 8), MulDiv(rect.width(), units.x, 4),
-            MulDiv(rect.height(), units.y, 8)};
+    return {MulDiv(rect.x(), units.x, 4), MulDiv(rect.y(), units.y, 8),
+            MulDiv(rect.width(), units.x, 4), MulDiv(rect.height(), units.y, 8)};
 }
 
 QSize DialogUnitsToPixels(const QSize& size, DialogBaseUnits units) {
@@ -108,8 +108,8 @@ void ShowMessageBoxHere(const QString& text, MessageIcon icon) {
         handler(text, caption);
         return;
     }
-    QMessageBox box(icon == MessageIcon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon, caption,
-                    text, QMessageBox::Ok, QApplication::activeWindow());
+    QMessageBox box(icon == MessageIcon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon,
+                    caption, text, QMessageBox::Ok, QApplication::activeWindow());
     box.exec();
 }
 }  // namespace
@@ -183,7 +183,8 @@ std::optional<std::int32_t> ParseSignedField(const QString& text) {
     if (!parsed) return std::nullopt;
     const std::int64_t value = parsed->negative ? -static_cast<std::int64_t>(parsed->magnitude)
                                                 : static_cast<std::int64_t>(parsed->magnitude);
-    if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max()) {
+    if (value < std::numeric_limits<std::int32_t>::min() ||
+        value > std::numeric_limits<std::int32_t>::max()) {
         return std::nullopt;
     }
     return static_cast<std::int32_t>(value);
@@ -191,7 +192,8 @@ std::optional<std::int32_t> ParseSignedField(const QString& text) {
 
 std::optional<std::uint32_t> ParseUnsignedField(const QString& text) {
     const auto parsed = ParseDecimal(text);
-    if (!parsed || parsed->negative || parsed->magnitude > std::numeric_limits<std::uint32_t>::max()) {
+    if (!parsed || parsed->negative ||
+        parsed->magnitude > std::numeric_limits<std::uint32_t>::max()) {
         return std::nullopt;
     }
     return static_cast<std::uint32_t>(parsed->magnitude);
@@ -349,7 +351,8 @@ void CDialog::Create() {
         busy_bar_->setTextVisible(false);
         busy_bar_->setGeometry(area.x(), area.y(), area.width(), bar_height);
         busy_text_ = new QLabel(this);
-        busy_text_->setGeometry(area.x(), area.y() + bar_height, area.width(), area.height() - bar_height);
+        busy_text_->setGeometry(area.x(), area.y() + bar_height, area.width(),
+                                area.height() - bar_height);
         busy_bar_->hide();
         busy_text_->hide();
     }
@@ -402,7 +405,9 @@ QWidget* CDialog::CreateControl(const ControlTemplate& control) {
             widget = NewListBox(this);
             break;
     }
-    if (button) connect(button, &QAbstractButton::clicked, this, [this, id = control.id] { OnCommand(id); });
+    if (button)
+        connect(button, &QAbstractButton::clicked, this,
+                [this, id = control.id] { OnCommand(id); });
     widget->setGeometry(pixels);
     if (control.style & kHidden) widget->hide();
     if (control.id != IDC_STATIC) controls_[control.id] = widget;
@@ -504,7 +509,8 @@ void CDialog::BeginBusy(const QString& label, int live_id) {
     busy_label_ = label;
     focus_before_busy_ = focusWidget();
     for (const auto& [id, widget] : controls_) {
-        const bool input = qobject_cast<QLineEdit*>(widget) || qobject_cast<QAbstractButton*>(widget);
+        const bool input =
+            qobject_cast<QLineEdit*>(widget) || qobject_cast<QAbstractButton*>(widget);
         if (!input || id == live_id || !widget->isEnabled()) continue;
         widget->setEnabled(false);
         disabled_while_busy_.emplace_back(widget);

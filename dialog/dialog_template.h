@@ -10,13 +10,13 @@
 #include <vector>
 
 enum class ControlKind {
-    Static,       // a text label
-    Icon,         // a 32-pixel icon; the caption names its image resource
-    Edit,         // a one-line text field
+    Static,  // a text label
+    Icon,    // a 32-pixel icon; the caption names its image resource
+    Edit,    // a one-line text field
     PushButton,
     RadioButton,  // radio buttons of one group exclude each other
     CheckBox,
-    ListBox,      // an unsorted list of text lines
+    ListBox,  // an unsorted list of text lines
 };
 
 // Style flags of a control.

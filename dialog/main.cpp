@@ -15,11 +15,11 @@ bool PrintedInformation(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("vorp"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VORP_VERSION));
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "The desktop dialog of Vorp, a benchmark of dense double-precision matrix\n"
-        "multiplication C = A*B: choose n, the cache block size, the threads and a\n"
-        "method, press Start, and read the time, the operation count and Mflops.\n"
-        "vorp-cli runs the same benchmark from the command line."));
+    parser.setApplicationDescription(
+        QStringLiteral("The desktop dialog of Vorp, a benchmark of dense double-precision matrix\n"
+                       "multiplication C = A*B: choose n, the cache block size, the threads and a\n"
+                       "method, press Start, and read the time, the operation count and Mflops.\n"
+                       "vorp-cli runs the same benchmark from the command line."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.parse(QCoreApplication::arguments());  // Qt's own options are not known here

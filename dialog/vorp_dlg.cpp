@@ -35,7 +35,8 @@ void CVorp_Dlg::DoDataExchange(CDataExchange& dx) {
 bool CVorp_Dlg::OnInitDialog() {
     CDialog::OnInitDialog();
     AppendSystemMenuSeparator();
-    AppendSystemMenuItem(IDM_ABOUTBOX, QString::fromUtf8(kAboutMenuText), QKeySequence::HelpContents);
+    AppendSystemMenuItem(IDM_ABOUTBOX, QString::fromUtf8(kAboutMenuText),
+                         QKeySequence::HelpContents);
     SetIcon(icon_);
     UpdateControls();
     SetCheck(IDC_CHECK_RESULT, false);
@@ -122,7 +123,8 @@ void CVorp_Dlg::OnStart() {
     worker_.Post([this, run] {
         const RunResult result = RunBenchmark(run, *this, buffers_);
         QMetaObject::invokeMethod(
-            this, [this, outcome = result.outcome, used = result.parameters] {
+            this,
+            [this, outcome = result.outcome, used = result.parameters] {
                 OnRunFinished(outcome, used);
             },
             Qt::QueuedConnection);

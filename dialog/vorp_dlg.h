@@ -55,7 +55,7 @@ private:
     // The fields; `check` is read from its box. After a completed run, the
     // values it used: the chunk, hidden, is never raised again in a session.
     RunParameters params_;
-    RunBuffers buffers_;    // touched by the worker thread only, during a run
+    RunBuffers buffers_;  // touched by the worker thread only, during a run
     QIcon icon_;
     bool running_ = false;
     bool close_pending_ = false;

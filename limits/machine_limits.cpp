@@ -122,7 +122,8 @@ void Sample(const TeamRun& run, std::int64_t first_iterations,
     std::vector<double> shares;
     for (const LimitSample& sample : m.samples) {
         const std::int32_t usable = std::max(1, std::min(sample.team, UsableCores()));
-        if (sample.seconds > 0 && sample.cpu_seconds > 0) shares.push_back(sample.cpu_seconds / sample.seconds / usable);
+        if (sample.seconds > 0 && sample.cpu_seconds > 0)
+            shares.push_back(sample.cpu_seconds / sample.seconds / usable);
     }
     if (!shares.empty()) {
         m.cpu_share = Describe(shares).median;

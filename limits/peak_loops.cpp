@@ -29,14 +29,17 @@ int PeakLoopLanes(const PeakLoop& loop) { return loop.vector_bits / 64; }
 
 bool RunsHere(const PeakLoop& loop) {
     switch (loop.vector_bits) {
-        case 128: return true;
+        case 128:
+            return true;
         // The program's own rule for its FMA path: AVX2 with the AVX state
         // saved (every processor with AVX2 has FMA3).
         case 256:
             return SupportedIsaLevel() >=
                    (loop.kind == PeakInstructions::kFusedMulAdd ? kIsaAvxFma3 : kIsaAvx);
-        case 512: return TheProcessorInfo().RunsAvx512();
-        default: return false;
+        case 512:
+            return TheProcessorInfo().RunsAvx512();
+        default:
+            return false;
     }
 }
 

@@ -22,8 +22,8 @@
 namespace {
 // Rows c0 and c1 of a C block each gain a factor times one row of B.
 VORP_INLINE void AddToRowPair(std::ptrdiff_t length, double a0, double a1,
-                         const double* __restrict b_row, double* __restrict c0,
-                         double* __restrict c1) {
+                              const double* __restrict b_row, double* __restrict c0,
+                              double* __restrict c1) {
     for (std::ptrdiff_t j = 0; j < length; ++j) {
         c0[j] += a0 * b_row[j];
         c1[j] += a1 * b_row[j];
@@ -31,7 +31,7 @@ VORP_INLINE void AddToRowPair(std::ptrdiff_t length, double a0, double a1,
 }
 
 VORP_INLINE void AddToRow(std::ptrdiff_t length, double a0, const double* __restrict b_row,
-                     double* __restrict c0) {
+                          double* __restrict c0) {
     for (std::ptrdiff_t j = 0; j < length; ++j) c0[j] += a0 * b_row[j];
 }
 
@@ -46,7 +46,8 @@ VORP_HOT_LOOP void AddBlockProduct(std::ptrdiff_t size, std::ptrdiff_t stride, c
         const double* a1 = a0 + stride;
         double* c0 = c + i * stride;
         double* c1 = c0 + stride;
-        for (std::ptrdiff_t k = 0; k < size; ++k) AddToRowPair(size, a0[k], a1[k], b + k * stride, c0, c1);
+        for (std::ptrdiff_t k = 0; k < size; ++k)
+            AddToRowPair(size, a0[k], a1[k], b + k * stride, c0, c1);
     }
     if (i < size) {
         const double* a0 = a + i * stride;
@@ -80,7 +81,8 @@ bool MultBlockCache(std::int32_t n, std::int32_t l_block, std::int32_t threads,
             double* c_block_row = c + 1 + (ib - 1) * block_row_distance;
             for (std::int32_t kb = 1; kb <= block_count; ++kb) {
                 if (StopRequested()) break;  // a block row at a time
-                const double* a_block = a_block_row + (kb - 1) * static_cast<std::ptrdiff_t>(l_block);
+                const double* a_block =
+                    a_block_row + (kb - 1) * static_cast<std::ptrdiff_t>(l_block);
                 const double* b_block_row = b + 1 + (kb - 1) * block_row_distance;
                 for (std::int32_t jb = 1; jb <= block_count; ++jb) {
                     const std::ptrdiff_t column = (jb - 1) * static_cast<std::ptrdiff_t>(l_block);

@@ -82,7 +82,8 @@ VORP_INLINE void RegisterTile(const PackedBlock& block, Index row, const double*
     for (Index p = 0; p < block.depth; ++p) {
         const double* packed = block.rows[p] + row;
         Lanes a[kTileRowVectors];
-        for (int v = 0; v < kTileRowVectors; ++v) std::memcpy(&a[v], packed + v * kLaneCount, sizeof a[v]);
+        for (int v = 0; v < kTileRowVectors; ++v)
+            std::memcpy(&a[v], packed + v * kLaneCount, sizeof a[v]);
         for (int j = 0; j < kTileCols; ++j) {
             const double b_value = b_column[p + j * k];
             for (int v = 0; v < kTileRowVectors; ++v) sums[j][v] += a[v] * b_value;
@@ -107,7 +108,8 @@ VORP_INLINE void ColumnStrip(const PackedBlock& block, const double* b, double* 
     const double* b_column = b + block.first_depth + column * k;
     double* c_column = c + block.first_row + column * m;
     Index i = row;
-    for (; i + 1 < block.height; i += 2) RegisterBlock<2, Cols>(block, i, b_column, k, c_column + i, m);
+    for (; i + 1 < block.height; i += 2)
+        RegisterBlock<2, Cols>(block, i, b_column, k, c_column + i, m);
     if (i < block.height) RegisterBlock<1, Cols>(block, i, b_column, k, c_column + i, m);
 }
 

@@ -20,8 +20,8 @@
 
 namespace {
 // c_row += A(r, k) * (row k of B) for k = 0, 1, ..., n-1.
-VORP_HOT_LOOP void AddRowProduct(std::ptrdiff_t n, const double* a_row,
-                                 const double* __restrict b, double* __restrict c_row) {
+VORP_HOT_LOOP void AddRowProduct(std::ptrdiff_t n, const double* a_row, const double* __restrict b,
+                                 double* __restrict c_row) {
     for (std::ptrdiff_t k = 0; k < n; ++k) {
         const double factor = a_row[k];
         const double* b_row = b + k * n;

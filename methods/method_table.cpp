@@ -9,7 +9,9 @@ bool Classic(const MethodOperands& o) {
     return true;
 }
 
-bool Hp(const MethodOperands& o) { return MultHP(o.n, o.threads, o.chunk, o.parallel_kind, o.a, o.b, o.c); }
+bool Hp(const MethodOperands& o) {
+    return MultHP(o.n, o.threads, o.chunk, o.parallel_kind, o.a, o.b, o.c);
+}
 
 bool BlockCache(const MethodOperands& o) {
     return MultBlockCache(o.n, o.l_block, o.threads, o.parallel_kind, o.a, o.b, o.c);
@@ -30,12 +32,13 @@ const MethodEntry kTable[kMethodTableSize] = {
     {kMethodClassic, "classic", "Classic", false, false, false, L::OffsetRows, "scalar r-c-k loop",
      Classic},
     {kMethodHp, "hp", "HP", true, false, false, L::OffsetRows, "scalar r-k-c loop", Hp},
-    {kMethodBlockCache, "block-cache", "Block_cache(ib,kb,jb::i,k,j)", true, true, false, L::OffsetRows,
-     "scalar cache blocks", BlockCache},
-    {kMethodBlockPack2x2, "block-pack-2x2", "Block_cache, registers (2x2), pack (BLAS 1989)", false, true,
-     true, L::OffsetColumns, "scalar 2x2 registers", BlockPack2x2},
+    {kMethodBlockCache, "block-cache", "Block_cache(ib,kb,jb::i,k,j)", true, true, false,
+     L::OffsetRows, "scalar cache blocks", BlockCache},
+    {kMethodBlockPack2x2, "block-pack-2x2", "Block_cache, registers (2x2), pack (BLAS 1989)", false,
+     true, true, L::OffsetColumns, "scalar 2x2 registers", BlockPack2x2},
     {kMethodVectorPack, "vector-pack",
-     "Block_cache (kb, jb=1, ib), block registers, vectorization AVX, pack A, B (tuned-library style)",
+     "Block_cache (kb, jb=1, ib), block registers, vectorization AVX, pack A, B (tuned-library "
+     "style)",
      true, true, false, L::Vector, "", VectorPack},
 };
 }  // namespace

@@ -98,15 +98,18 @@ bool AllocateSseBuffers(Index n, Index l_block, std::int32_t threads, SseBuffers
     buffers.panel = AllocateArray<double>(static_cast<std::size_t>(n * n + 1), kAlignment);
     if (!buffers.panel) return false;
     const std::int32_t entries = std::max(kMinTableEntries, threads);
-    buffers.scratch = AllocateArray<ThreadScratch>(static_cast<std::size_t>(entries), alignof(ThreadScratch));
+    buffers.scratch =
+        AllocateArray<ThreadScratch>(static_cast<std::size_t>(entries), alignof(ThreadScratch));
     if (!buffers.scratch) return false;
     buffers.entries = entries;
     std::fill(buffers.scratch, buffers.scratch + entries, ThreadScratch{nullptr, nullptr});
     for (std::int32_t t = 0; t < threads; ++t) {
         ThreadScratch& mine = buffers.scratch[t];
-        mine.c_strip = AllocateArray<double>(static_cast<std::size_t>(StripDoubles(l_block)), kAlignment);
+        mine.c_strip =
+            AllocateArray<double>(static_cast<std::size_t>(StripDoubles(l_block)), kAlignment);
         if (!mine.c_strip) return false;
-        mine.aa = AllocateArray<double>(static_cast<std::size_t>(PackedADoubles(l_block)), kAlignment);
+        mine.aa =
+            AllocateArray<double>(static_cast<std::size_t>(PackedADoubles(l_block)), kAlignment);
         if (!mine.aa) return false;
     }
     return true;
@@ -137,8 +140,8 @@ bool MultVectorPackSse(std::int32_t n, std::int32_t l_block, std::int32_t thread
     }
     omp_set_num_threads(threads);
     SseBuffers buffers;
-    if (!FitsInAvailableMemory(WrittenBytes(n, l_block, threads,
-                                            StripDoubles(l_block) + PackedADoubles(l_block))) ||
+    if (!FitsInAvailableMemory(
+            WrittenBytes(n, l_block, threads, StripDoubles(l_block) + PackedADoubles(l_block))) ||
         !AllocateSseBuffers(n, l_block, threads, buffers)) {
         ShowNotice("Memory allocation error");
         ReleaseSseBuffers(buffers);
@@ -214,7 +217,8 @@ void MultiplyDepthBlock(const Operands& o, const ThreadSplit& mine, std::int32_t
     const std::int32_t call_rows = RowsPerCall(o.n, o.l_block);
     for (int t = 0; t < mine.tile_count && !StopRequested(); ++t) {
         const SplitTile& tile = mine.tiles[t];
-        for (std::int32_t i0 = tile.row; i0 < tile.row + tile.rows && !StopRequested(); i0 += call_rows) {
+        for (std::int32_t i0 = tile.row; i0 < tile.row + tile.rows && !StopRequested();
+             i0 += call_rows) {
             const std::int32_t rows = std::min(call_rows, tile.row + tile.rows - i0);
             tavrel_AVX_8x4x16_Packed(rows, tile.columns, kb, 1.0, o.packed_a + Index{kb} * i0, 1.0,
                                      o.c + i0 + tile.column * n, o.n,
@@ -242,8 +246,13 @@ bool MultVectorPack_AVX(std::int32_t n, std::int32_t l_block, std::int32_t threa
         return false;
     }
     // The library takes non-const pointers but only reads A and B.
-    const Operands operands{n, l_block, const_cast<double*>(a), const_cast<double*>(b), c,
-                            TAVREL_AVX_8X4_GET_AA()[0], TAVREL_AVX_8X4_GET_BB()[0]};
+    const Operands operands{n,
+                            l_block,
+                            const_cast<double*>(a),
+                            const_cast<double*>(b),
+                            c,
+                            TAVREL_AVX_8X4_GET_AA()[0],
+                            TAVREL_AVX_8X4_GET_BB()[0]};
 #pragma omp parallel num_threads(threads)
     {
         // The split comes from the team OpenMP gave, which may be smaller
@@ -275,11 +284,21 @@ std::optional<VectorPath> DecideVectorPath(VectorIsaCap cap) {
     std::int32_t level = kIsaAvxFma3;
     int bits = 512;
     switch (cap) {
-        case VectorIsaCap::Auto: break;
-        case VectorIsaCap::Sse2: level = kIsaSse2; bits = 256; break;
-        case VectorIsaCap::Avx: level = kIsaAvx; bits = 256; break;
-        case VectorIsaCap::Avx2: bits = 256; break;
-        case VectorIsaCap::Avx512: break;
+        case VectorIsaCap::Auto:
+            break;
+        case VectorIsaCap::Sse2:
+            level = kIsaSse2;
+            bits = 256;
+            break;
+        case VectorIsaCap::Avx:
+            level = kIsaAvx;
+            bits = 256;
+            break;
+        case VectorIsaCap::Avx2:
+            bits = 256;
+            break;
+        case VectorIsaCap::Avx512:
+            break;
     }
     if (cap != VectorIsaCap::Auto && level > supported) return std::nullopt;
     VectorPath path;

@@ -55,7 +55,8 @@ ThreadSplit SplitVectorProduct(std::int32_t n, std::int32_t thread, std::int32_t
 
     // Groups of rows about as tall as the tiles are wide: round(sqrt(T)).
     const std::int32_t row_units = (n + kSplitRowUnit - 1) / kSplitRowUnit;
-    const auto root = static_cast<std::int32_t>(std::lround(std::sqrt(static_cast<double>(threads))));
+    const auto root =
+        static_cast<std::int32_t>(std::lround(std::sqrt(static_cast<double>(threads))));
     const Groups groups{n, std::clamp(root, 1, row_units)};
     const Wide total = Wide{n} * n;
     const Edge from = NearestEdge(groups, total * thread / threads);

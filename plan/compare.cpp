@@ -53,20 +53,28 @@ constexpr Field kFields[] = {Field::Method, Field::Order, Field::Block, Field::T
 
 const char* FieldName(Field field) {
     switch (field) {
-        case Field::Method: return "method";
-        case Field::Order: return "n";
-        case Field::Block: return "l_block";
-        case Field::Threads: return "threads";
+        case Field::Method:
+            return "method";
+        case Field::Order:
+            return "n";
+        case Field::Block:
+            return "l_block";
+        case Field::Threads:
+            return "threads";
     }
     return "";
 }
 
 std::string FieldValue(const ResultPoint& point, Field field) {
     switch (field) {
-        case Field::Method: return point.method;
-        case Field::Order: return std::to_string(point.n);
-        case Field::Block: return std::to_string(point.l_block);
-        case Field::Threads: return std::to_string(point.threads);
+        case Field::Method:
+            return point.method;
+        case Field::Order:
+            return std::to_string(point.n);
+        case Field::Block:
+            return std::to_string(point.l_block);
+        case Field::Threads:
+            return std::to_string(point.threads);
     }
     return "";
 }
@@ -74,10 +82,14 @@ std::string FieldValue(const ResultPoint& point, Field field) {
 // The field --match lets differ, if any.
 std::optional<Field> FreeField(CompareMatch match) {
     switch (match) {
-        case CompareMatch::Method: return Field::Method;
-        case CompareMatch::Threads: return Field::Threads;
-        case CompareMatch::Order: return Field::Order;
-        case CompareMatch::Exact: break;
+        case CompareMatch::Method:
+            return Field::Method;
+        case CompareMatch::Threads:
+            return Field::Threads;
+        case CompareMatch::Order:
+            return Field::Order;
+        case CompareMatch::Exact:
+            break;
     }
     return std::nullopt;
 }
@@ -89,10 +101,14 @@ const char* MatchName(CompareMatch match) {
 
 bool SameValue(const ResultPoint& a, const ResultPoint& b, Field field) {
     switch (field) {
-        case Field::Method: return a.method == b.method;
-        case Field::Order: return a.n == b.n;
-        case Field::Block: return a.l_block == b.l_block;
-        case Field::Threads: return a.threads == b.threads;
+        case Field::Method:
+            return a.method == b.method;
+        case Field::Order:
+            return a.n == b.n;
+        case Field::Block:
+            return a.l_block == b.l_block;
+        case Field::Threads:
+            return a.threads == b.threads;
     }
     return false;
 }
@@ -108,7 +124,8 @@ bool Pairable(const ResultPoint& a, const ResultPoint& b, CompareMatch match) {
 // The value of `field` in both points: "2", or "1->2" when they differ.
 std::string PairedValue(const ResultPoint& before, const ResultPoint& after, Field field) {
     const std::string old_value = FieldValue(before, field);
-    return SameValue(before, after, field) ? old_value : old_value + "->" + FieldValue(after, field);
+    return SameValue(before, after, field) ? old_value
+                                           : old_value + "->" + FieldValue(after, field);
 }
 
 // "hp n 500 l_block 64 threads 1->2".
@@ -163,7 +180,8 @@ std::string ReadDocument(const json& doc, ResultDocument& document) {
     if (!version->is_number_integer() || version->get<long long>() < kOldestComparedSchemaVersion ||
         version->get<long long>() > kResultsSchemaVersion) {
         return "its schema_version is " + version->dump() +
-               Formatted(", expected %d to %d", kOldestComparedSchemaVersion, kResultsSchemaVersion);
+               Formatted(", expected %d to %d", kOldestComparedSchemaVersion,
+                         kResultsSchemaVersion);
     }
     const auto results = doc.find("results");
     if (results == doc.end() || !results->is_array()) return "it has no \"results\" array";
@@ -212,7 +230,8 @@ const json* Member(const json* object, const std::string& key) {
 // empty one); anything else is compared whole.
 void DifferencesOf(const json* before, const json* after, const std::string& key,
                    std::vector<ContextDifference>& differences) {
-    const bool walk_before = !before || before->is_object(), walk_after = !after || after->is_object();
+    const bool walk_before = !before || before->is_object(),
+               walk_after = !after || after->is_object();
     if ((before || after) && walk_before && walk_after) {
         std::vector<std::string> keys;
         for (const json* side : {before, after}) {
@@ -222,8 +241,9 @@ void DifferencesOf(const json* before, const json* after, const std::string& key
         std::sort(keys.begin(), keys.end());
         keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
         for (const std::string& name : keys) {
-            if (key.empty() && std::find(std::begin(kUntoldContextKeys), std::end(kUntoldContextKeys),
-                                         name) != std::end(kUntoldContextKeys)) {
+            if (key.empty() &&
+                std::find(std::begin(kUntoldContextKeys), std::end(kUntoldContextKeys), name) !=
+                    std::end(kUntoldContextKeys)) {
                 continue;
             }
             DifferencesOf(Member(before, name), Member(after, name),
@@ -313,11 +333,16 @@ enum class Call { NoProduct, TooFewRuns, Same, Faster, Slower };
 
 const char* CallText(Call call) {
     switch (call) {
-        case Call::NoProduct: return "no product";
-        case Call::TooFewRuns: return "too few runs";
-        case Call::Same: return "same";
-        case Call::Faster: return "faster";
-        case Call::Slower: return "slower";
+        case Call::NoProduct:
+            return "no product";
+        case Call::TooFewRuns:
+            return "too few runs";
+        case Call::Same:
+            return "same";
+        case Call::Faster:
+            return "faster";
+        case Call::Slower:
+            return "slower";
     }
     return "";
 }
@@ -373,7 +398,8 @@ Cells RowCells(const ResultPoint& before, const ResultPoint& after, const Verdic
 std::string FormatTable(const std::vector<Cells>& rows) {
     std::vector<std::size_t> widths = {14, 6, 7, 7, 12, 12, 7, 6};
     for (const Cells& row : rows) {
-        for (std::size_t i = 0; i < widths.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+        for (std::size_t i = 0; i < widths.size(); ++i)
+            widths[i] = std::max(widths[i], row[i].size());
     }
     std::string text;
     for (const Cells& row : rows) {
@@ -417,14 +443,16 @@ std::string NothingPairedHint(const ResultDocument& before, const ResultDocument
         const auto [old_list, old_set] = values_of(before.points, field);
         const auto [new_list, new_set] = values_of(after.points, field);
         if (old_set == new_set) continue;
-        values += std::string("  ") + FieldName(field) + ": old " + old_list + "; new " + new_list + "\n";
+        values +=
+            std::string("  ") + FieldName(field) + ": old " + old_list + "; new " + new_list + "\n";
     }
     const std::string text =
         values.empty() ? "Both hold the same values of method, n, l_block and threads, in other "
                          "combinations.\n"
                        : "The values that differ:\n" + values;
     std::string offers;
-    for (const CompareMatch other : {CompareMatch::Method, CompareMatch::Threads, CompareMatch::Order}) {
+    for (const CompareMatch other :
+         {CompareMatch::Method, CompareMatch::Threads, CompareMatch::Order}) {
         if (other == match) continue;
         const std::size_t pairs = PairPoints(before.points, after.points, other).pairs.size();
         if (pairs == 0) continue;
@@ -432,8 +460,9 @@ std::string NothingPairedHint(const ResultDocument& before, const ResultDocument
                   " (pairs " + Plural(pairs, "point") + ")";
     }
     if (offers.empty()) {
-        return text + "No --match pairs them: every old point differs from every new one in l_block\n"
-                      "or in more than one of method, n and threads.\n";
+        return text +
+               "No --match pairs them: every old point differs from every new one in l_block\n"
+               "or in more than one of method, n and threads.\n";
     }
     return text + "Try " + offers + ".\n";
 }
@@ -460,7 +489,8 @@ struct Comparison {
     bool slower = false;  // some pair judged slower
 };
 
-Comparison CompareDocuments(const ResultDocument& before, const ResultDocument& after, CompareMatch match) {
+Comparison CompareDocuments(const ResultDocument& before, const ResultDocument& after,
+                            CompareMatch match) {
     const Pairing pairing = PairPoints(before.points, after.points, match);
     Comparison comparison;
     comparison.text = FormatHeader(before, after, match);
@@ -469,7 +499,7 @@ Comparison CompareDocuments(const ResultDocument& before, const ResultDocument& 
     std::vector<Cells> rows = {{"method", "n", "l_block", "threads", "old median s", "new median s",
                                 "new/old", "p", "verdict"}};
     std::vector<double> ratios;
-    std::size_t calls[static_cast<int>(Call::Slower) + 1] = {};  // by Call
+    std::size_t calls[static_cast<int>(Call::Slower) + 1] = {};         // by Call
     std::map<std::pair<std::size_t, std::size_t>, std::size_t> scarce;  // run counts: points
     std::string noisy;
     for (const auto& [i, k] : pairing.pairs) {
@@ -483,7 +513,8 @@ Comparison CompareDocuments(const ResultDocument& before, const ResultDocument& 
         if (verdict.call == Call::TooFewRuns) {
             ++scarce[{old_point.seconds.size(), new_point.seconds.size()}];
         }
-        const double old_cv = Describe(old_point.seconds).cv, new_cv = Describe(new_point.seconds).cv;
+        const double old_cv = Describe(old_point.seconds).cv,
+                     new_cv = Describe(new_point.seconds).cv;
         if (old_cv > kNoisyCv || new_cv > kNoisyCv) {
             noisy += "  " + PairName(old_point, new_point) +
                      Formatted(": CV %.1f %% old, %.1f %% new\n", old_cv * 100, new_cv * 100);
@@ -494,14 +525,16 @@ Comparison CompareDocuments(const ResultDocument& before, const ResultDocument& 
 
     if (!comparison.paired) {
         text += std::string("No point is in both documents") +
-                (match == CompareMatch::Exact ? "" : std::string(", even with --match ") +
-                                                         MatchName(match)) +
+                (match == CompareMatch::Exact
+                     ? ""
+                     : std::string(", even with --match ") + MatchName(match)) +
                 ".\n" + NothingPairedHint(before, after, match);
     } else {
-        text += Formatted("Medians in seconds, ratio new/old (below 1 is faster); verdict from a "
-                          "two-sided Mann-Whitney\nU test at p < %.2f, which needs %zu or more runs "
-                          "a side\n",
-                          kCompareSignificance, RankTestRunsNeeded(kCompareSignificance)) +
+        text += Formatted(
+                    "Medians in seconds, ratio new/old (below 1 is faster); verdict from a "
+                    "two-sided Mann-Whitney\nU test at p < %.2f, which needs %zu or more runs "
+                    "a side\n",
+                    kCompareSignificance, RankTestRunsNeeded(kCompareSignificance)) +
                 FormatTable(rows);
         const double mean = GeometricMean(ratios);
         if (!ratios.empty() && std::isfinite(mean)) {
@@ -509,19 +542,21 @@ Comparison CompareDocuments(const ResultDocument& before, const ResultDocument& 
                               Plural(ratios.size(), "point").c_str(), mean, 1 / mean);
         }
         std::string counts;
-        for (const Call call : {Call::Slower, Call::Faster, Call::Same, Call::TooFewRuns,
-                                Call::NoProduct}) {
+        for (const Call call :
+             {Call::Slower, Call::Faster, Call::Same, Call::TooFewRuns, Call::NoProduct}) {
             const std::size_t count = calls[static_cast<int>(call)];
             if (count > 0) {
-                counts += (counts.empty() ? "" : ", ") + std::to_string(count) + " " + CallText(call);
+                counts +=
+                    (counts.empty() ? "" : ", ") + std::to_string(count) + " " + CallText(call);
             }
         }
         text += "Verdicts: " + counts + "\n";
     }
     if (!scarce.empty()) {
-        text += Formatted("too few runs: a verdict needs %zu or more runs a side; p cannot go "
-                          "below\n",
-                          RankTestRunsNeeded(kCompareSignificance));
+        text += Formatted(
+            "too few runs: a verdict needs %zu or more runs a side; p cannot go "
+            "below\n",
+            RankTestRunsNeeded(kCompareSignificance));
         for (const auto& [runs, points] : scarce) {
             text += Formatted("  %.2g with %zu old and %zu new runs (%s)\n",
                               SmallestRankTestP(runs.first, runs.second), runs.first, runs.second,
@@ -529,9 +564,10 @@ Comparison CompareDocuments(const ResultDocument& before, const ResultDocument& 
         }
     }
     if (!noisy.empty()) {
-        text += Formatted("noisy, CV above %.0f %% (the verdict may show the machine's load rather "
-                          "than the change):\n",
-                          kNoisyCv * 100) +
+        text += Formatted(
+                    "noisy, CV above %.0f %% (the verdict may show the machine's load rather "
+                    "than the change):\n",
+                    kNoisyCv * 100) +
                 noisy;
     }
     if (!pairing.ambiguous.empty()) {
@@ -564,7 +600,7 @@ CompareOutcome CompareLabelled(const json& old_doc, const std::string& old_label
         return Unusable(new_label, problem);
     }
     Comparison comparison = CompareDocuments(before, after, match);
-    const int status = !comparison.paired ? kCompareNothingPaired
+    const int status = !comparison.paired  ? kCompareNothingPaired
                        : comparison.slower ? kCompareSlower
                                            : kCompareNoneSlower;
     return {status, std::move(comparison.text), {}};

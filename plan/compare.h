@@ -39,7 +39,7 @@ constexpr int kCompareNothingPaired = 4;
 
 struct CompareOutcome {
     int status = kCompareNoneSlower;  // one of the exit statuses above
-    std::string text;   // the comparison (empty for kCompareUnusable)
+    std::string text;                 // the comparison (empty for kCompareUnusable)
     std::string error;  // kCompareUnusable: names the file (or document) and what is wrong
 };
 

@@ -44,7 +44,8 @@ Yardstick YardstickOf(const PointResult& point, const PointSummary& summary) {
         return {set == "AVX-512" ? 512 : set == "AVX" ? 256 : 128, PeakInstructions::kMulAdd};
     }
     if (SupportedIsaLevel() < kIsaAvxFma3) return {128, PeakInstructions::kMulAdd};
-    const bool contracted = point.shown.method == kMethodHp || point.shown.method == kMethodBlockCache;
+    const bool contracted =
+        point.shown.method == kMethodHp || point.shown.method == kMethodBlockCache;
     return {256, contracted ? PeakInstructions::kFusedMulAdd : PeakInstructions::kMulAdd};
 }
 }  // namespace
@@ -62,25 +63,30 @@ std::vector<std::int32_t> LimitThreadCounts(const CliOptions& options, std::int3
 }
 
 std::string FormatLimitsTable(const MachineLimits& limits) {
-    std::string text = "Limits of this machine: the whole team's rate per sample, on the fine clock\n";
+    std::string text =
+        "Limits of this machine: the whole team's rate per sample, on the fine clock\n";
     char line[512];
-    std::snprintf(line, sizeof line, "%-24s %3s %9s %9s %5s %-9s %s\n", "limit", "thr", "median", "best", "cv%",
-                  "flags", "what ran");
+    std::snprintf(line, sizeof line, "%-24s %3s %9s %9s %5s %-9s %s\n", "limit", "thr", "median",
+                  "best", "cv%", "flags", "what ran");
     text += line;
     for (const LimitMeasurement& m : limits.measurements) {
-        std::snprintf(line, sizeof line, "%-24s %3d %9.4g %9.4g %5.1f %-9s %s\n", m.name.c_str(), m.threads,
-                      m.median, m.best, 100 * m.cv, Flags(m).c_str(), ShortWhatRan(m).c_str());
+        std::snprintf(line, sizeof line, "%-24s %3d %9.4g %9.4g %5.1f %-9s %s\n", m.name.c_str(),
+                      m.threads, m.median, m.best, 100 * m.cv, Flags(m).c_str(),
+                      ShortWhatRan(m).c_str());
         text += line;
         if (!m.problem.empty()) text += "    " + m.problem + "\n";
     }
     text += "Peaks in GFLOPS, the triad in GB/s (what each loop ran: --format json). ";
     if (!limits.bit_exact_ceiling.empty()) {
         text += "The " + limits.bit_exact_ceiling +
-                " is the ceiling of the bit-exact kernels (they never fuse the multiply and the add).\n";
+                " is the ceiling of the bit-exact kernels (they never fuse the multiply and the "
+                "add).\n";
     } else {
         text += "\n";
     }
-    text += "Flags: noisy (CV above 5%), cpu (the team got under 80% of its cores: other processes took them).\n";
+    text +=
+        "Flags: noisy (CV above 5%), cpu (the team got under 80% of its cores: other processes "
+        "took them).\n";
     text += Formatted("Measured in %.1f s.\n", limits.seconds);
     return text;
 }
@@ -88,9 +94,11 @@ std::string FormatLimitsTable(const MachineLimits& limits) {
 std::vector<std::pair<std::string, std::string>> LimitContextItems(const MachineLimits& limits) {
     std::vector<std::pair<std::string, std::string>> items;
     for (const LimitMeasurement& m : limits.measurements) {
-        items.emplace_back("limit", LimitLabel(m) + ": " + Formatted("%.4g", m.median) + " " + m.unit);
+        items.emplace_back("limit",
+                           LimitLabel(m) + ": " + Formatted("%.4g", m.median) + " " + m.unit);
     }
-    if (!limits.bit_exact_ceiling.empty()) items.emplace_back("bit-exact ceiling", limits.bit_exact_ceiling);
+    if (!limits.bit_exact_ceiling.empty())
+        items.emplace_back("bit-exact ceiling", limits.bit_exact_ceiling);
     return items;
 }
 
@@ -99,20 +107,21 @@ nlohmann::json LimitsJson(const MachineLimits& limits) {
     for (const LimitMeasurement& m : limits.measurements) {
         nlohmann::json rates = nlohmann::json::array();
         for (const LimitSample& sample : m.samples) rates.push_back(sample.rate);
-        nlohmann::json entry = {{"name", m.name},
-                                {"label", LimitLabel(m)},
-                                {"unit", m.unit},
-                                {"threads", m.threads},
-                                {"threads_requested", m.threads_requested},
-                                {"median", m.median},
-                                {"best", m.best},
-                                {"cv", m.cv},
-                                {"noisy", m.noisy},
-                                {"cpu_share", m.cpu_share > 0 ? nlohmann::json(m.cpu_share) : nlohmann::json()},
-                                {"cpu_short", m.cpu_short},
-                                {"samples", rates},
-                                {"what_ran", m.what_ran},
-                                {"seconds", m.seconds}};
+        nlohmann::json entry = {
+            {"name", m.name},
+            {"label", LimitLabel(m)},
+            {"unit", m.unit},
+            {"threads", m.threads},
+            {"threads_requested", m.threads_requested},
+            {"median", m.median},
+            {"best", m.best},
+            {"cv", m.cv},
+            {"noisy", m.noisy},
+            {"cpu_share", m.cpu_share > 0 ? nlohmann::json(m.cpu_share) : nlohmann::json()},
+            {"cpu_short", m.cpu_short},
+            {"samples", rates},
+            {"what_ran", m.what_ran},
+            {"seconds", m.seconds}};
         if (m.kind == LimitKind::kPeak) {
             entry["vector_bits"] = m.vector_bits;
             entry["fused"] = m.instructions == PeakInstructions::kFusedMulAdd;
@@ -128,7 +137,9 @@ nlohmann::json LimitsJson(const MachineLimits& limits) {
         measurements.push_back(entry);
     }
     return {{"measurements", measurements},
-            {"bit_exact_ceiling", limits.bit_exact_ceiling.empty() ? nlohmann::json() : nlohmann::json(limits.bit_exact_ceiling)},
+            {"bit_exact_ceiling", limits.bit_exact_ceiling.empty()
+                                      ? nlohmann::json()
+                                      : nlohmann::json(limits.bit_exact_ceiling)},
             {"seconds", limits.seconds}};
 }
 
@@ -137,7 +148,9 @@ const LimitMeasurement* PeakForPoint(const MachineLimits& limits, const PointRes
     const LimitMeasurement* chosen = nullptr;
     const Yardstick yardstick = YardstickOf(point, summary);
     for (const LimitMeasurement& m : limits.measurements) {
-        if (m.kind != LimitKind::kPeak || m.threads_requested != point.shown.threads || m.median <= 0) continue;
+        if (m.kind != LimitKind::kPeak || m.threads_requested != point.shown.threads ||
+            m.median <= 0)
+            continue;
         if (point.point.reference) {
             // The reference may fuse: its yardstick is the widest fused peak.
             if (m.instructions != PeakInstructions::kFusedMulAdd) continue;
@@ -149,7 +162,8 @@ const LimitMeasurement* PeakForPoint(const MachineLimits& limits, const PointRes
     return chosen;
 }
 
-std::optional<double> PeakShare(const MachineLimits& limits, const PointResult& point, const PointSummary& summary) {
+std::optional<double> PeakShare(const MachineLimits& limits, const PointResult& point,
+                                const PointSummary& summary) {
     const LimitMeasurement* peak = PeakForPoint(limits, point, summary);
     if (!peak || !summary.median_gflops) return std::nullopt;
     return *summary.median_gflops / peak->median;
@@ -157,12 +171,14 @@ std::optional<double> PeakShare(const MachineLimits& limits, const PointResult& 
 
 std::optional<double> BandwidthBoundGflops(const MachineLimits& limits, const PointResult& point,
                                            std::uint64_t last_level_cache_bytes) {
-    const bool streaming = !point.point.reference &&
-                           (point.shown.method == kMethodClassic || point.shown.method == kMethodHp);
+    const bool streaming = !point.point.reference && (point.shown.method == kMethodClassic ||
+                                                      point.shown.method == kMethodHp);
     const std::uint64_t b_bytes = 8 * static_cast<std::uint64_t>(point.shown.n) * point.shown.n;
-    if (!streaming || last_level_cache_bytes == 0 || b_bytes <= last_level_cache_bytes) return std::nullopt;
+    if (!streaming || last_level_cache_bytes == 0 || b_bytes <= last_level_cache_bytes)
+        return std::nullopt;
     for (const LimitMeasurement& m : limits.measurements) {
-        if (m.kind == LimitKind::kTriad && m.threads_requested == point.shown.threads && m.median > 0) {
+        if (m.kind == LimitKind::kTriad && m.threads_requested == point.shown.threads &&
+            m.median > 0) {
             return m.median * kStreamingOperationsPerByte;
         }
     }

@@ -11,8 +11,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "plan_options.h"
 #include "machine_limits.h"
+#include "plan_options.h"
 #include "run_results.h"
 
 // The team sizes the limits are measured for: 1 and the plan's thread
@@ -38,7 +38,8 @@ nlohmann::json LimitsJson(const MachineLimits& limits);
 const LimitMeasurement* PeakForPoint(const MachineLimits& limits, const PointResult& point,
                                      const PointSummary& summary);
 // The point's median GFLOPS over that peak's median.
-std::optional<double> PeakShare(const MachineLimits& limits, const PointResult& point, const PointSummary& summary);
+std::optional<double> PeakShare(const MachineLimits& limits, const PointResult& point,
+                                const PointSummary& summary);
 
 // Operations per byte methods 0 and 1 move from memory once B (8 n^2 bytes)
 // exceeds the last-level cache: a multiply and an add for each 8-byte

@@ -24,7 +24,8 @@ std::optional<MachineCpu> ReadMachineCpu(const std::string& root) {
     if (!std::getline(stat, line) || line.rfind("cpu ", 0) != 0) return std::nullopt;
     std::istringstream fields(line.substr(4));
     double user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0, steal = 0;
-    if (!(fields >> user >> nice >> system >> idle >> iowait >> irq >> softirq)) return std::nullopt;
+    if (!(fields >> user >> nice >> system >> idle >> iowait >> irq >> softirq))
+        return std::nullopt;
     fields >> steal;  // absent on old kernels
     const long hz = sysconf(_SC_CLK_TCK);
     const double tick = 1.0 / static_cast<double>(hz > 0 ? hz : 100);
@@ -43,11 +44,12 @@ std::string LoadWarning(const MachineCpu& before, const MachineCpu& after, doubl
     const double stolen = total > 0 ? (after.stolen - before.stolen) / total : 0;
     if (others < kBusyCores && stolen < kStolenShare) return {};
     char text[256];
-    std::snprintf(text, sizeof text,
-                  "other work was running before the start: %.1f of %d cores busy outside vorp-cli, "
-                  "%.0f%% stolen by the hypervisor; figures may be disturbed (the summary's cpu flag "
-                  "marks the points that lost cores)",
-                  others > 0 ? others : 0.0, cores, 100 * stolen);
+    std::snprintf(
+        text, sizeof text,
+        "other work was running before the start: %.1f of %d cores busy outside vorp-cli, "
+        "%.0f%% stolen by the hypervisor; figures may be disturbed (the summary's cpu flag "
+        "marks the points that lost cores)",
+        others > 0 ? others : 0.0, cores, 100 * stolen);
     return text;
 }
 
@@ -59,5 +61,6 @@ std::string LookAtTheLoad(double seconds) {
     const std::chrono::duration<double> looked = std::chrono::steady_clock::now() - start;
     const auto after = ReadMachineCpu();
     if (!before || !after) return {};
-    return LoadWarning(*before, *after, ProcessCpuSeconds() - own_before, looked.count(), UsableCores());
+    return LoadWarning(*before, *after, ProcessCpuSeconds() - own_before, looked.count(),
+                       UsableCores());
 }

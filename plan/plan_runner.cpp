@@ -59,7 +59,10 @@ class PointRunner {
 public:
     PointRunner(const PlanSettings& settings, const PlanHooks& hooks, ReportSink& sink,
                 std::size_t& sequence)
-        : settings_(settings), hooks_(hooks), sink_(sink), sequence_(sequence),
+        : settings_(settings),
+          hooks_(hooks),
+          sink_(sink),
+          sequence_(sequence),
           run_(hooks.run ? hooks.run : PointRunFunction(RunPoint)) {}
 
     void Run(RunProgress progress, PointResult& result) {
@@ -70,7 +73,8 @@ public:
             if (!RunOnce(progress, result, 0)) return Interrupted(result);
             // The last warm run sizes the first sample's batch.
             const RunRecord& warm = result.runs.back();
-            runs_per_sample = GaveProduct(warm) ? NextRunsPerSample(1, warm.result.measurements.fine_seconds) : 1;
+            runs_per_sample =
+                GaveProduct(warm) ? NextRunsPerSample(1, warm.result.measurements.fine_seconds) : 1;
         }
         progress.warmup = false;
         double counted_seconds = 0;
@@ -153,8 +157,9 @@ private:
 };
 }  // namespace
 
-std::vector<PointResult> RunPlan(const std::vector<PlannedPoint>& plan, const PlanSettings& settings,
-                                 ReportSink& sink, const PlanHooks& hooks) {
+std::vector<PointResult> RunPlan(const std::vector<PlannedPoint>& plan,
+                                 const PlanSettings& settings, ReportSink& sink,
+                                 const PlanHooks& hooks) {
     NoticeCapture capture;
     std::vector<PointResult> results;
     std::size_t sequence = 0;

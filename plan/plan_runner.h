@@ -27,12 +27,12 @@ struct RunProgress {
     std::size_t point_index = 0;  // from 1
     std::size_t points = 0;
     const PlannedPoint* point = nullptr;
-    RunParameters shown;          // the normalised parameters
+    RunParameters shown;  // the normalised parameters
     bool warmup = false;
-    std::size_t round = 0;        // warm-up or sample number, from 1
+    std::size_t round = 0;  // warm-up or sample number, from 1
     std::size_t runs_in_sample = 1;
-    bool first_of_sample = true;  // the first run of its warm-up or sample
-    std::size_t resized_from = 0; // runs of the try before, too short to count (0: none)
+    bool first_of_sample = true;   // the first run of its warm-up or sample
+    std::size_t resized_from = 0;  // runs of the try before, too short to count (0: none)
 };
 
 using PointRunFunction = std::function<RunResult(const PlannedPoint& point, ReportSink& sink)>;
@@ -45,10 +45,10 @@ struct PlanSettings {
 };
 
 struct PlanHooks {
-    std::function<void(const RunProgress&)> before_run;          // optional
+    std::function<void(const RunProgress&)> before_run;                   // optional
     std::function<void(const RunProgress&, const RunRecord&)> after_run;  // optional
-    std::function<void(const PointResult&)> after_point;         // optional
-    PointRunFunction run;                                        // empty: RunPoint
+    std::function<void(const PointResult&)> after_point;                  // optional
+    PointRunFunction run;                                                 // empty: RunPoint
     const std::atomic<bool>* stop = nullptr;  // set: no run starts any more
 };
 
@@ -61,5 +61,6 @@ RunResult RunPoint(const PlannedPoint& point, ReportSink& sink);
 
 // The points run in order; a stop request ends the plan after the run at
 // hand, and the point it interrupted is kept with what it completed.
-std::vector<PointResult> RunPlan(const std::vector<PlannedPoint>& plan, const PlanSettings& settings,
-                                 ReportSink& sink, const PlanHooks& hooks = {});
+std::vector<PointResult> RunPlan(const std::vector<PlannedPoint>& plan,
+                                 const PlanSettings& settings, ReportSink& sink,
+                                 const PlanHooks& hooks = {});

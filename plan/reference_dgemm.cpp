@@ -11,9 +11,9 @@
 #include <cstdio>
 
 #include <cstdint>
-#include <functional>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,8 +30,8 @@ constexpr int kBlisArchIds = 64;
 // The few entry points the reference row needs; null members when the
 // library is not there.
 struct Blas {
-    using Dgemm = void (*)(int, int, int, int, int, int, double, const double*, int,
-                           const double*, int, double, double*, int);
+    using Dgemm = void (*)(int, int, int, int, int, int, double, const double*, int, const double*,
+                           int, double, double*, int);
     Dgemm dgemm = nullptr;
     std::function<void(int)> set_threads;
     std::function<std::string()> kernel;  // the core type or configuration
@@ -181,7 +181,8 @@ std::string OpenBlasOwnChoice() {
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const std::string text = *entry;
         bool forcing = false;
-        for (const char* name : kOpenBlasForcing) forcing = forcing || text.rfind(std::string(name) + "=", 0) == 0;
+        for (const char* name : kOpenBlasForcing)
+            forcing = forcing || text.rfind(std::string(name) + "=", 0) == 0;
         if (!forcing) environment.push_back(text);
     }
     environment.push_back(std::string(kOwnChoiceQuery) + "=1");

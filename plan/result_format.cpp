@@ -6,8 +6,8 @@
 #include <optional>
 #include <set>
 
-#include "methods.h"
 #include "limits_report.h"
+#include "methods.h"
 #include "processor_info.h"
 
 namespace {
@@ -57,7 +57,8 @@ std::string RunKind(const RunProgress& progress) {
     if (progress.warmup) return Formatted("warm-up %zu", progress.round);
     const std::string again =
         progress.resized_from > 0
-            ? Formatted(", again: %zu run%s took under 10 ms", progress.resized_from, progress.resized_from == 1 ? "" : "s")
+            ? Formatted(", again: %zu run%s took under 10 ms", progress.resized_from,
+                        progress.resized_from == 1 ? "" : "s")
             : std::string();
     if (progress.runs_in_sample == 1) return Formatted("sample %zu", progress.round) + again;
     return Formatted("sample %zu (%zu runs)", progress.round, progress.runs_in_sample) + again;
@@ -79,7 +80,9 @@ std::string ProblemsOf(const PointResult& point) {
 
 std::string Flags(const PointSummary& s, const PointResult& point) {
     std::string flags;
-    const auto add = [&flags](const char* flag) { flags += (flags.empty() ? "" : " ") + std::string(flag); };
+    const auto add = [&flags](const char* flag) {
+        flags += (flags.empty() ? "" : " ") + std::string(flag);
+    };
     if (s.samples > 0 && s.statistics.count == 0) add("none");
     if (s.failed_samples > 0 && s.statistics.count > 0) add("fail");
     if (s.noisy) add("noisy");
@@ -105,11 +108,35 @@ std::string KernelLines(const std::vector<PointResult>& results) {
 }
 }  // namespace
 
-const std::vector<std::string> kCsvColumns = {
-    "method", "method_index", "n", "l_block", "threads", "chunk", "isa", "kernel", "warmup",
-    "repeat", "completed", "failed", "best_seconds", "median_seconds", "mean_seconds",
-    "stddev_seconds", "cv", "best_gflops", "median_gflops", "noisy", "short", "interrupted",
-    "check", "max_rel_diff", "problems", "cpu_share", "cpu_short", "peak", "peak_share"};
+const std::vector<std::string> kCsvColumns = {"method",
+                                              "method_index",
+                                              "n",
+                                              "l_block",
+                                              "threads",
+                                              "chunk",
+                                              "isa",
+                                              "kernel",
+                                              "warmup",
+                                              "repeat",
+                                              "completed",
+                                              "failed",
+                                              "best_seconds",
+                                              "median_seconds",
+                                              "mean_seconds",
+                                              "stddev_seconds",
+                                              "cv",
+                                              "best_gflops",
+                                              "median_gflops",
+                                              "noisy",
+                                              "short",
+                                              "interrupted",
+                                              "check",
+                                              "max_rel_diff",
+                                              "problems",
+                                              "cpu_share",
+                                              "cpu_short",
+                                              "peak",
+                                              "peak_share"};
 
 std::string CsvField(const std::string& text) {
     if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
@@ -138,15 +165,18 @@ std::string FormatCheckLine(const RunRecord& run) {
             return "check: not done (no memory for the reference product)";
         case CheckVerdict::NoProduct:
             return "check: not done (no product)";
-        default: return {};
+        default:
+            return {};
     }
 }
 
 namespace {
 // The reference row's median seconds at the same order and thread count.
-std::optional<double> ReferenceSeconds(const std::vector<PointResult>& results, const PointResult& point) {
+std::optional<double> ReferenceSeconds(const std::vector<PointResult>& results,
+                                       const PointResult& point) {
     for (const PointResult& other : results) {
-        if (!other.point.reference || other.shown.n != point.shown.n || other.shown.threads != point.shown.threads) {
+        if (!other.point.reference || other.shown.n != point.shown.n ||
+            other.shown.threads != point.shown.threads) {
             continue;
         }
         const PointSummary s = Summarise(other);
@@ -168,19 +198,27 @@ std::vector<std::string> SummaryCells(const std::vector<PointResult>& results, s
                                       bool reference_column, const MachineLimits* limits) {
     const PointResult& point = results[index];
     const PointSummary s = Summarise(point);
-    const std::string check = s.check == "not run" ? "-" : s.check == "no reference" ? "no-ref" : s.check;
+    const std::string check = s.check == "not run"        ? "-"
+                              : s.check == "no reference" ? "no-ref"
+                                                          : s.check;
     std::optional<double> median_ms = IfAny(s, s.statistics.median * 1e3);
     std::optional<double> cv_percent = Cv(s);
     if (cv_percent) *cv_percent *= 100;
-    std::vector<std::string> cells = {std::to_string(index + 1), s.method, std::to_string(point.shown.n),
-                                      std::to_string(point.shown.l_block), std::to_string(point.shown.threads),
-                                      std::to_string(s.statistics.count), Dash(median_ms, "%.4g"),
-                                      Dash(cv_percent, "%.1f"), Dash(s.median_gflops, "%.2f"),
+    std::vector<std::string> cells = {std::to_string(index + 1),
+                                      s.method,
+                                      std::to_string(point.shown.n),
+                                      std::to_string(point.shown.l_block),
+                                      std::to_string(point.shown.threads),
+                                      std::to_string(s.statistics.count),
+                                      Dash(median_ms, "%.4g"),
+                                      Dash(cv_percent, "%.1f"),
+                                      Dash(s.median_gflops, "%.2f"),
                                       Dash(s.best_gflops, "%.2f")};
     if (reference_column) {
         const std::optional<double> reference = ReferenceSeconds(results, point);
         std::optional<double> ratio;
-        if (reference && s.statistics.count > 0 && s.statistics.median > 0) ratio = *reference / s.statistics.median;
+        if (reference && s.statistics.count > 0 && s.statistics.median > 0)
+            ratio = *reference / s.statistics.median;
         cells.push_back(Dash(ratio, "%.2f"));
     }
     if (limits) {
@@ -198,9 +236,11 @@ const char* kFlagsLegend =
     "short (a sample under 10 ms), cpu (its threads got under 80% of their cores:\n"
     "other processes took them), none or fail (all or some samples without a\n"
     "product: no figure), stop (interrupted).\n";
-const char* kReferenceLegend = "vs ref: the reference's median time over the point's, at the same n and threads.\n";
+const char* kReferenceLegend =
+    "vs ref: the reference's median time over the point's, at the same n and threads.\n";
 const char* kPeakLegend =
-    "peak%: median GFLOPS over the peak of what ran with its threads: method 4 the mul+add peak of\n"
+    "peak%: median GFLOPS over the peak of what ran with its threads: method 4 the mul+add peak "
+    "of\n"
     "its kernel's width, methods 0 to 3 that of their loop's clone (256-bit with AVX2 and FMA,\n"
     "else 128-bit), the reference the widest fused multiply-add peak (docs/methods.md).\n";
 
@@ -215,11 +255,12 @@ std::string WarmthLine(const std::vector<PointResult>& results) {
         return "Warm: every point's first run was an uncounted warm-up, the reference's too.\n";
     }
     if (warm == 0 && counted_first > 0) {
-        return "Cold: each point's first run, with its first touches and thread starts, is counted (--warmup 0).\n";
+        return "Cold: each point's first run, with its first touches and thread starts, is counted "
+               "(--warmup 0).\n";
     }
     if (counted_first == 0) return {};
-    return Formatted("Mixed: %zu point%s warmed, %zu with the first run counted.\n", warm, warm == 1 ? "" : "s",
-                     counted_first);
+    return Formatted("Mixed: %zu point%s warmed, %zu with the first run counted.\n", warm,
+                     warm == 1 ? "" : "s", counted_first);
 }
 }  // namespace
 
@@ -228,7 +269,8 @@ std::vector<std::string> SingleRunNotes(const RunRecord& run) {
     const RunMeasurements& m = run.result.measurements;
     const std::optional<double> gflops = GflopsAt(m.operations, m.fine_seconds);
     std::vector<std::string> notes = {
-        Formatted("a single cold run (this process's first product); fine clock: %.4g ms", m.fine_seconds * 1e3) +
+        Formatted("a single cold run (this process's first product); fine clock: %.4g ms",
+                  m.fine_seconds * 1e3) +
         (gflops ? Formatted(", %.2f GFLOPS", *gflops) : std::string())};
     constexpr double kCoarseTicks = 100;  // under this, one tick is over 1 % of DURATION
     const double ticks = std::round(m.duration_seconds * 1e3);
@@ -240,11 +282,13 @@ std::vector<std::string> SingleRunNotes(const RunRecord& run) {
     return notes;
 }
 
-std::string FormatSummaryTable(const std::vector<PointResult>& results, const MachineLimits* limits) {
+std::string FormatSummaryTable(const std::vector<PointResult>& results,
+                               const MachineLimits* limits) {
     std::string text =
         "Summary: per point, samples with a figure; seconds per product on the fine clock\n";
     const bool reference = HasReference(results);
-    std::vector<std::string> header = {"#", "method", "n", "l_blk", "thr", "smp", "median ms", "cv%", "GFLOPS", "best"};
+    std::vector<std::string> header = {"#",   "method",    "n",   "l_blk",  "thr",
+                                       "smp", "median ms", "cv%", "GFLOPS", "best"};
     if (reference) header.push_back("vs ref");
     if (limits) header.push_back("peak%");
     header.push_back("check");
@@ -266,7 +310,8 @@ std::string FormatSummaryTable(const std::vector<PointResult>& results, const Ma
         return line + "\n";
     };
     text += row(header);
-    for (std::size_t i = 0; i < results.size(); ++i) text += row(SummaryCells(results, i, reference, limits));
+    for (std::size_t i = 0; i < results.size(); ++i)
+        text += row(SummaryCells(results, i, reference, limits));
     text += kFlagsLegend;
     if (reference) text += kReferenceLegend;
     if (limits) text += kPeakLegend;
@@ -274,11 +319,12 @@ std::string FormatSummaryTable(const std::vector<PointResult>& results, const Ma
     return text + KernelLines(results) + FormatProblems(results);
 }
 
-std::string FormatMarkdownSummary(const RunContext& context, const std::vector<PointResult>& results) {
+std::string FormatMarkdownSummary(const RunContext& context,
+                                  const std::vector<PointResult>& results) {
     const bool reference = HasReference(results);
     const MachineLimits* limits = context.limits ? &*context.limits : nullptr;
-    std::vector<std::string> header = {"#", "method", "n", "l_block", "threads", "samples", "median ms", "CV %",
-                                       "GFLOPS", "best"};
+    std::vector<std::string> header = {"#",       "method",    "n",    "l_block", "threads",
+                                       "samples", "median ms", "CV %", "GFLOPS",  "best"};
     if (reference) header.push_back("vs ref");
     if (limits) header.push_back("peak %");
     header.push_back("check");
@@ -295,7 +341,8 @@ std::string FormatMarkdownSummary(const RunContext& context, const std::vector<P
     std::string text = row(header) + "|";
     for (std::size_t i = 0; i < header.size(); ++i) text += i < 2 ? "---|" : "---:|";
     text += "\n";
-    for (std::size_t i = 0; i < results.size(); ++i) text += row(SummaryCells(results, i, reference, limits));
+    for (std::size_t i = 0; i < results.size(); ++i)
+        text += row(SummaryCells(results, i, reference, limits));
     text += "\n" + std::string(kFlagsLegend);
     if (reference) text += kReferenceLegend;
     if (limits) text += kPeakLegend;
@@ -303,7 +350,8 @@ std::string FormatMarkdownSummary(const RunContext& context, const std::vector<P
     const std::string kernels = KernelLines(results);
     if (!kernels.empty()) text += "\n" + kernels;
     text += "\n" + FormatProblems(results);
-    text += "\n<details><summary>Context</summary>\n\n```\n" + FormatContextText(context) + "```\n\n</details>\n";
+    text += "\n<details><summary>Context</summary>\n\n```\n" + FormatContextText(context) +
+            "```\n\n</details>\n";
     return text;
 }
 
@@ -408,8 +456,10 @@ nlohmann::json ResultJson(const PointResult& point, std::int32_t warmup, std::in
         {"l_block", point.shown.l_block},
         {"threads", point.shown.threads},
         {"chunk", point.shown.chunk},
-        {"asked", {{"n", point.point.params.n}, {"l_block", point.point.params.l_block},
-                   {"threads", point.point.params.threads}}},
+        {"asked",
+         {{"n", point.point.params.n},
+          {"l_block", point.point.params.l_block},
+          {"threads", point.point.params.threads}}},
         {"isa_level", s.isa_level ? json(*s.isa_level) : json(nullptr)},
         {"isa", s.isa_level ? json(VectorPackInstructionSet(*s.isa_level)) : json(nullptr)},
         {"first_call_counted", warmup == 0},

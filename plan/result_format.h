@@ -38,10 +38,12 @@ std::vector<std::string> SingleRunNotes(const RunRecord& run);
 // row, whose ratio takes a column), the kernels that ran, the flags'
 // meaning, then the problem list.
 // With limits, a peak% column gives each point's share of its peak.
-std::string FormatSummaryTable(const std::vector<PointResult>& results, const MachineLimits* limits = nullptr);
+std::string FormatSummaryTable(const std::vector<PointResult>& results,
+                               const MachineLimits* limits = nullptr);
 // The same summary as a Markdown table, to paste into an issue or a report,
 // with the context below it in a collapsed block.
-std::string FormatMarkdownSummary(const RunContext& context, const std::vector<PointResult>& results);
+std::string FormatMarkdownSummary(const RunContext& context,
+                                  const std::vector<PointResult>& results);
 // "Runs without a figure, with a notice or a check failure:" and one line per
 // such run (consecutive runs with the same problem as one line), or a line
 // saying there was none.
@@ -55,7 +57,8 @@ std::string FormatCsvRow(const PointResult& point, std::int32_t warmup, std::int
 // With limits, the point's peak and share; for methods 0 and 1 also the
 // bandwidth bound, given the last-level cache (0: unknown).
 nlohmann::json ResultJson(const PointResult& point, std::int32_t warmup, std::int32_t repeat,
-                          const MachineLimits* limits = nullptr, std::uint64_t last_level_cache_bytes = 0);
+                          const MachineLimits* limits = nullptr,
+                          std::uint64_t last_level_cache_bytes = 0);
 std::string FormatJson(const RunContext& context, const std::vector<PointResult>& results,
                        bool interrupted);
 

@@ -63,8 +63,10 @@ std::string KnownOrUnknown(const std::string& text) {
 std::string OneLine(const std::string& text) {
     std::string line = text;
     for (char& c : line) {
-        if (c == '\n' || c == '\r' || c == '\t') c = ' ';
-        else if (c < 0x20 || c >= 0x7f) c = '?';
+        if (c == '\n' || c == '\r' || c == '\t')
+            c = ' ';
+        else if (c < 0x20 || c >= 0x7f)
+            c = '?';
     }
     return line;
 }
@@ -92,7 +94,8 @@ CacheSizes CacheSizesIn(const std::filesystem::path& cache_dir) {
     CacheSizes caches;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(cache_dir, error)) {
-        if (entry.path().filename().string().rfind("index", 0) == 0) ReadCacheIndex(entry.path(), caches);
+        if (entry.path().filename().string().rfind("index", 0) == 0)
+            ReadCacheIndex(entry.path(), caches);
     }
     return caches;
 }
@@ -119,7 +122,9 @@ bool AffectsThreadingOrReference(const std::string& name) {
     return name == "TAVREL_8X4_FORM" || name == "GLIBC_TUNABLES";
 }
 
-bool StartsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
+bool StartsWith(const std::string& text, const std::string& prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
 
 // The value of the first "key : value" line of a /proc/cpuinfo text (the
 // first processor's), "unknown" when there is none.
@@ -181,7 +186,8 @@ std::string Joined(const std::vector<std::string>& words, const std::string& bet
 }
 
 // Reads `size` bytes at `offset`, at most `most`; empty on any failure.
-std::string BytesAt(std::ifstream& file, std::uint64_t offset, std::uint64_t size, std::uint64_t most) {
+std::string BytesAt(std::ifstream& file, std::uint64_t offset, std::uint64_t size,
+                    std::uint64_t most) {
     if (size > most) return {};
     std::string bytes(size, '\0');
     file.clear();
@@ -267,7 +273,8 @@ std::string CompilerName() {
 
 std::string JoinedThreads(const std::vector<std::int32_t>& threads) {
     std::string text;
-    for (const std::int32_t count : threads) text += (text.empty() ? "" : ",") + std::to_string(count);
+    for (const std::int32_t count : threads)
+        text += (text.empty() ? "" : ",") + std::to_string(count);
     return text;
 }
 
@@ -332,7 +339,8 @@ MachineFiles ReadMachineFiles(const std::string& root) {
     files.os = OsNameFrom(os_release);
     const std::string cpu = root + "/sys/devices/system/cpu/";
     files.caches = CacheSizesIn(cpu + "cpu0/cache");
-    files.threads_per_core = CpuListCount(Trimmed(ReadWholeFile(cpu + "cpu0/topology/thread_siblings_list")));
+    files.threads_per_core =
+        CpuListCount(Trimmed(ReadWholeFile(cpu + "cpu0/topology/thread_siblings_list")));
     const std::string smt = Trimmed(ReadWholeFile(cpu + "smt/active"));
     if (smt == "0" || smt == "1") {
         files.smt_active = smt == "1" ? 1 : 0;
@@ -343,7 +351,8 @@ MachineFiles ReadMachineFiles(const std::string& root) {
     files.memory_bytes = MemTotalBytes(ReadWholeFile(root + "/proc/meminfo"));
     files.frequency.current_khz = NumberIn(cpu + "cpu0/cpufreq/scaling_cur_freq");
     files.frequency.max_khz = NumberIn(cpu + "cpu0/cpufreq/scaling_max_freq");
-    files.frequency.governor = Trimmed(PrintableAscii(ReadWholeFile(cpu + "cpu0/cpufreq/scaling_governor")));
+    files.frequency.governor =
+        Trimmed(PrintableAscii(ReadWholeFile(cpu + "cpu0/cpufreq/scaling_governor")));
     const std::string thp = root + "/sys/kernel/mm/transparent_hugepage/";
     files.huge_pages.enabled = BracketedChoice(ReadWholeFile(thp + "enabled"));
     files.huge_pages.defrag = BracketedChoice(ReadWholeFile(thp + "defrag"));
@@ -357,7 +366,8 @@ CacheSizes WithCpuidCaches(CacheSizes caches, const std::vector<CpuidCache>& des
         if (cache.level == 1 && cache.kind == CacheKind::Instruction) slot = &caches.l1i;
         if (cache.level == 2 && cache.kind != CacheKind::Instruction) slot = &caches.l2;
         if (cache.level == 3 && cache.kind != CacheKind::Instruction) slot = &caches.l3;
-        if (slot && *slot == "unknown" && cache.bytes >= 1024) *slot = std::to_string(cache.bytes / 1024) + "K";
+        if (slot && *slot == "unknown" && cache.bytes >= 1024)
+            *slot = std::to_string(cache.bytes / 1024) + "K";
     }
     return caches;
 }
@@ -379,7 +389,9 @@ std::int32_t CpuListCount(const std::string& list) {
         const auto dash = part.find('-');
         const std::string low = part.substr(0, dash);
         const std::string high = dash == std::string::npos ? low : part.substr(dash + 1);
-        if (!AllDigits(low) || !AllDigits(high) || low.size() > kMostDigits || high.size() > kMostDigits) return 0;
+        if (!AllDigits(low) || !AllDigits(high) || low.size() > kMostDigits ||
+            high.size() > kMostDigits)
+            return 0;
         const int first = std::stoi(low);
         const int last = std::stoi(high);
         if (last < first) return 0;
@@ -405,12 +417,14 @@ namespace {
 // Taken during static initialisation, before main() and so before vorp-cli
 // sets anything; first among the initialisers, in case one loads a library
 // that sets its variables.
-__attribute__((init_priority(101))) const EnvironmentList g_startup_environment = ThreadingEnvironment();
+__attribute__((init_priority(101))) const EnvironmentList g_startup_environment =
+    ThreadingEnvironment();
 }  // namespace
 
 const EnvironmentList& StartupEnvironment() { return g_startup_environment; }
 
-std::vector<EnvironmentChange> EnvironmentChanges(const EnvironmentList& before, const EnvironmentList& after) {
+std::vector<EnvironmentChange> EnvironmentChanges(const EnvironmentList& before,
+                                                  const EnvironmentList& after) {
     const std::map<std::string, std::string> old(before.begin(), before.end());
     const std::map<std::string, std::string> now(after.begin(), after.end());
     std::vector<EnvironmentChange> changes;
@@ -421,8 +435,9 @@ std::vector<EnvironmentChange> EnvironmentChanges(const EnvironmentList& before,
     for (const auto& [name, value] : old) {
         if (now.count(name) == 0) changes.push_back({name, std::nullopt});
     }
-    std::sort(changes.begin(), changes.end(),
-              [](const EnvironmentChange& a, const EnvironmentChange& b) { return a.name < b.name; });
+    std::sort(
+        changes.begin(), changes.end(),
+        [](const EnvironmentChange& a, const EnvironmentChange& b) { return a.name < b.name; });
     return changes;
 }
 
@@ -439,8 +454,9 @@ bool ShapesCode(const std::string& word) {
     if (word == "-DNDEBUG" || word == "-pg" || word == "--coverage") return true;
     if (StartsWith(word, "-O") || StartsWith(word, "-m")) return true;
     if (!StartsWith(word, "-f")) return false;
-    for (const char* report_only : {"-fdiagnostics", "-fcolor-diagnostics", "-fno-color-diagnostics",
-                                    "-fmessage-length", "-fvisibility", "-fansi-escape-codes"}) {
+    for (const char* report_only :
+         {"-fdiagnostics", "-fcolor-diagnostics", "-fno-color-diagnostics", "-fmessage-length",
+          "-fvisibility", "-fansi-escape-codes"}) {
         if (StartsWith(word, report_only)) return false;
     }
     return true;
@@ -468,7 +484,8 @@ std::vector<ProductFlags> SummariseBuildFlags(const std::vector<CompileRecord>& 
         }
         const auto in_every_source = [&](const std::string& word) {
             return std::all_of(sources.begin(), sources.end(), [&](const auto& source) {
-                return std::find(source.second.begin(), source.second.end(), word) != source.second.end();
+                return std::find(source.second.begin(), source.second.end(), word) !=
+                       source.second.end();
             });
         };
         ProductFlags flags;
@@ -481,7 +498,8 @@ std::vector<ProductFlags> SummariseBuildFlags(const std::vector<CompileRecord>& 
         for (const auto& [source, words] : sources) {
             std::vector<std::string> added;
             for (const std::string& word : words) {
-                if (std::find(common.begin(), common.end(), word) == common.end()) added.push_back(word);
+                if (std::find(common.begin(), common.end(), word) == common.end())
+                    added.push_back(word);
             }
             if (!added.empty()) flags.extra.emplace_back(source, Joined(added));
         }
@@ -505,38 +523,43 @@ std::string ElfComment(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     Elf64_Ehdr header{};
     if (!file.read(reinterpret_cast<char*>(&header), sizeof header)) return {};
-    if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 || header.e_ident[EI_CLASS] != ELFCLASS64 ||
-        header.e_ident[EI_DATA] != kOwnByteOrder || header.e_shentsize != sizeof(Elf64_Shdr) ||
-        header.e_shnum > kMostSections || header.e_shstrndx >= header.e_shnum) {
+    if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 ||
+        header.e_ident[EI_CLASS] != ELFCLASS64 || header.e_ident[EI_DATA] != kOwnByteOrder ||
+        header.e_shentsize != sizeof(Elf64_Shdr) || header.e_shnum > kMostSections ||
+        header.e_shstrndx >= header.e_shnum) {
         return {};
     }
     const auto section = [&](std::uint16_t index, Elf64_Shdr& out) {
-        const std::string bytes =
-            BytesAt(file, header.e_shoff + std::uint64_t{index} * sizeof out, sizeof out, sizeof out);
+        const std::string bytes = BytesAt(file, header.e_shoff + std::uint64_t{index} * sizeof out,
+                                          sizeof out, sizeof out);
         if (bytes.size() != sizeof out) return false;
         std::memcpy(&out, bytes.data(), sizeof out);
         return true;
     };
     Elf64_Shdr names_header{};
     if (!section(header.e_shstrndx, names_header)) return {};
-    const std::string names = BytesAt(file, names_header.sh_offset, names_header.sh_size, kMostTableBytes);
+    const std::string names =
+        BytesAt(file, names_header.sh_offset, names_header.sh_size, kMostTableBytes);
     for (std::uint16_t index = 0; index < header.e_shnum; ++index) {
         Elf64_Shdr candidate{};
         if (!section(index, candidate) || candidate.sh_name >= names.size()) continue;
         if (std::strcmp(names.c_str() + candidate.sh_name, ".comment") != 0) continue;
-        const std::string comment = BytesAt(file, candidate.sh_offset, candidate.sh_size, kMostTableBytes);
+        const std::string comment =
+            BytesAt(file, candidate.sh_offset, candidate.sh_size, kMostTableBytes);
         std::vector<std::string> lines;
         std::istringstream parts(comment);
         for (std::string part; std::getline(parts, part, '\0');) {
             part = Trimmed(PrintableAscii(part));
-            if (!part.empty() && std::find(lines.begin(), lines.end(), part) == lines.end()) lines.push_back(part);
+            if (!part.empty() && std::find(lines.begin(), lines.end(), part) == lines.end())
+                lines.push_back(part);
         }
         return Joined(lines, "; ");
     }
     return {};
 }
 
-LoadedLibrary OpenMpRuntimeAt(const std::string& path, const std::string& comment, const std::string& compiler) {
+LoadedLibrary OpenMpRuntimeAt(const std::string& path, const std::string& comment,
+                              const std::string& compiler) {
     LoadedLibrary runtime;
     runtime.path = path;
     if (path.empty()) return runtime;
@@ -588,8 +611,8 @@ namespace {
 std::string CpuIdLine(const ProcessorIdentity& id, const std::string& microcode) {
     std::string text = id.vendor;
     if (id.family >= 0) {
-        text += " family " + std::to_string(id.family) + " model " + std::to_string(id.model) + " stepping " +
-                std::to_string(id.stepping);
+        text += " family " + std::to_string(id.family) + " model " + std::to_string(id.model) +
+                " stepping " + std::to_string(id.stepping);
     }
     return text + ", microcode " + microcode;
 }
@@ -597,8 +620,8 @@ std::string CpuIdLine(const ProcessorIdentity& id, const std::string& microcode)
 std::string SmtLine(std::int32_t active, std::int32_t threads_per_core) {
     std::string text = active < 0 ? "unknown" : active ? "on" : "off";
     if (threads_per_core > 0) {
-        text += ", " + std::to_string(threads_per_core) + (threads_per_core == 1 ? " thread" : " threads") +
-                " per core";
+        text += ", " + std::to_string(threads_per_core) +
+                (threads_per_core == 1 ? " thread" : " threads") + " per core";
     }
     return text;
 }
@@ -606,23 +629,28 @@ std::string SmtLine(std::int32_t active, std::int32_t threads_per_core) {
 std::string MemoryLine(std::uint64_t bytes) {
     if (bytes == 0) return "unknown";
     char text[64];
-    std::snprintf(text, sizeof text, "%.1f GiB (MemTotal %llu kB)", static_cast<double>(bytes) / (1u << 30),
+    std::snprintf(text, sizeof text, "%.1f GiB (MemTotal %llu kB)",
+                  static_cast<double>(bytes) / (1u << 30),
                   static_cast<unsigned long long>(bytes / 1024));
     return text;
 }
 
 std::string FrequencyLine(const CpuFrequency& f) {
     if (f.current_khz <= 0 && f.max_khz <= 0 && f.governor.empty()) return "not shown";
-    const auto mhz = [](std::int64_t khz) { return khz > 0 ? std::to_string(khz / 1000) + " MHz" : "not shown"; };
+    const auto mhz = [](std::int64_t khz) {
+        return khz > 0 ? std::to_string(khz / 1000) + " MHz" : "not shown";
+    };
     return "current " + mhz(f.current_khz) + ", max " + mhz(f.max_khz) + ", governor " +
            (f.governor.empty() ? "not shown" : f.governor);
 }
 
 // "-O3 -ffp-contract=off; -mavx: packing.cpp kernel_k1.cpp; -mavx512f: ..."
 std::string ProductFlagsLine(const ProductFlags& flags) {
-    std::vector<std::pair<std::string, std::vector<std::string>>> groups;  // added flags, their sources
+    std::vector<std::pair<std::string, std::vector<std::string>>>
+        groups;  // added flags, their sources
     for (const auto& [source, added] : flags.extra) {
-        auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == added; });
+        auto group = std::find_if(groups.begin(), groups.end(),
+                                  [&](const auto& g) { return g.first == added; });
         if (group == groups.end()) group = groups.insert(groups.end(), {added, {}});
         group->second.push_back(source);
     }
@@ -642,12 +670,15 @@ std::string LibraryLine(const LoadedLibrary& library, const char* absent) {
 }
 
 // One line per library vorp-cli changed variables for, env(1) style.
-std::vector<std::pair<std::string, std::string>> ChangeLines(const std::vector<EnvironmentChange>& changes) {
+std::vector<std::pair<std::string, std::string>> ChangeLines(
+    const std::vector<EnvironmentChange>& changes) {
     std::vector<std::pair<std::string, std::string>> lines;
     for (const EnvironmentChange& change : changes) {
         const std::string key = "set by vorp-cli for " + VariableAudience(change.name);
-        const std::string word = change.value ? change.name + "=" + ShellWord(*change.value) : "-u " + change.name;
-        auto line = std::find_if(lines.begin(), lines.end(), [&](const auto& l) { return l.first == key; });
+        const std::string word =
+            change.value ? change.name + "=" + ShellWord(*change.value) : "-u " + change.name;
+        auto line =
+            std::find_if(lines.begin(), lines.end(), [&](const auto& l) { return l.first == key; });
         if (line == lines.end()) {
             lines.emplace_back(key, word);
         } else {
@@ -657,18 +688,22 @@ std::vector<std::pair<std::string, std::string>> ChangeLines(const std::vector<E
     return lines;
 }
 
-nlohmann::json NumberOrNull(std::int64_t value) { return value > 0 ? nlohmann::json(value) : nlohmann::json(); }
+nlohmann::json NumberOrNull(std::int64_t value) {
+    return value > 0 ? nlohmann::json(value) : nlohmann::json();
+}
 
 nlohmann::json LibraryJson(const LoadedLibrary& library) {
     if (library.path.empty()) return nullptr;
-    nlohmann::json json = {{"library", OneLine(library.path)}, {"version", OneLine(library.version)}};
+    nlohmann::json json = {{"library", OneLine(library.path)},
+                           {"version", OneLine(library.version)}};
     if (!library.core.empty()) json["core"] = OneLine(library.core);
     if (!library.version_source.empty()) json["version_source"] = OneLine(library.version_source);
     return json;
 }
 }  // namespace
 
-RunContext CollectRunContext(const CliOptions& options, const std::vector<std::string>& command_line) {
+RunContext CollectRunContext(const CliOptions& options,
+                             const std::vector<std::string>& command_line) {
     RunContext context;
     context.version = VORP_VERSION;
     context.commit = VORP_GIT_COMMIT;
@@ -690,10 +725,12 @@ RunContext CollectRunContext(const CliOptions& options, const std::vector<std::s
     context.huge_pages = machine.huge_pages;
     const std::optional<VectorPath> path = DecideVectorPath(options.params.isa_cap);
     context.isa_level = path ? path->isa_level : kIsaSse2;
-    context.isa_name = VectorPackInstructionSet(context.isa_level);  // what the kernel uses: no FMA claimed
+    context.isa_name =
+        VectorPackInstructionSet(context.isa_level);  // what the kernel uses: no FMA claimed
     context.kernel_form = KernelFormName(kMethodVectorPack, context.isa_level);
-    context.threads = options.thread_counts.empty() ? std::vector<std::int32_t>{options.params.threads}
-                                                    : options.thread_counts;
+    context.threads = options.thread_counts.empty()
+                          ? std::vector<std::int32_t>{options.params.threads}
+                          : options.thread_counts;
     context.warmup = options.warmup;
     context.repeat = options.repeat;
     context.compiler = CompilerName();
@@ -717,7 +754,8 @@ RunContext CollectRunContext(const CliOptions& options, const std::vector<std::s
 
 nlohmann::json ContextJson(const RunContext& context) {
     nlohmann::json environment = nlohmann::json::object();
-    for (const auto& [name, value] : context.environment) environment[OneLine(name)] = OneLine(value);
+    for (const auto& [name, value] : context.environment)
+        environment[OneLine(name)] = OneLine(value);
     nlohmann::json set_by_vorp_cli = nlohmann::json::object();
     for (const EnvironmentChange& change : context.set_by_vorp_cli) {
         set_by_vorp_cli[VariableAudience(change.name)][OneLine(change.name)] =
@@ -730,33 +768,46 @@ nlohmann::json ContextJson(const RunContext& context) {
         build_flags[OneLine(flags.product)] = {{"flags", OneLine(flags.common)}, {"files", files}};
     }
     const auto& c = context;
-    const auto known_number = [](std::int32_t value) { return value >= 0 ? nlohmann::json(value) : nlohmann::json(); };
+    const auto known_number = [](std::int32_t value) {
+        return value >= 0 ? nlohmann::json(value) : nlohmann::json();
+    };
     return {
         {"program", OneLine(c.program)},
         {"version", OneLine(c.version)},
         {"commit", OneLine(c.commit)},
         {"date", OneLine(c.date)},
         {"cpu_model", OneLine(c.cpu_model)},
-        {"cpu_id", {{"vendor", OneLine(c.cpu_id.vendor)}, {"family", known_number(c.cpu_id.family)},
-                    {"model", known_number(c.cpu_id.model)}, {"stepping", known_number(c.cpu_id.stepping)},
-                    {"microcode", OneLine(c.microcode)}}},
+        {"cpu_id",
+         {{"vendor", OneLine(c.cpu_id.vendor)},
+          {"family", known_number(c.cpu_id.family)},
+          {"model", known_number(c.cpu_id.model)},
+          {"stepping", known_number(c.cpu_id.stepping)},
+          {"microcode", OneLine(c.microcode)}}},
         {"cores", c.cores > 0 ? nlohmann::json(c.cores) : nlohmann::json()},
-        {"smt", {{"active", c.smt_active < 0 ? nlohmann::json() : nlohmann::json(c.smt_active == 1)},
-                 {"threads_per_core", NumberOrNull(c.threads_per_core)}}},
+        {"smt",
+         {{"active", c.smt_active < 0 ? nlohmann::json() : nlohmann::json(c.smt_active == 1)},
+          {"threads_per_core", NumberOrNull(c.threads_per_core)}}},
         {"numa_nodes", NumberOrNull(c.numa_nodes)},
         {"memory_bytes", c.memory_bytes > 0 ? nlohmann::json(c.memory_bytes) : nlohmann::json()},
-        {"cpu_frequency", {{"current_khz", NumberOrNull(c.frequency.current_khz)},
-                           {"max_khz", NumberOrNull(c.frequency.max_khz)},
-                           {"governor", c.frequency.governor.empty() ? nlohmann::json()
-                                                                     : nlohmann::json(OneLine(c.frequency.governor))}}},
-        {"caches", {{"L1d", OneLine(c.caches.l1d)}, {"L1i", OneLine(c.caches.l1i)},
-                    {"L2", OneLine(c.caches.l2)}, {"L3", OneLine(c.caches.l3)}}},
+        {"cpu_frequency",
+         {{"current_khz", NumberOrNull(c.frequency.current_khz)},
+          {"max_khz", NumberOrNull(c.frequency.max_khz)},
+          {"governor", c.frequency.governor.empty()
+                           ? nlohmann::json()
+                           : nlohmann::json(OneLine(c.frequency.governor))}}},
+        {"caches",
+         {{"L1d", OneLine(c.caches.l1d)},
+          {"L1i", OneLine(c.caches.l1i)},
+          {"L2", OneLine(c.caches.l2)},
+          {"L3", OneLine(c.caches.l3)}}},
         {"os", OneLine(c.os)},
-        {"kernel", {{"sysname", OneLine(c.kernel.sysname)}, {"release", OneLine(c.kernel.release)},
-                    {"machine", OneLine(c.kernel.machine)}}},
+        {"kernel",
+         {{"sysname", OneLine(c.kernel.sysname)},
+          {"release", OneLine(c.kernel.release)},
+          {"machine", OneLine(c.kernel.machine)}}},
         {"glibc", OneLine(c.glibc)},
-        {"transparent_hugepages", {{"enabled", OneLine(c.huge_pages.enabled)},
-                                   {"defrag", OneLine(c.huge_pages.defrag)}}},
+        {"transparent_hugepages",
+         {{"enabled", OneLine(c.huge_pages.enabled)}, {"defrag", OneLine(c.huge_pages.defrag)}}},
         {"isa_level", c.isa_level},
         {"isa", OneLine(c.isa_name)},
         {"vector_kernel", OneLine(c.kernel_form)},
@@ -768,14 +819,16 @@ nlohmann::json ContextJson(const RunContext& context) {
         {"compile_flags", OneLine(c.compile_flags)},
         {"build_flags", build_flags},
         {"build_type", OneLine(c.build_type)},
-        {"reference", c.reference.empty() ? nlohmann::json() : nlohmann::json(OneLine(c.reference))},
+        {"reference",
+         c.reference.empty() ? nlohmann::json() : nlohmann::json(OneLine(c.reference))},
         {"openmp_runtime", LibraryJson(c.openmp_runtime)},
         {"openblas", LibraryJson(c.openblas)},
         {"blis", LibraryJson(c.blis)},
         {"command", OneLine(ShellQuoted(c.command_line))},
         {"environment", environment},
         {"set_by_vorp_cli", set_by_vorp_cli},
-        {"load_average", c.load_average.empty() ? nlohmann::json() : nlohmann::json(c.load_average)},
+        {"load_average",
+         c.load_average.empty() ? nlohmann::json() : nlohmann::json(c.load_average)},
         {"limits", c.limits ? LimitsJson(*c.limits) : nlohmann::json()},
     };
 }
@@ -793,26 +846,29 @@ std::string FormatContextComments(const RunContext& context) {
         {"caches", CachesLine(c.caches)},
         {"os", c.os + ", " + c.kernel.sysname + " " + c.kernel.release + " " + c.kernel.machine},
         {"glibc", c.glibc},
-        {"transparent huge pages", "enabled " + c.huge_pages.enabled + ", defrag " + c.huge_pages.defrag},
+        {"transparent huge pages",
+         "enabled " + c.huge_pages.enabled + ", defrag " + c.huge_pages.defrag},
         {"compiler", JoinedWords(c.compiler, c.compile_flags)},
     };
     if (c.build_flags.empty()) items.emplace_back("flags", "not recorded by this build");
-    for (const ProductFlags& flags : c.build_flags) items.emplace_back("flags " + flags.product, ProductFlagsLine(flags));
-    items.insert(items.end(), {
-        {"build", c.build_type},
-        {"version", c.program + " " + c.version + " (commit " + c.commit + ")"},
-        {"command", ShellQuoted(c.command_line)},
-        {"environment", EnvironmentLine(c.environment)},
-    });
+    for (const ProductFlags& flags : c.build_flags)
+        items.emplace_back("flags " + flags.product, ProductFlagsLine(flags));
+    items.insert(items.end(),
+                 {
+                     {"build", c.build_type},
+                     {"version", c.program + " " + c.version + " (commit " + c.commit + ")"},
+                     {"command", ShellQuoted(c.command_line)},
+                     {"environment", EnvironmentLine(c.environment)},
+                 });
     for (const auto& line : ChangeLines(c.set_by_vorp_cli)) items.push_back(line);
     items.insert(items.end(), {
-        {"openmp runtime", LibraryLine(c.openmp_runtime, "not loaded")},
-        {"openblas", LibraryLine(c.openblas, "not loaded")},
-        {"blis", LibraryLine(c.blis, "not loaded")},
-        {"load average", LoadLine(c.load_average)},
-        {"date", c.date},
-        {"method 4", c.isa_name + ", " + c.kernel_form},
-    });
+                                  {"openmp runtime", LibraryLine(c.openmp_runtime, "not loaded")},
+                                  {"openblas", LibraryLine(c.openblas, "not loaded")},
+                                  {"blis", LibraryLine(c.blis, "not loaded")},
+                                  {"load average", LoadLine(c.load_average)},
+                                  {"date", c.date},
+                                  {"method 4", c.isa_name + ", " + c.kernel_form},
+                              });
     if (!c.reference.empty()) items.emplace_back("reference", c.reference);
     items.emplace_back("threads", JoinedThreads(c.threads));
     items.emplace_back("warmup", std::to_string(c.warmup));

@@ -14,8 +14,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "plan_options.h"
 #include "machine_limits.h"
+#include "plan_options.h"
 #include "processor_info.h"
 
 // Raised when a field is added, renamed or changes meaning.
@@ -92,8 +92,9 @@ struct ProductFlags {
 struct RunContext {
     std::string program = "vorp-cli";
     std::string version;
-    std::string commit = "unknown";  // short hash of the source tree at build time, "-dirty" if changed
-    std::string date;       // UTC, ISO 8601: 2024-05-01T12:00:00Z
+    std::string commit =
+        "unknown";     // short hash of the source tree at build time, "-dirty" if changed
+    std::string date;  // UTC, ISO 8601: 2024-05-01T12:00:00Z
     std::string cpu_model = "unknown";  // from /proc/cpuinfo
     ProcessorIdentity cpu_id;           // from cpuid
     std::string microcode = "unknown";  // from /proc/cpuinfo
@@ -103,30 +104,30 @@ struct RunContext {
     std::int32_t numa_nodes = 0;        // 0 when unknown
     std::uint64_t memory_bytes = 0;     // MemTotal, 0 when unknown
     CpuFrequency frequency;
-    CacheSizes caches;                  // of cpu0; from cpuid where sysfs has none
-    std::string os = "unknown";         // PRETTY_NAME of os-release
+    CacheSizes caches;           // of cpu0; from cpuid where sysfs has none
+    std::string os = "unknown";  // PRETTY_NAME of os-release
     KernelInfo kernel;
-    std::string glibc = "unknown";      // gnu_get_libc_version()
+    std::string glibc = "unknown";  // gnu_get_libc_version()
     HugePageModes huge_pages;
-    std::int32_t isa_level = 0;  // the level method 4 takes on this machine, after --isa
-    std::string isa_name;        // "SSE2", "AVX", "AVX+FMA3"
-    std::string kernel_form;     // what method 4 runs at that level
+    std::int32_t isa_level = 0;         // the level method 4 takes on this machine, after --isa
+    std::string isa_name;               // "SSE2", "AVX", "AVX+FMA3"
+    std::string kernel_form;            // what method 4 runs at that level
     std::vector<std::int32_t> threads;  // the thread counts asked for
     std::int32_t warmup = 0;
     std::int32_t repeat = 1;
     double min_time_seconds = 0;  // counted time per point at least
     std::string compiler;
-    std::string compile_flags;  // CMAKE_CXX_FLAGS and those of the build type
+    std::string compile_flags;              // CMAKE_CXX_FLAGS and those of the build type
     std::vector<ProductFlags> build_flags;  // per product; empty when the build recorded none
     std::string build_type;
     std::string reference;  // the reference BLAS and its configuration, or empty
     LoadedLibrary openmp_runtime;
     LoadedLibrary openblas;  // loaded only for a reference row
     LoadedLibrary blis;
-    std::vector<std::string> command_line;  // argv as given, program name first
-    EnvironmentList environment;            // the user's: StartupEnvironment()
+    std::vector<std::string> command_line;           // argv as given, program name first
+    EnvironmentList environment;                     // the user's: StartupEnvironment()
     std::vector<EnvironmentChange> set_by_vorp_cli;  // since then, by vorp-cli for a library
-    std::vector<double> load_average;       // 1, 5 and 15 minutes at start; empty when unknown
+    std::vector<double> load_average;     // 1, 5 and 15 minutes at start; empty when unknown
     std::optional<MachineLimits> limits;  // measured with --limits
 };
 
@@ -182,7 +183,8 @@ EnvironmentList ThreadingEnvironment();
 const EnvironmentList& StartupEnvironment();
 
 // What changed from `before` to `after` (both sorted by name).
-std::vector<EnvironmentChange> EnvironmentChanges(const EnvironmentList& before, const EnvironmentList& after);
+std::vector<EnvironmentChange> EnvironmentChanges(const EnvironmentList& before,
+                                                  const EnvironmentList& after);
 
 // The library a variable of ThreadingEnvironment() speaks to: "BLIS",
 // "OpenBLAS", "OpenMP", "glibc" or "Tavrel_8x4".
@@ -208,7 +210,8 @@ std::string ElfComment(const std::string& path);
 
 // The OpenMP runtime at `path` whose .comment is `comment`: its version is
 // that comment, else the compiler's that built vorp-cli (`compiler`).
-LoadedLibrary OpenMpRuntimeAt(const std::string& path, const std::string& comment, const std::string& compiler);
+LoadedLibrary OpenMpRuntimeAt(const std::string& path, const std::string& comment,
+                              const std::string& compiler);
 
 // The libraries loaded into this process now: OpenBLAS and BLIS (versions
 // asked of the loaded copy) and the OpenMP runtime. Loads nothing.
@@ -223,7 +226,8 @@ std::string ShellQuoted(const std::vector<std::string>& words);
 std::string IsoDateUtc(std::time_t when);
 
 // Gathers the context for `options` now; `command_line` is argv[0..argc).
-RunContext CollectRunContext(const CliOptions& options, const std::vector<std::string>& command_line);
+RunContext CollectRunContext(const CliOptions& options,
+                             const std::vector<std::string>& command_line);
 
 // The "context" object of the JSON document.
 nlohmann::json ContextJson(const RunContext& context);

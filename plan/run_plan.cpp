@@ -36,8 +36,9 @@ ListParse ParseCommaList(const std::string& option, const std::string& text, lon
     for (const std::string& item : items) {
         const auto value = ParseBounded(item, low, high);
         if (!value) {
-            result.error = option + ": expected whole numbers from " + std::to_string(low) + " to " +
-                           std::to_string(high) + " separated by commas, got '" + text + "'";
+            result.error = option + ": expected whole numbers from " + std::to_string(low) +
+                           " to " + std::to_string(high) + " separated by commas, got '" + text +
+                           "'";
             return result;
         }
         result.values.push_back(*value);
@@ -48,17 +49,21 @@ ListParse ParseCommaList(const std::string& option, const std::string& text, lon
 ListParse ParseSizeRange(const std::string& text) {
     ListParse result;
     const std::vector<std::string> fields = Split(text, ':');
-    const auto from = fields.size() == 3 ? ParseBounded(fields[0], kMinOrder, kMaxOrder) : std::nullopt;
-    const auto to = fields.size() == 3 ? ParseBounded(fields[1], kMinOrder, kMaxOrder) : std::nullopt;
+    const auto from =
+        fields.size() == 3 ? ParseBounded(fields[0], kMinOrder, kMaxOrder) : std::nullopt;
+    const auto to =
+        fields.size() == 3 ? ParseBounded(fields[1], kMinOrder, kMaxOrder) : std::nullopt;
     const auto step = fields.size() == 3 ? ParseBounded(fields[2], 1, kMaxOrder) : std::nullopt;
     if (!from || !to || !step) {
-        result.error = "--sizes: expected FROM:TO:STEP with orders from 1 to 46340 and a step of "
-                       "at least 1, got '" + text + "'";
+        result.error =
+            "--sizes: expected FROM:TO:STEP with orders from 1 to 46340 and a step of "
+            "at least 1, got '" +
+            text + "'";
     } else if (*from > *to) {
         result.error = "--sizes: FROM must not exceed TO, got '" + text + "'";
     } else if ((*to - *from) / *step + 1 > static_cast<std::int32_t>(kMaxListEntries)) {
-        result.error = "--sizes: '" + text + "' gives more than " +
-                       std::to_string(kMaxListEntries) + " sizes";
+        result.error =
+            "--sizes: '" + text + "' gives more than " + std::to_string(kMaxListEntries) + " sizes";
     } else {
         for (std::int32_t n = *from; n <= *to; n += *step) {
             result.values.push_back(n);
@@ -112,8 +117,8 @@ std::vector<std::string> NormalisationNotes(std::int32_t n, std::int32_t l_block
 
 bool SameRun(const PlannedPoint& a, const PlannedPoint& b) {
     const RunParameters x = NormalisedParameters(a), y = NormalisedParameters(b);
-    return a.reference == b.reference && a.library == b.library && x.method == y.method && x.n == y.n &&
-           x.l_block == y.l_block && x.threads == y.threads && x.chunk == y.chunk;
+    return a.reference == b.reference && a.library == b.library && x.method == y.method &&
+           x.n == y.n && x.l_block == y.l_block && x.threads == y.threads && x.chunk == y.chunk;
 }
 
 void AddNote(Plan& plan, const std::string& note) {
@@ -181,8 +186,8 @@ Plan ExpandPlan(const CliOptions& options) {
                 notes.push_back(note);
             }
         }
-        plan.notes.insert(plan.notes.begin() + static_cast<std::ptrdiff_t>(notes_before), notes.begin(),
-                          notes.end());
+        plan.notes.insert(plan.notes.begin() + static_cast<std::ptrdiff_t>(notes_before),
+                          notes.begin(), notes.end());
     }
     return plan;
 }

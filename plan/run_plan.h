@@ -28,7 +28,7 @@ ListParse ParseThreadList(const std::string& text);
 struct PlannedPoint {
     bool reference = false;  // a system BLAS dgemm instead of params.method
     ReferenceLibrary library = ReferenceLibrary::OpenBlas;
-    RunParameters params;    // as asked, before the run's normalisation
+    RunParameters params;  // as asked, before the run's normalisation
 };
 
 struct Plan {

@@ -13,11 +13,15 @@ namespace {
 CheckVerdict PointCheck(const PointResult& point) {
     const auto rank = [](CheckVerdict v) {
         switch (v) {
-            case CheckVerdict::Failed: return 3;
+            case CheckVerdict::Failed:
+                return 3;
             case CheckVerdict::NoReference:
-            case CheckVerdict::NoProduct: return 2;
-            case CheckVerdict::Passed: return 1;
-            default: return 0;
+            case CheckVerdict::NoProduct:
+                return 2;
+            case CheckVerdict::Passed:
+                return 1;
+            default:
+                return 0;
         }
     };
     CheckVerdict worst = CheckVerdict::NotRun;
@@ -94,7 +98,8 @@ bool HasProblem(const RunRecord& run) {
 
 std::string ProblemText(const RunRecord& run) {
     std::vector<std::string> parts;
-    for (const std::string& notice : run.result.notices) parts.push_back("notice \"" + notice + "\"");
+    for (const std::string& notice : run.result.notices)
+        parts.push_back("notice \"" + notice + "\"");
     if (run.result.outcome == RunOutcome::Stopped) {
         parts.push_back("stopped");
     } else if (run.result.outcome != RunOutcome::Completed) {
@@ -131,11 +136,16 @@ std::optional<double> GflopsAt(double operations, double seconds) {
 
 const char* CheckVerdictName(CheckVerdict verdict) {
     switch (verdict) {
-        case CheckVerdict::Passed: return "passed";
-        case CheckVerdict::Failed: return "failed";
-        case CheckVerdict::NoReference: return "no reference";
-        case CheckVerdict::NoProduct: return "no product";
-        default: return "not run";
+        case CheckVerdict::Passed:
+            return "passed";
+        case CheckVerdict::Failed:
+            return "failed";
+        case CheckVerdict::NoReference:
+            return "no reference";
+        case CheckVerdict::NoProduct:
+            return "no product";
+        default:
+            return "not run";
     }
 }
 
@@ -153,14 +163,17 @@ PointSummary Summarise(const PointResult& point, std::int32_t cores) {
         summary.tick_seconds.push_back(sample.tick / static_cast<double>(sample.runs));
         summary.runs_per_sample.push_back(sample.runs);
         summary.short_samples = summary.short_samples || sample.fine < kMinSampleSeconds;
-        if (sample.cpu > 0) summary.cpu_seconds.push_back(sample.cpu / static_cast<double>(sample.runs));
+        if (sample.cpu > 0)
+            summary.cpu_seconds.push_back(sample.cpu / static_cast<double>(sample.runs));
     }
     // Every sample with a figure has its CPU time where the CPU clock ran.
     if (!summary.cpu_seconds.empty() && summary.cpu_seconds.size() == summary.seconds.size()) {
-        const std::int32_t usable = std::max(1, std::min(point.shown.threads, cores > 0 ? cores : UsableCores()));
+        const std::int32_t usable =
+            std::max(1, std::min(point.shown.threads, cores > 0 ? cores : UsableCores()));
         std::vector<double> shares;
         for (std::size_t i = 0; i < summary.seconds.size(); ++i) {
-            if (summary.seconds[i] > 0) shares.push_back(summary.cpu_seconds[i] / summary.seconds[i] / usable);
+            if (summary.seconds[i] > 0)
+                shares.push_back(summary.cpu_seconds[i] / summary.seconds[i] / usable);
         }
         if (!shares.empty()) {
             summary.cpu_share = Describe(shares).median;

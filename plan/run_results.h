@@ -18,9 +18,9 @@
 struct RunRecord {
     std::size_t sequence = 0;  // run k of the plan, from 1
     bool warmup = false;
-    std::size_t sample = 0;    // counted sample, from 1; 0 for warm-ups and for
-                               // runs that only sized the samples
-    RunResult result;  // its notices are those shown during this run
+    std::size_t sample = 0;  // counted sample, from 1; 0 for warm-ups and for
+                             // runs that only sized the samples
+    RunResult result;        // its notices are those shown during this run
 };
 
 struct PointResult {
@@ -65,25 +65,25 @@ std::optional<double> GflopsAt(double operations, double seconds);
 const char* CheckVerdictName(CheckVerdict verdict);
 
 struct PointSummary {
-    std::string method;                  // PointMethodKey
-    std::size_t samples = 0;             // counted samples
-    std::size_t failed_samples = 0;      // of them, those without a figure
-    std::vector<double> seconds;         // per product, one per sample with a figure
-    std::vector<double> tick_seconds;    // the same samples on the millisecond tick
+    std::string method;                // PointMethodKey
+    std::size_t samples = 0;           // counted samples
+    std::size_t failed_samples = 0;    // of them, those without a figure
+    std::vector<double> seconds;       // per product, one per sample with a figure
+    std::vector<double> tick_seconds;  // the same samples on the millisecond tick
     std::vector<std::size_t> runs_per_sample;
-    SampleStatistics statistics;         // of `seconds`
+    SampleStatistics statistics;  // of `seconds`
     std::optional<double> best_gflops, median_gflops;
     double operations = 0;
     std::optional<std::int32_t> isa_level;  // method 4 only
     std::string kernel_form;
-    std::string check;                   // "not run", "passed", "failed", "no reference"
+    std::string check;                       // "not run", "passed", "failed", "no reference"
     std::optional<double> check_difference;  // the largest over the checked runs
-    bool noisy = false;                  // CV above kNoisyCv over two samples or more
-    bool short_samples = false;          // a sample with a figure below kMinSampleSeconds
-    std::vector<double> cpu_seconds;     // process CPU time per product, beside `seconds`
-    std::optional<double> cpu_share;     // median of CPU / (wall x threads it could run)
-    bool cpu_short = false;              // cpu_share below kCpuShortShare
-    bool problem = false;                // some run (warm-up or counted) has a problem
+    bool noisy = false;                      // CV above kNoisyCv over two samples or more
+    bool short_samples = false;              // a sample with a figure below kMinSampleSeconds
+    std::vector<double> cpu_seconds;         // process CPU time per product, beside `seconds`
+    std::optional<double> cpu_share;         // median of CPU / (wall x threads it could run)
+    bool cpu_short = false;                  // cpu_share below kCpuShortShare
+    bool problem = false;                    // some run (warm-up or counted) has a problem
 };
 
 // `cores`: the cores this process may run on (0: ask the system).

@@ -12,8 +12,8 @@
 #include "method_table.h"
 #include "methods.h"
 #include "notice.h"
-#include "stop.h"
 #include "processor_info.h"
+#include "stop.h"
 #include "tick.h"
 
 namespace {
@@ -29,7 +29,8 @@ std::string ShortestDecimal(double value) {
     constexpr int kSignificantDigits = 6;  // %g's precision
     char text[32];
     const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::general,
-                                   kSignificantDigits).ptr;
+                                   kSignificantDigits)
+                         .ptr;
     return std::string(text, end);
 }
 
@@ -88,7 +89,8 @@ bool ZeroMatrices(std::int32_t n, RunBuffers& buffers) {
         for (std::size_t done = 0; done < matrix_bytes && !StopRequested(); done += kPieceBytes) {
             // The guard has just looked before the first piece; less than a
             // piece is the margins' to cover. A fresh reading costs 0.1 ms.
-            if (untouched < total && untouched >= kPieceBytes && !StillFitsInAvailableMemory(untouched)) {
+            if (untouched < total && untouched >= kPieceBytes &&
+                !StillFitsInAvailableMemory(untouched)) {
                 return false;
             }
             const std::size_t piece = std::min(kPieceBytes, matrix_bytes - done);
@@ -110,7 +112,8 @@ RunResult StoppedRun(RunResult result, ReportSink& sink, RunBuffers& buffers) {
 
 // The scratch rows, as ScratchRowsBytes counts them.
 bool AllocateScratchRows(std::int32_t l_block, RunBuffers& buffers) {
-    buffers.scratch_rows = AllocateArray<double*>(static_cast<std::size_t>(l_block), alignof(double*));
+    buffers.scratch_rows =
+        AllocateArray<double*>(static_cast<std::size_t>(l_block), alignof(double*));
     if (!buffers.scratch_rows) return false;
     buffers.scratch_row_count = l_block;
     for (std::int32_t i = 0; i < l_block; ++i) buffers.scratch_rows[i] = nullptr;
@@ -171,12 +174,15 @@ RunResult PerformRun(const RunParameters& given, ReportSink& sink, RunBuffers& b
         ShowNotice(*problem);
         return result;
     }
-    const MethodEntry& method = *FindMethod(given.method);  // ParameterProblem has vouched for the index
-    VectorPath path;  // level 0 for the methods without a vector path
+    const MethodEntry& method =
+        *FindMethod(given.method);  // ParameterProblem has vouched for the index
+    VectorPath path;                // level 0 for the methods without a vector path
     if (method.layout == MatrixLayout::Vector) {
         const std::optional<VectorPath> decided = DecideVectorPath(given.isa_cap);
         if (!decided) {
-            ShowNotice("Invalid parameters: the instruction set cap asks for more than this processor runs");
+            ShowNotice(
+                "Invalid parameters: the instruction set cap asks for more than this processor "
+                "runs");
             return result;
         }
         path = *decided;
@@ -206,7 +212,8 @@ RunResult PerformRun(const RunParameters& given, ReportSink& sink, RunBuffers& b
         result.outcome = RunOutcome::AllocError;
         return result;
     }
-    result.product = product ? product(p, buffers, sink) : DispatchMethod(p, buffers, result.isa_level);
+    result.product =
+        product ? product(p, buffers, sink) : DispatchMethod(p, buffers, result.isa_level);
     if (method.layout == MatrixLayout::Vector) {
         AppendFormatted(sink, "vectorization: %s", IsaLevelName(result.isa_level));
     }
@@ -221,7 +228,8 @@ RunResult PerformRun(const RunParameters& given, ReportSink& sink, RunBuffers& b
         result.check = CheckResult(p.method, p.n, buffers.a, buffers.b, buffers.c, result.isa_level,
                                    &result.check_difference);
     }
-    if (StopRequested()) return StoppedRun(result, sink, buffers);  // the product or its check is unfinished
+    if (StopRequested())
+        return StoppedRun(result, sink, buffers);  // the product or its check is unfinished
     m.mflops = m.duration_seconds > 0 ? m.operations * 1e-6 / m.duration_seconds : -1;
     AppendTimingLines(sink, m);
     ReleaseMatrices(buffers);

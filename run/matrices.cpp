@@ -8,9 +8,9 @@
 #include "method_table.h"
 #include "methods.h"
 #include "notice.h"
-#include "stop.h"
 #include "processor_info.h"
 #include "run_parameters.h"
+#include "stop.h"
 
 namespace {
 constexpr double kRelativeTolerance = 1e-10;
@@ -67,9 +67,8 @@ void PrepareMatrices(std::int32_t method, std::int32_t n, double* a, double* b,
 CheckVerdict CheckResult(std::int32_t method, std::int32_t n, const double* a, const double* b,
                          const double* c, std::int32_t isa_level, double* largest_difference) {
     const std::size_t count = Elements(n) + 1;
-    double* reference = FitsInAvailableMemory(count * sizeof(double))
-                            ? AllocateArray<double>(count)
-                            : nullptr;
+    double* reference =
+        FitsInAvailableMemory(count * sizeof(double)) ? AllocateArray<double>(count) : nullptr;
     if (reference == nullptr) {
         ShowNotice("Memory allocation error during check");
         return CheckVerdict::NoReference;

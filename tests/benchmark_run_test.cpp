@@ -124,8 +124,9 @@ TEST(BenchmarkRun, TheCheckRunsAfterTimingAndPasses) {
 
 TEST(BenchmarkRun, RefusesValuesWithNoDefinedOutcome) {
     // Threads above 128 never reach the OpenMP runtime; below 1 they run as 1.
-    for (RunParameters params : {Params(0, 0), Params(0, 46341), Params(0, 100, 3), Params(5, 100),
-                                 Params(kMethodHp, 100, 176, 129), Params(kMethodHp, 100, 176, 100000)}) {
+    for (RunParameters params :
+         {Params(0, 0), Params(0, 46341), Params(0, 100, 3), Params(5, 100),
+          Params(kMethodHp, 100, 176, 129), Params(kMethodHp, 100, 176, 100000)}) {
         NoticeRecorder notices;
         RecordingSink sink;
         const RunResult result = RunBenchmark(params, sink);
@@ -453,7 +454,8 @@ TEST(BenchmarkRun, AStopAtALookOfTheProductEndsEveryMethodAndTheCheck) {
              Case{kMethodBlockPack2x2, 96, 16, 1, false, 6 * 6, "a block"},
              Case{kMethodVectorPack, 96, 16, 1, false, 96 / 16, "a depth block"},
              Case{kMethodVectorPack, 96, 16, 2, false, 96 / 16, "a depth block"},
-             Case{kMethodBlockPack2x2, 96, 16, 1, true, 96 * 96 / 64, "the check: every 64 elements"},
+             Case{kMethodBlockPack2x2, 96, 16, 1, true, 96 * 96 / 64,
+                  "the check: every 64 elements"},
          }) {
         SCOPED_TRACE(testing::Message() << "method " << c.method << " threads " << c.threads
                                         << (c.check ? " with the check" : ""));
@@ -488,8 +490,9 @@ TEST(BenchmarkRun, ASmallProductAfterTheFirstFaultsInNoPage) {
     std::ifstream balancing("/proc/sys/kernel/numa_balancing");
     int numa_balancing = 0;
     if (balancing >> numa_balancing && numa_balancing != 0) GTEST_SKIP() << "NUMA balancing is on";
-    for (const auto& [method, n] : {std::pair{kMethodBlockPack2x2, 176}, std::pair{kMethodVectorPack, 176},
-                                    std::pair{kMethodVectorPack, 352}}) {
+    for (const auto& [method, n] :
+         {std::pair{kMethodBlockPack2x2, 176}, std::pair{kMethodVectorPack, 176},
+          std::pair{kMethodVectorPack, 352}}) {
         RecordingSink sink;
         for (int warm = 0; warm < 2; ++warm) {
             RunParameters params = Params(method, n);

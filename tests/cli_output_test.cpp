@@ -55,8 +55,9 @@ PointResult Point(std::int32_t method, std::int32_t n, std::vector<RunRecord> ru
 // allocate, and an HP point whose two runs computed nothing.
 std::vector<PointResult> SampleResults() {
     std::vector<PointResult> results;
-    results.push_back(Point(0, 130, {Completed(1, 0, 0.009), Completed(2, 1, 0.002),
-                                     Completed(3, 2, 0.005), Completed(4, 3, 0.003)}));
+    results.push_back(Point(0, 130,
+                            {Completed(1, 0, 0.009), Completed(2, 1, 0.002), Completed(3, 2, 0.005),
+                             Completed(4, 3, 0.003)}));
     RunRecord vector_run = Completed(5, 1, 0.001);
     vector_run.result.isa_level = 1;
     vector_run.result.notices = {"Conflict between N and \"lbv\", or lbh"};
@@ -67,8 +68,9 @@ std::vector<PointResult> SampleResults() {
     alloc_error.result.outcome = RunOutcome::AllocError;
     alloc_error.result.notices = {"Alloc Error"};
     results.push_back(Point(1, 128, {alloc_error}));
-    results.push_back(Point(1, 128, {WithoutProduct(7, 1, "TBB does not support"),
-                                     WithoutProduct(8, 2, "TBB does not support")}));
+    results.push_back(Point(1, 128,
+                            {WithoutProduct(7, 1, "TBB does not support"),
+                             WithoutProduct(8, 2, "TBB does not support")}));
     return results;
 }
 
@@ -92,7 +94,8 @@ RunContext SampleContext() {
 bool HasRow(const std::string& table, const std::vector<std::string>& fields) {
     std::string pattern = "\n *";
     for (std::size_t i = 0; i < fields.size(); ++i) {
-        pattern += (i ? " +" : "") + std::regex_replace(fields[i], std::regex(R"([.+*()])"), R"(\$&)");
+        pattern +=
+            (i ? " +" : "") + std::regex_replace(fields[i], std::regex(R"([.+*()])"), R"(\$&)");
     }
     return std::regex_search(table, std::regex(pattern + " *\n"));
 }
@@ -140,7 +143,8 @@ TEST(ResultJson, HoldsContextAndEveryPoint) {
     EXPECT_EQ(classic["problems"], json::array());
 
     const json& vector = results[1];
-    EXPECT_EQ(vector["isa"], VectorPackInstructionSet(1));  // what the kernel form uses: no FMA claimed
+    EXPECT_EQ(vector["isa"],
+              VectorPackInstructionSet(1));  // what the kernel form uses: no FMA claimed
     EXPECT_EQ(vector["kernel"], KernelFormName(4, 1));
     EXPECT_TRUE(vector["cv"].is_null());  // one sample
     EXPECT_EQ(vector["product"], true);   // a notice alone still gives a figure
@@ -181,25 +185,48 @@ TEST(ResultCsv, OneQuotedRowPerPoint) {
     ASSERT_EQ(rows.size(), 5u);
     EXPECT_EQ(rows[0], kCsvColumns);
     for (const auto& row : rows) EXPECT_EQ(row.size(), kCsvColumns.size());
-    const std::map<std::string, std::string> classic = {
-        {"method", "classic"}, {"method_index", "0"}, {"n", "128"}, {"l_block", "64"},
-        {"threads", "1"}, {"chunk", "100"}, {"isa", ""}, {"kernel", "scalar r-c-k loop"},
-        {"warmup", "1"}, {"repeat", "3"}, {"completed", "3"}, {"failed", "0"},
-        {"best_seconds", "0.002"}, {"median_seconds", "0.003"}, {"mean_seconds", "0.00333333"},
-        {"stddev_seconds", "0.00152753"}, {"cv", "0.458258"}, {"best_gflops", "2.09715"},
-        {"median_gflops", "1.3981"}, {"noisy", "true"}, {"short", "true"}, {"interrupted", "false"},
-        {"check", "not run"},
-        {"max_rel_diff", ""}, {"problems", ""}, {"cpu_share", ""}, {"cpu_short", "false"}, {"peak", ""}, {"peak_share", ""}};
+    const std::map<std::string, std::string> classic = {{"method", "classic"},
+                                                        {"method_index", "0"},
+                                                        {"n", "128"},
+                                                        {"l_block", "64"},
+                                                        {"threads", "1"},
+                                                        {"chunk", "100"},
+                                                        {"isa", ""},
+                                                        {"kernel", "scalar r-c-k loop"},
+                                                        {"warmup", "1"},
+                                                        {"repeat", "3"},
+                                                        {"completed", "3"},
+                                                        {"failed", "0"},
+                                                        {"best_seconds", "0.002"},
+                                                        {"median_seconds", "0.003"},
+                                                        {"mean_seconds", "0.00333333"},
+                                                        {"stddev_seconds", "0.00152753"},
+                                                        {"cv", "0.458258"},
+                                                        {"best_gflops", "2.09715"},
+                                                        {"median_gflops", "1.3981"},
+                                                        {"noisy", "true"},
+                                                        {"short", "true"},
+                                                        {"interrupted", "false"},
+                                                        {"check", "not run"},
+                                                        {"max_rel_diff", ""},
+                                                        {"problems", ""},
+                                                        {"cpu_share", ""},
+                                                        {"cpu_short", "false"},
+                                                        {"peak", ""},
+                                                        {"peak_share", ""}};
     ASSERT_EQ(classic.size(), kCsvColumns.size());
     for (const auto& [column, value] : classic) EXPECT_EQ(Column(rows, column)[0], value) << column;
 
     EXPECT_EQ(Column(rows, "isa")[1], VectorPackInstructionSet(1));
     EXPECT_EQ(Column(rows, "stddev_seconds")[1], "");  // one sample: no spread
-    EXPECT_EQ(Column(rows, "problems")[1], "run 5: notice \"Conflict between N and \"lbv\", or lbh\"");
+    EXPECT_EQ(Column(rows, "problems")[1],
+              "run 5: notice \"Conflict between N and \"lbv\", or lbh\"");
     EXPECT_EQ(Column(rows, "problems")[2], "run 6: notice \"Alloc Error\"; run not completed");
-    EXPECT_EQ(Column(rows, "problems")[3], "runs 7-8 (2): notice \"TBB does not support\"; no product");
+    EXPECT_EQ(Column(rows, "problems")[3],
+              "runs 7-8 (2): notice \"TBB does not support\"; no product");
     for (std::size_t row : {2, 3}) {
-        for (const char* column : {"best_seconds", "median_seconds", "best_gflops", "median_gflops"}) {
+        for (const char* column :
+             {"best_seconds", "median_seconds", "best_gflops", "median_gflops"}) {
             EXPECT_EQ(Column(rows, column)[row], "") << column;
         }
         EXPECT_EQ(Column(rows, "completed")[row], "0");
@@ -213,29 +240,42 @@ TEST(ResultCsv, OneQuotedRowPerPoint) {
 
 TEST(ResultText, SummaryTableAndProblemList) {
     const std::string table = FormatSummaryTable(SampleResults());
-    EXPECT_EQ(table.rfind("Summary: per point, samples with a figure; seconds per product on the fine clock\n", 0), 0u);
-    EXPECT_TRUE(HasRow(table, {"1", "classic", "128", "64", "1", "3", "3", "45.8", "1.40", "2.10", "-",
-                               "noisy short"}))
+    EXPECT_EQ(
+        table.rfind(
+            "Summary: per point, samples with a figure; seconds per product on the fine clock\n",
+            0),
+        0u);
+    EXPECT_TRUE(HasRow(table, {"1", "classic", "128", "64", "1", "3", "3", "45.8", "1.40", "2.10",
+                               "-", "noisy short"}))
         << table;
-    EXPECT_TRUE(HasRow(table, {"2", "vector-pack", "128", "64", "1", "1", "1", "-", "4.19", "4.19", "-", "short"}));
+    EXPECT_TRUE(HasRow(table, {"2", "vector-pack", "128", "64", "1", "1", "1", "-", "4.19", "4.19",
+                               "-", "short"}));
     // No figure: every figure is "-", whatever the cause.
     EXPECT_TRUE(HasRow(table, {"3", "hp", "128", "64", "1", "0", "-", "-", "-", "-", "-", "none"}));
     EXPECT_TRUE(HasRow(table, {"4", "hp", "128", "64", "1", "0", "-", "-", "-", "-", "-", "none"}));
     EXPECT_NE(table.find("Kernels:\n  classic: scalar r-c-k loop\n"), std::string::npos);
     EXPECT_NE(table.find("Runs without a figure, with a notice or a check failure:\n"
                          "  run 5 (row 2: vector-pack, n 128, l_block 64, threads 1): notice"),
-              std::string::npos) << table;
-    EXPECT_NE(table.find("  run 6 (row 3: hp, n 128, l_block 64, threads 1): notice \"Alloc Error\"; run not completed\n"),
+              std::string::npos)
+        << table;
+    EXPECT_NE(table.find("  run 6 (row 3: hp, n 128, l_block 64, threads 1): notice \"Alloc "
+                         "Error\"; run not completed\n"),
               std::string::npos);
-    EXPECT_NE(table.find("  runs 7-8 (2) (row 4: hp, n 128, l_block 64, threads 1): notice \"TBB does not support\"; no product\n"),
+    EXPECT_NE(table.find("  runs 7-8 (2) (row 4: hp, n 128, l_block 64, threads 1): notice \"TBB "
+                         "does not support\"; no product\n"),
               std::string::npos);
     // The classic point's first run is a warm-up, the others' are counted.
-    EXPECT_NE(table.find("Mixed: 1 point warmed, 3 with the first run counted.\n"), std::string::npos) << table;
-    EXPECT_NE(FormatSummaryTable({SampleResults()[0]}).find("Warm: every point's first run was an uncounted warm-up"),
+    EXPECT_NE(table.find("Mixed: 1 point warmed, 3 with the first run counted.\n"),
+              std::string::npos)
+        << table;
+    EXPECT_NE(FormatSummaryTable({SampleResults()[0]})
+                  .find("Warm: every point's first run was an uncounted warm-up"),
               std::string::npos);
-    EXPECT_NE(FormatSummaryTable({SampleResults()[1]}).find("Cold: each point's first run"), std::string::npos);
+    EXPECT_NE(FormatSummaryTable({SampleResults()[1]}).find("Cold: each point's first run"),
+              std::string::npos);
     const std::vector<PointResult> clean = {SampleResults()[0]};
-    EXPECT_EQ(FormatProblems(clean), "All 4 runs computed their product without notice or check failure.\n");
+    EXPECT_EQ(FormatProblems(clean),
+              "All 4 runs computed their product without notice or check failure.\n");
 }
 
 // With a reference row each point gets its ratio to the reference at the
@@ -247,10 +287,12 @@ TEST(ResultText, ReferenceRatioAndMarkdownTable) {
     reference.point.reference = true;
     results.push_back(reference);
     const std::string table = FormatSummaryTable(results);
-    EXPECT_TRUE(HasRow(table, {"1", "classic", "128", "64", "1", "3", "3", "45.8", "1.40", "2.10", "0.50", "-",
-                               "noisy short"}))
+    EXPECT_TRUE(HasRow(table, {"1", "classic", "128", "64", "1", "3", "3", "45.8", "1.40", "2.10",
+                               "0.50", "-", "noisy short"}))
         << table;
-    EXPECT_TRUE(HasRow(table, {"3", "hp", "128", "64", "1", "0", "-", "-", "-", "-", "-", "-", "none"})) << table;
+    EXPECT_TRUE(
+        HasRow(table, {"3", "hp", "128", "64", "1", "0", "-", "-", "-", "-", "-", "-", "none"}))
+        << table;
     EXPECT_NE(table.find("vs ref: the reference's median time"), std::string::npos);
     EXPECT_EQ(FormatSummaryTable(SampleResults()).find("vs ref"), std::string::npos);
 
@@ -262,7 +304,9 @@ TEST(ResultText, ReferenceRatioAndMarkdownTable) {
         std::string cell;
         for (std::size_t i = 1; i < line.size(); ++i) {
             if (line[i] == '|' && line[i - 1] != '\\') {
-                cells.push_back(cell.substr(cell.find_first_not_of(' '), cell.find_last_not_of(' ') - cell.find_first_not_of(' ') + 1));
+                cells.push_back(
+                    cell.substr(cell.find_first_not_of(' '),
+                                cell.find_last_not_of(' ') - cell.find_first_not_of(' ') + 1));
                 cell.clear();
             } else {
                 cell += line[i];
@@ -295,12 +339,14 @@ TEST(ResultText, SummaryTableFitsInOneHundredColumns) {
         return p;
     };
     const std::vector<PointResult> results = {
-        point(46340, 128, {Completed(1, 1, 30.0), Completed(2, 2, 900.0), WithoutProduct(3, 3, "Alloc Error")}),
-        point(100, 1, {Completed(4, 1, 0.001), Completed(5, 2, 0.5), WithoutProduct(6, 3, "Alloc Error")}),
+        point(46340, 128,
+              {Completed(1, 1, 30.0), Completed(2, 2, 900.0), WithoutProduct(3, 3, "Alloc Error")}),
+        point(100, 1,
+              {Completed(4, 1, 0.001), Completed(5, 2, 0.5), WithoutProduct(6, 3, "Alloc Error")}),
     };
     const std::string table = FormatSummaryTable(results);
-    EXPECT_TRUE(HasRow(table, {"2", "block-pack-2x2", "100", "100", "1", "2", "250.5", "140.9", "0.01", "2.00",
-                               "no-ref", "fail noisy short stop"}))
+    EXPECT_TRUE(HasRow(table, {"2", "block-pack-2x2", "100", "100", "1", "2", "250.5", "140.9",
+                               "0.01", "2.00", "no-ref", "fail noisy short stop"}))
         << table;
     for (const std::string& line : Lines(table.substr(0, table.find("Runs without a figure")))) {
         EXPECT_LE(line.size(), 100u) << line;
@@ -313,13 +359,16 @@ TEST(ResultText, ASingleRunAdmitsItsTick) {
     RunRecord run = Completed(1, 1, 0.04683);
     run.result.measurements.duration_seconds = 0.047;
     run.result.measurements.operations = 2.0 * 880 * 880 * 880;
-    EXPECT_EQ(SingleRunNotes(run),
-              (std::vector<std::string>{"a single cold run (this process's first product); fine clock: 46.83 ms, 29.10 GFLOPS",
-                                        "47 ms on a 1 ms tick: \u00b12 %"}));
+    EXPECT_EQ(
+        SingleRunNotes(run),
+        (std::vector<std::string>{
+            "a single cold run (this process's first product); fine clock: 46.83 ms, 29.10 GFLOPS",
+            "47 ms on a 1 ms tick: \u00b12 %"}));
     run.result.measurements.duration_seconds = 0.100;
     EXPECT_EQ(SingleRunNotes(run).size(), 1u);  // 100 ticks and more: within 1 %
     run.result.measurements.duration_seconds = 0;
-    EXPECT_EQ(SingleRunNotes(run).back(), "the product took less than the 1 ms tick: DURATION 0, Performance -1");
+    EXPECT_EQ(SingleRunNotes(run).back(),
+              "the product took less than the 1 ms tick: DURATION 0, Performance -1");
     run.result.product = false;
     EXPECT_TRUE(SingleRunNotes(run).empty());
 }
@@ -337,16 +386,19 @@ TEST(ResultText, HeaderProgressAndCheckLines) {
     progress.shown = NormalisedParameters(point);  // n 352, l_block 176
     progress.round = 1;
     progress.runs_in_sample = 8;
-    EXPECT_EQ(FormatRunHeader(progress), "== point 3 of 10: hp, n 352, l_block 176, threads 2, sample 1 (8 runs)");
+    EXPECT_EQ(FormatRunHeader(progress),
+              "== point 3 of 10: hp, n 352, l_block 176, threads 2, sample 1 (8 runs)");
     const std::string line = FormatProgressLine(progress, 1.25);
     EXPECT_EQ(line.rfind("point 3 of 10: hp, n 352, l_block 176, threads 2", 0), 0u) << line;
     EXPECT_EQ(line.substr(line.size() - 16), " (1.2 s elapsed)") << line;
     progress.runs_in_sample = 1;
-    EXPECT_EQ(FormatRunHeader(progress), "== point 3 of 10: hp, n 352, l_block 176, threads 2, sample 1");
+    EXPECT_EQ(FormatRunHeader(progress),
+              "== point 3 of 10: hp, n 352, l_block 176, threads 2, sample 1");
     point.reference = true;
     progress.warmup = true;
     progress.round = 2;
-    EXPECT_EQ(FormatRunHeader(progress), "== point 3 of 10: openblas, n 352, l_block 176, threads 2, warm-up 2");
+    EXPECT_EQ(FormatRunHeader(progress),
+              "== point 3 of 10: openblas, n 352, l_block 176, threads 2, warm-up 2");
 
     RunRecord run = Completed(1, 1, 0.01);
     EXPECT_EQ(FormatCheckLine(run), "");
@@ -361,9 +413,10 @@ TEST(ResultText, HeaderProgressAndCheckLines) {
 }
 
 TEST(RunContextTest, CpuModelDateAndKernelForms) {
-    EXPECT_EQ(CpuModelFrom("processor\t: 0\nvendor_id\t: AuthenticAMD\nmodel name\t: AMD EPYC 7B13 \n"
-                           "model name\t: second\n"),
-              "AMD EPYC 7B13");
+    EXPECT_EQ(
+        CpuModelFrom("processor\t: 0\nvendor_id\t: AuthenticAMD\nmodel name\t: AMD EPYC 7B13 \n"
+                     "model name\t: second\n"),
+        "AMD EPYC 7B13");
     EXPECT_EQ(CpuModelFrom("model name\t: Bad\x01\xff Chip\n"), "Bad Chip");
     EXPECT_EQ(CpuModelFrom("processor : 0\n"), "unknown");
     EXPECT_EQ(CpuModelFrom("model name :   \n"), "unknown");
@@ -372,7 +425,8 @@ TEST(RunContextTest, CpuModelDateAndKernelForms) {
     EXPECT_EQ(KernelFormName(4, 0), "SSE2 4x4 (Tavrel)");
     // Both AVX levels run the form of Tavrel_8x4 in force.
     const std::string avx_levels = KernelFormName(4, 1);
-    EXPECT_TRUE(avx_levels == "AVX-512 24x8 (Tavrel_8x4)" || avx_levels == "AVX 8x4 (Tavrel_8x4)") << avx_levels;
+    EXPECT_TRUE(avx_levels == "AVX-512 24x8 (Tavrel_8x4)" || avx_levels == "AVX 8x4 (Tavrel_8x4)")
+        << avx_levels;
     EXPECT_EQ(KernelFormName(4, 2), avx_levels);
     for (int method = 0; method < 5; ++method) {
         EXPECT_EQ(KernelFormName(method, 2).find(','), std::string::npos);  // stays one CSV field
@@ -387,7 +441,8 @@ namespace {
 // and 2 threads, and the triad.
 MachineLimits HandMadeLimits() {
     MachineLimits limits;
-    const auto peak = [](const char* name, std::int32_t bits, bool fused, std::int32_t threads, double median) {
+    const auto peak = [](const char* name, std::int32_t bits, bool fused, std::int32_t threads,
+                         double median) {
         LimitMeasurement m;
         m.name = name;
         m.unit = "GFLOPS";
@@ -397,10 +452,14 @@ MachineLimits HandMadeLimits() {
         m.median = m.best = median;
         return m;
     };
-    limits.measurements = {peak("128-bit mul+add peak", 128, false, 1, 16), peak("128-bit mul+add peak", 128, false, 2, 32),
-                           peak("256-bit mul+add peak", 256, false, 1, 32), peak("256-bit FMA peak", 256, true, 1, 32),
-                           peak("512-bit mul+add peak", 512, false, 1, 64), peak("512-bit mul+add peak", 512, false, 2, 128),
-                           peak("512-bit FMA peak", 512, true, 1, 128), peak("512-bit FMA peak", 512, true, 2, 256)};
+    limits.measurements = {peak("128-bit mul+add peak", 128, false, 1, 16),
+                           peak("128-bit mul+add peak", 128, false, 2, 32),
+                           peak("256-bit mul+add peak", 256, false, 1, 32),
+                           peak("256-bit FMA peak", 256, true, 1, 32),
+                           peak("512-bit mul+add peak", 512, false, 1, 64),
+                           peak("512-bit mul+add peak", 512, false, 2, 128),
+                           peak("512-bit FMA peak", 512, true, 1, 128),
+                           peak("512-bit FMA peak", 512, true, 2, 256)};
     LimitMeasurement triad;
     triad.kind = LimitKind::kTriad;
     triad.name = "triad bandwidth";
@@ -420,15 +479,18 @@ MachineLimits HandMadeLimits() {
 // limits appear in the context as lines the plot reads.
 TEST(ResultLimits, EveryPointAgainstItsPeak) {
     const MachineLimits limits = HandMadeLimits();
-    std::vector<PointResult> results = SampleResults();  // classic 1.398 GFLOPS; vector-pack at level 1; hp
+    std::vector<PointResult> results =
+        SampleResults();  // classic 1.398 GFLOPS; vector-pack at level 1; hp
     PointResult reference = Point(0, 128, {Completed(9, 1, 0.0015)});
     reference.point.reference = true;
     results.push_back(reference);
     const bool v3 = SupportedIsaLevel() >= kIsaAvxFma3;
     const PointSummary classic = Summarise(results[0]);
-    EXPECT_EQ(PeakForPoint(limits, results[0], classic)->name, v3 ? "256-bit mul+add peak" : "128-bit mul+add peak");
+    EXPECT_EQ(PeakForPoint(limits, results[0], classic)->name,
+              v3 ? "256-bit mul+add peak" : "128-bit mul+add peak");
     const double classic_peak = v3 ? 32 : 16;
-    EXPECT_NEAR(*PeakShare(limits, results[0], classic), *classic.median_gflops / classic_peak, 1e-12);
+    EXPECT_NEAR(*PeakShare(limits, results[0], classic), *classic.median_gflops / classic_peak,
+                1e-12);
     EXPECT_EQ(PeakForPoint(limits, results[2], Summarise(results[2]))->name,
               v3 ? "256-bit FMA peak" : "128-bit mul+add peak");  // hp's loop may be contracted
     const PointSummary vector = Summarise(results[1]);
@@ -439,30 +501,37 @@ TEST(ResultLimits, EveryPointAgainstItsPeak) {
     } else {
         EXPECT_EQ(vector_peak, nullptr);  // no 256-bit peak measured here
     }
-    EXPECT_EQ(PeakForPoint(limits, results.back(), Summarise(results.back()))->name, "512-bit FMA peak");
+    EXPECT_EQ(PeakForPoint(limits, results.back(), Summarise(results.back()))->name,
+              "512-bit FMA peak");
     results[0].shown.threads = 3;  // no limit measured for 3 threads
     EXPECT_EQ(PeakForPoint(limits, results[0], classic), nullptr);
     results[0].shown.threads = 1;
 
     const std::string table = FormatSummaryTable(results, &limits);
-    EXPECT_TRUE(HasRow(table, {"1", "classic", "128", "64", "1", "3", "3", "45.8", "1.40", "2.10", "0.50",
-                               v3 ? "4" : "9", "-", "noisy short"}))
+    EXPECT_TRUE(HasRow(table, {"1", "classic", "128", "64", "1", "3", "3", "45.8", "1.40", "2.10",
+                               "0.50", v3 ? "4" : "9", "-", "noisy short"}))
         << table;
-    EXPECT_NE(table.find("peak%: median GFLOPS over the peak of what ran with its threads"), std::string::npos);
+    EXPECT_NE(table.find("peak%: median GFLOPS over the peak of what ran with its threads"),
+              std::string::npos);
     const CsvRows rows = ParseCsv(FormatCsvHeader() + FormatCsvRow(results[0], 1, 3, &limits));
-    EXPECT_EQ(Column(rows, "peak")[0], v3 ? "256-bit mul+add peak, 1 thread" : "128-bit mul+add peak, 1 thread");
+    EXPECT_EQ(Column(rows, "peak")[0],
+              v3 ? "256-bit mul+add peak, 1 thread" : "128-bit mul+add peak, 1 thread");
     EXPECT_EQ(Column(rows, "peak_share")[0].substr(0, 5), v3 ? "0.043" : "0.087");
 
     RunContext context = SampleContext();
     context.limits = limits;
     const std::string comments = FormatContextComments(context);
-    EXPECT_NE(comments.find("# limit: 512-bit mul+add peak, 2 threads: 128 GFLOPS\n"), std::string::npos) << comments;
-    EXPECT_NE(comments.find("# limit: triad bandwidth, 2 threads: 35.25 GB/s\n"), std::string::npos);
+    EXPECT_NE(comments.find("# limit: 512-bit mul+add peak, 2 threads: 128 GFLOPS\n"),
+              std::string::npos)
+        << comments;
+    EXPECT_NE(comments.find("# limit: triad bandwidth, 2 threads: 35.25 GB/s\n"),
+              std::string::npos);
     EXPECT_NE(comments.find("# bit-exact ceiling: 512-bit mul+add peak\n"), std::string::npos);
     const json doc = json::parse(FormatJson(context, results, false));
     EXPECT_EQ(doc["context"]["limits"]["measurements"].size(), 9u);
     EXPECT_EQ(doc["context"]["limits"]["bit_exact_ceiling"], "512-bit mul+add peak");
-    EXPECT_EQ(doc["results"][0]["peak"], v3 ? "256-bit mul+add peak, 1 thread" : "128-bit mul+add peak, 1 thread");
+    EXPECT_EQ(doc["results"][0]["peak"],
+              v3 ? "256-bit mul+add peak, 1 thread" : "128-bit mul+add peak, 1 thread");
     EXPECT_TRUE(doc["results"][2]["peak_share"].is_null());  // no figure
     // Methods 0 and 1 stream B once it exceeds the last-level cache: their
     // bound is the triad's bandwidth times a quarter operation per byte.
@@ -473,10 +542,13 @@ TEST(ResultLimits, EveryPointAgainstItsPeak) {
     streaming.shown.n = 4096;  // B: 128 MiB
     streaming.shown.threads = 2;
     EXPECT_DOUBLE_EQ(*BandwidthBoundGflops(limits, streaming, 32u << 20), 35.25 * 0.25);
-    EXPECT_FALSE(BandwidthBoundGflops(limits, results[0], 32u << 20).has_value());  // n 128: B in cache
-    EXPECT_FALSE(BandwidthBoundGflops(limits, streaming, 0).has_value());          // cache unknown
+    EXPECT_FALSE(
+        BandwidthBoundGflops(limits, results[0], 32u << 20).has_value());  // n 128: B in cache
+    EXPECT_FALSE(BandwidthBoundGflops(limits, streaming, 0).has_value());  // cache unknown
     streaming.shown.method = kMethodBlockCache;
-    EXPECT_FALSE(BandwidthBoundGflops(limits, streaming, 32u << 20).has_value());  // reuses blocks from cache
+    EXPECT_FALSE(BandwidthBoundGflops(limits, streaming, 32u << 20)
+                     .has_value());  // reuses blocks from cache
     const std::string limits_table = FormatLimitsTable(limits);
-    EXPECT_NE(limits_table.find("The 512-bit mul+add peak is the ceiling of the bit-exact kernels"), std::string::npos);
+    EXPECT_NE(limits_table.find("The 512-bit mul+add peak is the ceiling of the bit-exact kernels"),
+              std::string::npos);
 }

@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <cmath>
 #include <memory>
 #include <set>
 
@@ -44,7 +44,8 @@ Strings Described(const Plan& plan) {
 // A run function that completes every run without running anything: call k
 // (from 0) lasts fine(k) seconds and computes a product unless k is in
 // `no_product`. `calls` counts the calls.
-PointRunFunction Scripted(std::function<double(std::size_t)> fine, std::set<std::size_t> no_product = {},
+PointRunFunction Scripted(std::function<double(std::size_t)> fine,
+                          std::set<std::size_t> no_product = {},
                           std::shared_ptr<std::size_t> calls = std::make_shared<std::size_t>(0)) {
     return [=](const PlannedPoint&, ReportSink&) {
         const std::size_t k = (*calls)++;
@@ -61,7 +62,8 @@ std::function<double(std::size_t)> Always(double seconds) {
     return [seconds](std::size_t) { return seconds; };
 }
 
-PlanSettings Settings(std::int32_t warmup, std::int32_t repeat, double min_time = 0, bool batch = false) {
+PlanSettings Settings(std::int32_t warmup, std::int32_t repeat, double min_time = 0,
+                      bool batch = false) {
     PlanSettings settings;
     settings.warmup = warmup;
     settings.repeat = repeat;
@@ -119,7 +121,8 @@ TEST(SizeList, ListsAndRanges) {
     EXPECT_EQ(ParseSizeList("200,400,800").values, (Sizes{200, 400, 800}));
     EXPECT_EQ(ParseSizeList("7").values, (Sizes{7}));
     EXPECT_EQ(ParseSizeList("200:1000:200").values, (Sizes{200, 400, 600, 800, 1000}));
-    EXPECT_EQ(ParseSizeList("100:250:100").values, (Sizes{100, 200}));  // TO only when a step lands on it
+    EXPECT_EQ(ParseSizeList("100:250:100").values,
+              (Sizes{100, 200}));  // TO only when a step lands on it
     EXPECT_EQ(ParseSizeList("5:5:3").values, (Sizes{5}));
     EXPECT_EQ(ParseSizeList("46000:46340:46340").values, (Sizes{46000}));  // no overflow past TO
     EXPECT_EQ(ParseSizeList("1:1000:1").values.size(), 1000u);
@@ -137,26 +140,31 @@ TEST(SizeList, MalformedListsAreRefusedWithTheOptionNamed) {
                              "100:200:0", "0:100:10", "100:46341:10"}) {
         EXPECT_EQ(ParseSizeList(text).error.rfind("--sizes: expected FROM:TO:STEP", 0), 0u) << text;
     }
-    EXPECT_EQ(ParseSizeList("300:200:10").error, "--sizes: FROM must not exceed TO, got '300:200:10'");
+    EXPECT_EQ(ParseSizeList("300:200:10").error,
+              "--sizes: FROM must not exceed TO, got '300:200:10'");
     EXPECT_EQ(ParseSizeList("1:1001:1").error, "--sizes: '1:1001:1' gives more than 1000 sizes");
     std::string many = "1";
     for (int i = 0; i < 1000; ++i) many += ",1";
     EXPECT_EQ(ParseSizeList(many).error, "--sizes: more than 1000 entries");
     for (const char* text : {"0", "129", "1,,2", "1 2", "1:2:1"}) {
-        EXPECT_EQ(ParseThreadList(text).error.rfind("--threads-list: expected whole numbers from 1 to 128", 0), 0u)
+        EXPECT_EQ(ParseThreadList(text).error.rfind(
+                      "--threads-list: expected whole numbers from 1 to 128", 0),
+                  0u)
             << text;
     }
 }
 
 TEST(Plan, SizesThenThreadsThenMethodsThenReference) {
-    CliOptions options = Options({"--all", "--sizes", "64,128", "--l-block", "64", "--threads-list", "1,2"});
+    CliOptions options =
+        Options({"--all", "--sizes", "64,128", "--l-block", "64", "--threads-list", "1,2"});
     options.reference = true;  // as --reference sets it where OpenBLAS loads
     const Plan plan = ExpandPlan(options);
-    const Strings per_size = {"m0 n{} t1", "m1 n{} t1", "m2 n{} t1", "m3 n{} t1", "m4 n{} t1", "ref n{} t1",
-                              "m1 n{} t2", "m2 n{} t2", "m4 n{} t2", "ref n{} t2"};
+    const Strings per_size = {"m0 n{} t1",  "m1 n{} t1", "m2 n{} t1", "m3 n{} t1", "m4 n{} t1",
+                              "ref n{} t1", "m1 n{} t2", "m2 n{} t2", "m4 n{} t2", "ref n{} t2"};
     Strings expected;
     for (const char* n : {"64", "128"}) {
-        for (std::string point : per_size) expected.push_back(point.replace(point.find("{}"), 2, n));
+        for (std::string point : per_size)
+            expected.push_back(point.replace(point.find("{}"), 2, n));
     }
     EXPECT_EQ(Described(plan), expected);
     EXPECT_TRUE(plan.notes.empty());
@@ -166,11 +174,12 @@ TEST(Plan, SizesThenThreadsThenMethodsThenReference) {
     const Plan single = ExpandPlan(Options({"--method", "3", "-n", "90", "--threads", "2"}));
     ASSERT_EQ(single.points.size(), 1u);
     EXPECT_EQ(single.points[0].params.method, 3);
-    EXPECT_EQ(single.points[0].params.n, 90);  // as asked; the run normalises it
+    EXPECT_EQ(single.points[0].params.n, 90);       // as asked; the run normalises it
     EXPECT_EQ(single.points[0].params.threads, 1);  // a single-thread method is labelled as it runs
 
     // Several methods in turn, in the order given.
-    const Plan two = ExpandPlan(Options({"--method", "vector-pack,3", "-n", "64", "--threads", "2"}));
+    const Plan two =
+        ExpandPlan(Options({"--method", "vector-pack,3", "-n", "64", "--threads", "2"}));
     EXPECT_EQ(Described(two), (Strings{"m4 n64 t2", "m3 n64 t1"}));
     EXPECT_TRUE(IsMultiRun(Options({"--method", "3,4"}), two));
     for (const char* bad : {"3,3", "3,", ",4", "3;4", "3,9"}) {
@@ -179,10 +188,12 @@ TEST(Plan, SizesThenThreadsThenMethodsThenReference) {
 }
 
 TEST(Plan, SingleThreadMethodsRunOnceUnderAThreadList) {
-    EXPECT_EQ(Described(ExpandPlan(Options({"--all", "-n", "64", "--l-block", "32", "--threads-list", "2,4"}))),
+    EXPECT_EQ(Described(ExpandPlan(
+                  Options({"--all", "-n", "64", "--l-block", "32", "--threads-list", "2,4"}))),
               (Strings{"m0 n64 t1", "m1 n64 t2", "m2 n64 t2", "m3 n64 t1", "m4 n64 t2", "m1 n64 t4",
                        "m2 n64 t4", "m4 n64 t4"}));
-    EXPECT_EQ(Described(ExpandPlan(Options({"--method", "classic", "-n", "64", "--threads-list", "2,4,8"}))),
+    EXPECT_EQ(Described(ExpandPlan(
+                  Options({"--method", "classic", "-n", "64", "--threads-list", "2,4,8"}))),
               (Strings{"m0 n64 t1"}));
     EXPECT_EQ(Described(ExpandPlan(Options({"--method", "block-pack-2x2", "--sizes", "64,128",
                                             "--l-block", "64", "--threads-list", "1,2"}))),
@@ -190,8 +201,8 @@ TEST(Plan, SingleThreadMethodsRunOnceUnderAThreadList) {
 }
 
 TEST(Plan, NormalisedParametersAreThoseOfTheRun) {
-    const Plan plan = ExpandPlan(Options({"--method", "hp", "--sizes", "2000,10,100", "--l-block", "7",
-                                          "--threads-list", "8"}));
+    const Plan plan = ExpandPlan(Options(
+        {"--method", "hp", "--sizes", "2000,10,100", "--l-block", "7", "--threads-list", "8"}));
     ASSERT_EQ(plan.points.size(), 3u);
     const RunParameters a = NormalisedParameters(plan.points[0]);
     EXPECT_EQ(a.l_block, 4);
@@ -211,13 +222,15 @@ TEST(Plan, NotesSayWhatTheNormalisationChanges) {
     EXPECT_EQ(ExpandPlan(Options({"-n", "100"})).notes,
               (Strings{"--l-block 176 runs as 100: lowered to n 100"}));
     EXPECT_EQ(ExpandPlan(Options({"-n", "10", "--l-block", "7"})).notes,
-              (Strings{"--l-block 7 runs as 4: a multiple of 4", "-n 10 runs as 8: a multiple of l_block 4"}));
+              (Strings{"--l-block 7 runs as 4: a multiple of 4",
+                       "-n 10 runs as 8: a multiple of l_block 4"}));
     EXPECT_TRUE(ExpandPlan(Options({"-n", "64", "--l-block", "64"})).notes.empty());
     // A sweep says each change once, in the order of its sizes.
     EXPECT_EQ(ExpandPlan(Options({"--method", "hp", "--sizes", "2000,10,100", "--l-block", "7",
                                   "--threads-list", "1,2"}))
                   .notes,
-              (Strings{"--l-block 7 runs as 4: a multiple of 4", "-n 10 runs as 8: a multiple of l_block 4"}));
+              (Strings{"--l-block 7 runs as 4: a multiple of 4",
+                       "-n 10 runs as 8: a multiple of l_block 4"}));
 }
 
 TEST(Plan, PointsThatRunTheSameRunOnce) {
@@ -227,12 +240,14 @@ TEST(Plan, PointsThatRunTheSameRunOnce) {
                                     "-n 250 runs as 176, as -n 200 does: its points run once",
                                     "-n 400 runs as 352: a multiple of l_block 176"}));
 
-    const Plan sweep = ExpandPlan(Options({"--all", "--sizes", "200,250", "--threads-list", "1,2"}));
+    const Plan sweep =
+        ExpandPlan(Options({"--all", "--sizes", "200,250", "--threads-list", "1,2"}));
     EXPECT_EQ(Described(sweep), (Strings{"m0 n176 t1", "m1 n176 t1", "m2 n176 t1", "m3 n176 t1",
                                          "m4 n176 t1", "m1 n176 t2", "m2 n176 t2", "m4 n176 t2"}));
     EXPECT_EQ(sweep.notes.size(), 2u);
 
-    const Plan threads = ExpandPlan(Options({"--method", "hp", "-n", "64", "--l-block", "64", "--threads-list", "2,2,3"}));
+    const Plan threads = ExpandPlan(
+        Options({"--method", "hp", "-n", "64", "--l-block", "64", "--threads-list", "2,2,3"}));
     EXPECT_EQ(Described(threads), (Strings{"m1 n64 t2", "m1 n64 t3"}));
     EXPECT_TRUE(threads.notes.empty());
 }
@@ -262,8 +277,9 @@ TEST(PointStatistics, GflopsOnlyForPositiveDurations) {
 TEST(PointStatistics, SummaryOfHandMadeSamples) {
     RunRecord warmup = Record(0, 0.5);
     warmup.warmup = true;
-    const PointResult point = PointOf({warmup, Record(0, 0.001), Record(1, 0.005), Record(1, 0.005),
-                                       Record(2, 0.012), Record(3, 0.011, false), Record(4, 0.013)});
+    const PointResult point =
+        PointOf({warmup, Record(0, 0.001), Record(1, 0.005), Record(1, 0.005), Record(2, 0.012),
+                 Record(3, 0.011, false), Record(4, 0.013)});
     const PointSummary s = Summarise(point);
     EXPECT_EQ(s.samples, 4u);
     EXPECT_EQ(s.failed_samples, 1u);
@@ -287,7 +303,8 @@ TEST(PointStatistics, SummaryOfHandMadeSamples) {
     EXPECT_TRUE(Summarise(PointWithSamples({0.020, 0.009})).short_samples);
     EXPECT_FALSE(Summarise(PointOf({Record(1, 0.020), Record(2, 0.001, false)})).short_samples);
 
-    const PointSummary failed = Summarise(PointOf({Record(1, 0.02, false), Record(2, 0.02, false)}));
+    const PointSummary failed =
+        Summarise(PointOf({Record(1, 0.02, false), Record(2, 0.02, false)}));
     EXPECT_EQ(failed.samples, 2u);
     EXPECT_EQ(failed.failed_samples, 2u);
     EXPECT_EQ(failed.statistics.count, 0u);
@@ -317,8 +334,8 @@ TEST(PointStatistics, CpuTimeShowsWhetherTheThreadsHadTheirCores) {
     const PointSummary taken = Summarise(point(2, 1.2), 2);
     EXPECT_NEAR(*taken.cpu_share, 0.6, 1e-12);
     EXPECT_TRUE(taken.cpu_short);
-    EXPECT_FALSE(Summarise(point(8, 1.9), 2).cpu_short);   // 8 threads on 2 cores
-    EXPECT_TRUE(Summarise(point(1, 0.5), 16).cpu_short);   // one thread, half its core
+    EXPECT_FALSE(Summarise(point(8, 1.9), 2).cpu_short);  // 8 threads on 2 cores
+    EXPECT_TRUE(Summarise(point(1, 0.5), 16).cpu_short);  // one thread, half its core
     EXPECT_EQ(full.cpu_seconds.size(), 3u);
     const PointSummary no_clock = Summarise(PointWithSamples({0.02, 0.02}), 2);
     EXPECT_FALSE(no_clock.cpu_share.has_value());
@@ -332,7 +349,8 @@ TEST(PointStatistics, NoisyAboveFivePercentOverTwoSamplesOrMore) {
     EXPECT_FALSE(Summarise(PointWithSamples({0.100, 0.104})).noisy);  // CV 2.8 %
     EXPECT_FALSE(Summarise(PointWithSamples({0.100})).noisy);
     // Failed samples are left out of the statistics, not counted as zero.
-    EXPECT_FALSE(Summarise(PointOf({Record(1, 0.100), Record(2, 0.0, false), Record(3, 0.101)})).noisy);
+    EXPECT_FALSE(
+        Summarise(PointOf({Record(1, 0.100), Record(2, 0.0, false), Record(3, 0.101)})).noisy);
     const PointSummary even = Summarise(PointWithSamples({0.004, 0.001, 0.010, 0.002}));
     EXPECT_DOUBLE_EQ(even.statistics.median, 0.003);  // the mean of the middle two
 }
@@ -431,14 +449,16 @@ TEST(PlanRunner, BatchesShortRunsIntoSamplesOfTenMilliseconds) {
         if (p.first_of_sample) firsts.push_back(p);
     };
     RecordingSink sink;
-    const std::vector<PointResult> results = RunPlan(OnePoint(), Settings(0, 2, 0, true), sink, hooks);
+    const std::vector<PointResult> results =
+        RunPlan(OnePoint(), Settings(0, 2, 0, true), sink, hooks);
     ASSERT_EQ(results.size(), 1u);
     const PointSummary s = Summarise(results[0]);
     ASSERT_EQ(s.samples, 2u);
     const std::size_t runs = s.runs_per_sample[0];
     EXPECT_EQ(s.runs_per_sample[1], runs);
     EXPECT_GE(static_cast<double>(runs) * run_seconds, kMinSampleSeconds);
-    EXPECT_LE(static_cast<double>(runs), 1.5 * kMinSampleSeconds / run_seconds);  // no wild overshoot
+    EXPECT_LE(static_cast<double>(runs),
+              1.5 * kMinSampleSeconds / run_seconds);      // no wild overshoot
     EXPECT_NEAR(s.statistics.median, run_seconds, 1e-15);  // seconds per product
     EXPECT_FALSE(s.short_samples);
 
@@ -478,7 +498,8 @@ TEST(PlanRunner, TheWarmUpIsNeverCountedAndSizesTheFirstSample) {
     EXPECT_EQ(cold.runs[0].sample, 0u);
     const PointSummary s = Summarise(cold);
     ASSERT_EQ(s.samples, 2u);
-    for (const double seconds : s.seconds) EXPECT_NEAR(seconds, 0.0004, 1e-15);  // the cold call is in no sample
+    for (const double seconds : s.seconds)
+        EXPECT_NEAR(seconds, 0.0004, 1e-15);  // the cold call is in no sample
     EXPECT_GE(static_cast<double>(s.runs_per_sample[0]) * 0.0004, kMinSampleSeconds);
 
     // A warm-up of 0.4 ms sizes the first try at ten runs, not one.
@@ -515,21 +536,26 @@ TEST(PlanRunner, MinimumTimeAddsSamplesUntilReached) {
     PlanHooks hooks;
     hooks.run = Scripted(Always(run_seconds));
     RecordingSink sink;
-    EXPECT_EQ(Summarise(RunPlan(OnePoint(), Settings(1, 1, 0.1, true), sink, hooks)[0]).samples, 4u);
-    EXPECT_EQ(Summarise(RunPlan(OnePoint(), Settings(0, 6, 0.1, true), sink, hooks)[0]).samples, 6u);
-    EXPECT_EQ(Summarise(RunPlan(OnePoint(), Settings(0, 2, 0.0, true), sink, hooks)[0]).samples, 2u);
+    EXPECT_EQ(Summarise(RunPlan(OnePoint(), Settings(1, 1, 0.1, true), sink, hooks)[0]).samples,
+              4u);
+    EXPECT_EQ(Summarise(RunPlan(OnePoint(), Settings(0, 6, 0.1, true), sink, hooks)[0]).samples,
+              6u);
+    EXPECT_EQ(Summarise(RunPlan(OnePoint(), Settings(0, 2, 0.0, true), sink, hooks)[0]).samples,
+              2u);
 
     // A point that computes nothing takes no more than its repeats.
     auto calls = std::make_shared<std::size_t>(0);
     hooks.run = Scripted(Always(run_seconds), {0, 1, 2, 3, 4, 5}, calls);
-    const PointSummary none = Summarise(RunPlan(OnePoint(), Settings(0, 2, 10.0, true), sink, hooks)[0]);
+    const PointSummary none =
+        Summarise(RunPlan(OnePoint(), Settings(0, 2, 10.0, true), sink, hooks)[0]);
     EXPECT_EQ(*calls, 2u);
     EXPECT_EQ(none.failed_samples, 2u);
 }
 
 TEST(PlanRunner, AStopEndsThePlanAfterTheRunAtHand) {
     const Plan plan = ExpandPlan(Options({"--sizes", "64,128,192", "--l-block", "64"}));
-    const auto run_until_stop = [&plan](std::size_t stop_after, std::size_t& calls, std::size_t& finished) {
+    const auto run_until_stop = [&plan](std::size_t stop_after, std::size_t& calls,
+                                        std::size_t& finished) {
         std::atomic<bool> stop{stop_after == 0};
         auto counter = std::make_shared<std::size_t>(0);
         PlanHooks hooks;
@@ -596,7 +622,8 @@ TEST(PlanRunner, RealRunsWithAKnownFineClock) {
     NoticeRecorder notices;
     ScopedFineReadings clock({0, 0.009, 1, 1.005, 2, 2.003, 3, 3.009});
     RecordingSink sink;
-    const Plan plan = ExpandPlan(Options({"-n", "20", "--l-block", "8", "--check", "--chunk", "500"}));
+    const Plan plan =
+        ExpandPlan(Options({"-n", "20", "--l-block", "8", "--check", "--chunk", "500"}));
     const std::vector<PointResult> results = RunPlan(plan.points, Settings(1, 3), sink);
     ASSERT_EQ(results.size(), 1u);
     const PointSummary s = Summarise(results[0]);
@@ -622,7 +649,8 @@ TEST(PlanRunner, RealRunsWithAKnownFineClock) {
 TEST(LoadCheck, WarnsOfOtherWorkAndStolenTimeOnly) {
     const std::string root = ::testing::TempDir() + "vorp_load_" + std::to_string(getpid());
     std::filesystem::create_directories(root + "/proc");
-    std::ofstream(root + "/proc/stat") << "cpu  1000 0 500 8000 100 0 0 0 0 0\ncpu0 500 0 250 4000 50 0 0 0 0 0\n";
+    std::ofstream(root + "/proc/stat")
+        << "cpu  1000 0 500 8000 100 0 0 0 0 0\ncpu0 500 0 250 4000 50 0 0 0 0 0\n";
     const std::optional<MachineCpu> read = ReadMachineCpu(root);
     std::filesystem::remove_all(root);
     ASSERT_TRUE(read.has_value());

@@ -2,8 +2,8 @@
 // gives a figure, targets that are not plain writable files or that a rename
 // cannot replace, standard output as "-", a stop by signal, --isa, the JSON
 // document read back and --compare on documents of the program itself.
-#include <gtest/gtest.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <pwd.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -39,7 +39,8 @@ void WriteFile(const std::string& path, const std::string& text) {
 // A file that already holds results, removed with its temporary siblings at
 // the end of the test.
 struct ExistingFile {
-    explicit ExistingFile(const std::string& name, const std::string& text = "earlier results\n1,2,3\n")
+    explicit ExistingFile(const std::string& name,
+                          const std::string& text = "earlier results\n1,2,3\n")
         : path(TempPath(name)), content(text) {
         WriteFile(path, content);
     }
@@ -76,8 +77,8 @@ pid_t ChildWithArgument(const std::string& argument) {
         if (pid <= 0) continue;
         const std::string command_line = ReadWholeFile("/proc/" + std::to_string(pid) + "/cmdline");
         std::vector<std::string> words;
-        for (std::size_t start = 0, end; (end = command_line.find('\0', start)) != std::string::npos;
-             start = end + 1) {
+        for (std::size_t start = 0, end;
+             (end = command_line.find('\0', start)) != std::string::npos; start = end + 1) {
             words.push_back(command_line.substr(start, end - start));
         }
         if (!words.empty() && words[0] == VORP_CLI_PATH &&
@@ -145,7 +146,8 @@ bool Ends(pid_t pid, std::chrono::seconds limit = std::chrono::seconds(60)) {
 
 // A complete JSON document of vorp-cli, with at least one figure.
 ::testing::AssertionResult IsCompleteDocument(const std::string& text) {
-    if (!json::accept(text)) return ::testing::AssertionFailure() << "not JSON: " << text.substr(0, 200);
+    if (!json::accept(text))
+        return ::testing::AssertionFailure() << "not JSON: " << text.substr(0, 200);
     const json doc = json::parse(text);
     const json results = doc.value("results", json::array());
     if (results.empty() || !results[0].value("median_seconds", json()).is_number()) {
@@ -169,9 +171,10 @@ constexpr const char* kAsNobody = "setpriv --reuid=nobody --regid=nogroup --clea
 std::string WhyNotAsNobody() {
     if (geteuid() != 0) return "only root can run vorp-cli as another user";
     if (!getpwnam("nobody") || !getgrnam("nogroup")) return "no user nobody or group nogroup";
-    const std::string probe = std::string(kAsNobody) + " sh -c 'test -x " + ::testing::TempDir() + " && " +
-                              VORP_CLI_PATH + " --version' >/dev/null 2>&1";
-    if (std::system(probe.c_str()) != 0) return "nobody cannot run vorp-cli from the temporary directory";
+    const std::string probe = std::string(kAsNobody) + " sh -c 'test -x " + ::testing::TempDir() +
+                              " && " + VORP_CLI_PATH + " --version' >/dev/null 2>&1";
+    if (std::system(probe.c_str()) != 0)
+        return "nobody cannot run vorp-cli from the temporary directory";
     return {};
 }
 
@@ -191,7 +194,8 @@ bool PrivateMounts() {
 // `source` mounted on `target` (a tmpfs when `source` is empty), unmounted
 // at the end of the test.
 struct Mount {
-    Mount(const std::string& source, const std::string& target, const std::string& tmpfs_options = "")
+    Mount(const std::string& source, const std::string& target,
+          const std::string& tmpfs_options = "")
         : target(target) {
         mounted = source.empty()
                       ? mount("tmpfs", target.c_str(), "tmpfs", 0, tmpfs_options.c_str()) == 0
@@ -214,7 +218,8 @@ struct Mount {
     close(fd);
     struct statvfs space {};
     statvfs(directory.c_str(), &space);
-    if (space.f_bfree != 0) return ::testing::AssertionFailure() << space.f_bfree << " blocks still free";
+    if (space.f_bfree != 0)
+        return ::testing::AssertionFailure() << space.f_bfree << " blocks still free";
     return ::testing::AssertionSuccess();
 }
 }  // namespace
@@ -232,7 +237,8 @@ TEST(CliOutputFile, RefusedOrFailedWorkLeavesTheFileAsItWas) {
         // HP under TBB gives up: no run gives a figure.
         const CliRun failed = RunCli("--method 1 --parallel-kind tbb -n 64" + output);
         EXPECT_EQ(failed.status, 1);
-        EXPECT_TRUE(Contains(failed.err, "no run gave a figure; " + file.path + " is left as it was"))
+        EXPECT_TRUE(
+            Contains(failed.err, "no run gave a figure; " + file.path + " is left as it was"))
             << failed.err;
         EXPECT_EQ(ReadWholeFile(file.path), file.content);
         EXPECT_EQ(PartialFiles(file.path), std::vector<std::string>{});
@@ -331,7 +337,8 @@ TEST(CliOutputFile, DirectoryThatTakesNoNewFileIsNamedUpFront) {
     const std::string missing = TempPath("missing-directory");
     const CliRun run = RunCli("-n 16 --output " + missing + "/results.json");
     EXPECT_EQ(run.status, 2);
-    EXPECT_TRUE(Contains(run.err, "--output " + missing + "/results.json: cannot create a file in " + missing +
+    EXPECT_TRUE(Contains(run.err, "--output " + missing +
+                                      "/results.json: cannot create a file in " + missing +
                                       ": No such file or directory"))
         << run.err;
     EXPECT_FALSE(Contains(run.err, "note:")) << run.err;
@@ -414,7 +421,8 @@ TEST(CliOutputFile, RenameRefusedAtTheEndKeepsTheResultsUnderAName) {
     const std::string source = dir.path + "/source.json", path = dir.path + "/results.json";
     WriteFile(source, "bound results\n");
     WriteFile(path, "earlier results\n");
-    CliChild child({"--sizes", "200:2000:200", "--method", "0", "--format", "json", "--output", path}, true);
+    CliChild child(
+        {"--sizes", "200:2000:200", "--method", "0", "--format", "json", "--output", path}, true);
     ASSERT_TRUE(child.ShowsOnTerminal(kSecondPoint)) << child.Err();
     const Mount bound(source, path);
     ASSERT_TRUE(bound.mounted);
@@ -437,7 +445,8 @@ TEST(CliOutputFile, RenameRefusedAtTheEndKeepsTheResultsUnderAName) {
 // owner and group, and the old permission bits.
 TEST(CliOutputFile, RootKeepsTheOwnerGroupAndModeOfAnotherUsersFile) {
     if (geteuid() != 0) GTEST_SKIP() << "only root may give a file to another user";
-    if (!getpwnam("nobody") || !getgrnam("nogroup")) GTEST_SKIP() << "no user nobody or group nogroup";
+    if (!getpwnam("nobody") || !getgrnam("nogroup"))
+        GTEST_SKIP() << "no user nobody or group nogroup";
     const ExistingFile file("owned.json");
     ChangeOwner(file.path, "nobody", "nogroup");
     ASSERT_EQ(chmod(file.path.c_str(), 0640), 0);
@@ -503,9 +512,11 @@ TEST(CliOutputFile, DashIsStandardOutput) {
 // holds the context, the header and the rows completed.
 TEST(CliInterrupt, CsvSweepKeepsItsCompletedRows) {
     const ExistingFile file("stopped.csv", "");
-    CliChild child({"--sizes", "200:2000:200", "--method", "0", "--format", "csv", "--output", file.path}, true);
+    CliChild child(
+        {"--sizes", "200:2000:200", "--method", "0", "--format", "csv", "--output", file.path},
+        true);
     ASSERT_TRUE(child.ShowsOnTerminal(kSecondPoint)) << child.Err();
-    EXPECT_EQ(ReadWholeFile(file.path), "");  // replaced only at the end
+    EXPECT_EQ(ReadWholeFile(file.path), "");                         // replaced only at the end
     EXPECT_EQ(PartialFiles(file.path), std::vector<std::string>{});  // the rows wait in memory
     child.Signal(SIGINT);
     EXPECT_EQ(child.Wait(), 130) << child.Err();
@@ -517,7 +528,8 @@ TEST(CliInterrupt, CsvSweepKeepsItsCompletedRows) {
     ASSERT_GE(rows.size(), 2u) << text;
     ASSERT_LT(rows.size(), 11u) << text;
     EXPECT_EQ(rows[0], kCsvColumns);
-    for (std::size_t r = 1; r < rows.size(); ++r) EXPECT_EQ(rows[r].size(), kCsvColumns.size()) << r;
+    for (std::size_t r = 1; r < rows.size(); ++r)
+        EXPECT_EQ(rows[r].size(), kCsvColumns.size()) << r;
     EXPECT_EQ(Column(rows, "n")[0], "176");  // 200 normalised with l_block 176
     EXPECT_NE(Column(rows, "median_gflops")[0], "");
     EXPECT_EQ(PartialFiles(file.path), std::vector<std::string>{});
@@ -525,7 +537,9 @@ TEST(CliInterrupt, CsvSweepKeepsItsCompletedRows) {
 
 TEST(CliInterrupt, JsonSweepIsMarkedInterrupted) {
     const ExistingFile file("stopped.json", "");
-    CliChild child({"--sizes", "200:2000:200", "--method", "0", "--format", "json", "--output", file.path}, true);
+    CliChild child(
+        {"--sizes", "200:2000:200", "--method", "0", "--format", "json", "--output", file.path},
+        true);
     ASSERT_TRUE(child.ShowsOnTerminal(kSecondPoint)) << child.Err();
     child.Signal(SIGINT);
     EXPECT_EQ(child.Wait(), 130) << child.Err();
@@ -535,7 +549,8 @@ TEST(CliInterrupt, JsonSweepIsMarkedInterrupted) {
     const json& results = doc["results"];
     ASSERT_GE(results.size(), 1u);
     ASSERT_LT(results.size(), 10u);
-    for (std::size_t i = 0; i + 1 < results.size(); ++i) EXPECT_EQ(results[i]["interrupted"], false) << i;
+    for (std::size_t i = 0; i + 1 < results.size(); ++i)
+        EXPECT_EQ(results[i]["interrupted"], false) << i;
     EXPECT_EQ(PartialFiles(file.path), std::vector<std::string>{});
 }
 
@@ -559,11 +574,12 @@ TEST(CliInterrupt, SecondSignalExitsAtOnce) {
 // stopped in its middle, counts nothing): FILE is left byte for byte as it
 // was, with exit 130.
 TEST(CliInterrupt, StopBeforeAnyFigureLeavesTheFileAsItWas) {
-    for (const auto& [signal, format] : {std::pair{SIGINT, "csv"}, std::pair{SIGTERM, "json"},
-                                         std::pair{SIGHUP, "text"}}) {
+    for (const auto& [signal, format] :
+         {std::pair{SIGINT, "csv"}, std::pair{SIGTERM, "json"}, std::pair{SIGHUP, "text"}}) {
         SCOPED_TRACE(strsignal(signal));
         const ExistingFile file(std::string("no-figure.") + format);
-        CliChild child({"--method", "0", "-n", kLongOrder, "--format", format, "--output", file.path});
+        CliChild child(
+            {"--method", "0", "-n", kLongOrder, "--format", format, "--output", file.path});
         ASSERT_NE(WaitUntilHoldingMatrices(file.path, std::stoul(kLongOrder)), 0) << child.Err();
         child.Signal(signal);
         EXPECT_EQ(child.Wait(), 130) << child.Err();
@@ -579,14 +595,15 @@ TEST(CliInterrupt, StopBeforeAnyFigureLeavesTheFileAsItWas) {
 // the results still in memory: nothing beside FILE, FILE as it was.
 TEST(CliInterrupt, OtherEndingSignalsLeaveNothingBehind) {
     // SIGQUIT would leave a core file in the working directory.
-    rlimit core {};
+    rlimit core{};
     getrlimit(RLIMIT_CORE, &core);
     const rlimit no_core{0, core.rlim_max};
     setrlimit(RLIMIT_CORE, &no_core);
     for (const int signal : {SIGUSR1, SIGQUIT, SIGALRM}) {
         SCOPED_TRACE(strsignal(signal));
         const ExistingFile file("ended.csv");
-        CliChild child({"--method", "0", "-n", kLongOrder, "--format", "csv", "--output", file.path});
+        CliChild child(
+            {"--method", "0", "-n", kLongOrder, "--format", "csv", "--output", file.path});
         ASSERT_NE(WaitUntilHoldingMatrices(file.path, std::stoul(kLongOrder)), 0) << child.Err();
         child.Signal(signal);
         EXPECT_EQ(child.Wait(), -1) << "not ended by the signal: " << child.Err();
@@ -600,7 +617,8 @@ TEST(CliInterrupt, OtherEndingSignalsLeaveNothingBehind) {
 // SIGTERM ends that wait with exit 130 (bounded generously; only "it ends"
 // counts).
 TEST(CliInterrupt, FifoWithoutAReaderEndsOnOneSignal) {
-    if (ReadWholeFile("/proc/self/syscall").empty()) GTEST_SKIP() << "no /proc/PID/syscall to see the wait";
+    if (ReadWholeFile("/proc/self/syscall").empty())
+        GTEST_SKIP() << "no /proc/PID/syscall to see the wait";
     const ScratchDir dir("fifo-no-reader");
     const std::string fifo = dir.path + "/results";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
@@ -608,7 +626,8 @@ TEST(CliInterrupt, FifoWithoutAReaderEndsOnOneSignal) {
     pid_t pid = 0;
     const bool waiting = WaitFor([&] {
         if (pid == 0) pid = ChildWithArgument(fifo);
-        const std::string call = pid ? ReadWholeFile("/proc/" + std::to_string(pid) + "/syscall") : "";
+        const std::string call =
+            pid ? ReadWholeFile("/proc/" + std::to_string(pid) + "/syscall") : "";
         return call.rfind(std::to_string(SYS_openat) + " ", 0) == 0;
     });
     ASSERT_TRUE(waiting) << child.Err();
@@ -645,7 +664,8 @@ TEST(CliIsa, CapsNameTheKernelFormThatRan) {
 
 TEST(CliJson, DocumentReadsBackWithContextAndResults) {
     const std::string path = TempPath("doc.json");
-    const CliRun run = RunCli("--method 4 -n 64 --l-block 32 --repeat 3 --check --format json --output " + path);
+    const CliRun run =
+        RunCli("--method 4 -n 64 --l-block 32 --repeat 3 --check --format json --output " + path);
     const std::string text = ReadWholeFile(path);
     std::remove(path.c_str());
     ASSERT_EQ(run.status, 0) << run.err;
@@ -660,7 +680,9 @@ TEST(CliJson, DocumentReadsBackWithContextAndResults) {
     EXPECT_TRUE(context["commit"].is_string());
     EXPECT_TRUE(context["environment"].is_object());
     const std::string command = context["command"];
-    EXPECT_TRUE(Contains(command, "vorp-cli --method 4 -n 64 --l-block 32 --repeat 3 --check --format json --output "))
+    EXPECT_TRUE(Contains(
+        command,
+        "vorp-cli --method 4 -n 64 --l-block 32 --repeat 3 --check --format json --output "))
         << command;
     EXPECT_EQ(context["repeat"], 3);
     EXPECT_EQ(context["min_time_seconds"], 0);
@@ -669,13 +691,44 @@ TEST(CliJson, DocumentReadsBackWithContextAndResults) {
     const json& result = doc["results"][0];
     std::set<std::string> keys;
     for (const auto& item : result.items()) keys.insert(item.key());
-    EXPECT_EQ(keys, (std::set<std::string>{
-                        "method", "method_index", "n", "l_block", "threads", "chunk", "asked",
-                        "isa_level", "isa", "first_call_counted", "kernel", "warmup", "repeat", "completed", "failed",
-                        "product", "operations", "seconds", "tick_seconds", "runs_per_sample",
-                        "best_seconds", "median_seconds", "mean_seconds", "stddev_seconds", "cv",
-                        "best_gflops", "median_gflops", "noisy", "short", "cpu_seconds", "cpu_share", "cpu_short", "peak", "peak_share", "interrupted", "check",
-                        "max_rel_diff", "problems"}));
+    EXPECT_EQ(keys, (std::set<std::string>{"method",
+                                           "method_index",
+                                           "n",
+                                           "l_block",
+                                           "threads",
+                                           "chunk",
+                                           "asked",
+                                           "isa_level",
+                                           "isa",
+                                           "first_call_counted",
+                                           "kernel",
+                                           "warmup",
+                                           "repeat",
+                                           "completed",
+                                           "failed",
+                                           "product",
+                                           "operations",
+                                           "seconds",
+                                           "tick_seconds",
+                                           "runs_per_sample",
+                                           "best_seconds",
+                                           "median_seconds",
+                                           "mean_seconds",
+                                           "stddev_seconds",
+                                           "cv",
+                                           "best_gflops",
+                                           "median_gflops",
+                                           "noisy",
+                                           "short",
+                                           "cpu_seconds",
+                                           "cpu_share",
+                                           "cpu_short",
+                                           "peak",
+                                           "peak_share",
+                                           "interrupted",
+                                           "check",
+                                           "max_rel_diff",
+                                           "problems"}));
     EXPECT_EQ(result["method"], "vector-pack");
     EXPECT_EQ(result["isa_level"], context["isa_level"]);
     EXPECT_EQ(result["isa"], context["isa"]);
@@ -703,8 +756,9 @@ TEST(CliCompare, TwoDocumentsOfTheProgram) {
     EXPECT_TRUE(compared.status == 0 || compared.status == 3) << compared.status << compared.err;
     EXPECT_TRUE(Contains(compared.out, "old: " + old_path)) << compared.out;
     EXPECT_TRUE(Contains(compared.out, "new: " + new_path));
-    EXPECT_TRUE(std::regex_search(compared.out, std::regex("\nclassic +64 +64 +1 +[0-9.e-]+ +[0-9.e-]+ +[0-9.]+ "
-                                                           "+[<0-9.]+ +(faster|slower|same)\n")))
+    EXPECT_TRUE(std::regex_search(compared.out,
+                                  std::regex("\nclassic +64 +64 +1 +[0-9.e-]+ +[0-9.e-]+ +[0-9.]+ "
+                                             "+[<0-9.]+ +(faster|slower|same)\n")))
         << compared.out;
 
     WriteFile(new_path, "method,n\nclassic,64\n");
@@ -721,7 +775,8 @@ TEST(CliCompare, TwoDocumentsOfTheProgram) {
 TEST(CliCompare, EndlessInputIsRefused) {
     const CliRun zeros = RunCli("--compare /dev/zero /dev/zero");
     EXPECT_EQ(zeros.status, 2);
-    EXPECT_TRUE(Contains(zeros.err, "/dev/zero: more than 64 MiB, too large for a vorp-cli result document"))
+    EXPECT_TRUE(Contains(zeros.err,
+                         "/dev/zero: more than 64 MiB, too large for a vorp-cli result document"))
         << zeros.err;
     EXPECT_EQ(zeros.out, "");
 
@@ -729,7 +784,8 @@ TEST(CliCompare, EndlessInputIsRefused) {
     const std::string fifo = dir.path + "/spaces";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
     // JSON allows any amount of white space before a value.
-    const CliRun spaces = RunCli("--compare " + fifo + " /dev/null", "(yes ' ' >" + fifo + " 2>/dev/null &);");
+    const CliRun spaces =
+        RunCli("--compare " + fifo + " /dev/null", "(yes ' ' >" + fifo + " 2>/dev/null &);");
     EXPECT_EQ(spaces.status, 2);
     EXPECT_TRUE(Contains(spaces.err, fifo + ": more than 64 MiB")) << spaces.err;
 }
@@ -755,7 +811,8 @@ TEST(CliCompare, MemoryRunningOutIsAnError) {
     }
     const char* limit = "ulimit -v 400000;";  // 400 MB of address space
     const CliRun control = RunCli("--compare " + small + " " + small, limit);
-    if (control.status == 2 || control.status > 4) GTEST_SKIP() << "vorp-cli does not start under " << limit << " here: " << control.err;
+    if (control.status == 2 || control.status > 4)
+        GTEST_SKIP() << "vorp-cli does not start under " << limit << " here: " << control.err;
     const CliRun run = RunCli("--compare " + large + " " + small, limit);
     EXPECT_EQ(run.status, 2);
     EXPECT_TRUE(Contains(run.err, "cannot read " + large + ": not enough memory")) << run.err;
@@ -773,7 +830,8 @@ TEST(CliNotices, APlanOfManyRunsNeverWaitsAtATerminal) {
     // run), as with a user who is not there.
     const std::string command = "bash -c \"timeout 60 script -qec '" + std::string(VORP_CLI_PATH) +
                                 " --method hp --parallel-kind tbb -n 32 --repeat 3 --min-time 0'"
-                                " /dev/null < <(sleep 70 2>/dev/null) >" + out + " 2>&1\"";
+                                " /dev/null < <(sleep 70 2>/dev/null) >" +
+                                out + " 2>&1\"";
     const int raw = std::system(command.c_str());
     const std::string text = ReadWholeFile(out);
     std::remove(out.c_str());

@@ -46,8 +46,8 @@ TEST(CliOptions, DefaultsAreTheRunDefaults) {
 
 TEST(CliOptions, EveryFieldHasAnOption) {
     const CliParseResult parsed =
-        Parse({"--method", "block-cache", "-n", "300", "--l-block=64", "--threads", "4",
-               "--chunk", "7", "--parallel-kind", "tbb", "--check", "--isa", "sse2"});
+        Parse({"--method", "block-cache", "-n", "300", "--l-block=64", "--threads", "4", "--chunk",
+               "7", "--parallel-kind", "tbb", "--check", "--isa", "sse2"});
     ASSERT_EQ(parsed.error, "");
     const RunParameters& p = parsed.options.params;
     EXPECT_EQ(p.method, 2);
@@ -77,7 +77,8 @@ TEST(CliOptions, CompletionOffersTheMethodTable) {
         if (std::regex_search(line, match, method_line)) words = match[1];
     }
     std::string expected;
-    for (std::size_t i = 0; i < kMethodTableSize; ++i) expected += std::to_string(MethodTable()[i].index) + " ";
+    for (std::size_t i = 0; i < kMethodTableSize; ++i)
+        expected += std::to_string(MethodTable()[i].index) + " ";
     for (std::size_t i = 0; i < kMethodTableSize; ++i) {
         expected += std::string(MethodTable()[i].key) + (i + 1 < kMethodTableSize ? " " : "");
     }
@@ -124,9 +125,11 @@ TEST(CliOptions, IsaCannotAskForMoreThanTheProcessorOffers) {
               "--isa avx512: this processor (with this operating system) offers at most avx2");
     EXPECT_TRUE(Contains(Parse({"--isa", "avx2"}, VectorIsaCap::Avx).error, "offers at most avx"));
     EXPECT_TRUE(Contains(Parse({"--isa", "avx"}, VectorIsaCap::Sse2).error, "offers at most sse2"));
-    const std::pair<const char*, VectorIsaCap> accepted[] = {
-        {"auto", VectorIsaCap::Auto}, {"sse2", VectorIsaCap::Sse2}, {"avx", VectorIsaCap::Avx},
-        {"avx2", VectorIsaCap::Avx2}, {"avx512", VectorIsaCap::Avx512}};
+    const std::pair<const char*, VectorIsaCap> accepted[] = {{"auto", VectorIsaCap::Auto},
+                                                             {"sse2", VectorIsaCap::Sse2},
+                                                             {"avx", VectorIsaCap::Avx},
+                                                             {"avx2", VectorIsaCap::Avx2},
+                                                             {"avx512", VectorIsaCap::Avx512}};
     for (const auto& [name, cap] : accepted) {
         const CliParseResult parsed = Parse({"--isa", name}, VectorIsaCap::Avx512);
         EXPECT_EQ(parsed.error, "") << name;
@@ -175,15 +178,19 @@ TEST(CliOptions, RefusesUnusableMultiRunValues) {
         {{"--all=1"}, "--all: takes no value"},
         {{"--all", "--method", "1"}, "--all and --method cannot be combined"},
         {{"--sizes", "64", "-n", "64"}, "--sizes and -n cannot be combined"},
-        {{"--threads", "2", "--threads-list", "1,2"}, "--threads-list and --threads cannot be combined"},
-        {{"--sizes", "100,,200"}, "--sizes: expected whole numbers from 1 to 46340 separated by commas"},
+        {{"--threads", "2", "--threads-list", "1,2"},
+         "--threads-list and --threads cannot be combined"},
+        {{"--sizes", "100,,200"},
+         "--sizes: expected whole numbers from 1 to 46340 separated by commas"},
         {{"--threads-list", "0,1"}, "--threads-list: expected whole numbers from 1 to 128"},
     };
     for (const auto& [args, message] : cases) {
         EXPECT_EQ(Parse(args).error.rfind(message, 0), 0u) << Parse(args).error;
     }
     for (const char* seconds : {"-1", "3601", "1e3", "abc", "", "0.5s", "nan", "inf"}) {
-        EXPECT_EQ(Parse({"--min-time", seconds}).error.rfind("--min-time: expected seconds from 0 to 3600", 0), 0u)
+        EXPECT_EQ(Parse({"--min-time", seconds})
+                      .error.rfind("--min-time: expected seconds from 0 to 3600", 0),
+                  0u)
             << "'" << seconds << "': " << Parse({"--min-time", seconds}).error;
     }
 }
@@ -195,15 +202,21 @@ TEST(CliOptions, CompareTakesTwoFilesAndNothingElse) {
     // The file names are taken as they are, even when they look like options.
     EXPECT_EQ(Parse({"--compare", "-n", "--all"}).options.compare_paths,
               (std::vector<std::string>{"-n", "--all"}));
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--compare"}, {"--compare", "old.json"}, {"--compare=old.json", "new.json"}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--compare"},
+                                                 {"--compare", "old.json"},
+                                                 {"--compare=old.json", "new.json"}}) {
         EXPECT_EQ(Parse(args).error, "--compare: expected two result files, OLD.json NEW.json");
     }
-    EXPECT_EQ(Parse({"--compare", "a", "b", "-n", "64"}).error, "--compare takes no other option but --match");
-    EXPECT_EQ(Parse({"--all", "--compare", "a", "b"}).error, "--compare takes no other option but --match");
-    EXPECT_EQ(Parse({"--compare", "a", "b", "--match", "threads"}).options.compare_match, CompareMatch::Threads);
-    EXPECT_EQ(Parse({"--match", "method", "--compare", "a", "b"}).options.compare_match, CompareMatch::Method);
-    EXPECT_EQ(Parse({"--compare", "a", "b", "--match", "isa"}).error, "--match: expected method, threads or n, got 'isa'");
+    EXPECT_EQ(Parse({"--compare", "a", "b", "-n", "64"}).error,
+              "--compare takes no other option but --match");
+    EXPECT_EQ(Parse({"--all", "--compare", "a", "b"}).error,
+              "--compare takes no other option but --match");
+    EXPECT_EQ(Parse({"--compare", "a", "b", "--match", "threads"}).options.compare_match,
+              CompareMatch::Threads);
+    EXPECT_EQ(Parse({"--match", "method", "--compare", "a", "b"}).options.compare_match,
+              CompareMatch::Method);
+    EXPECT_EQ(Parse({"--compare", "a", "b", "--match", "isa"}).error,
+              "--match: expected method, threads or n, got 'isa'");
     EXPECT_EQ(Parse({"--match", "threads"}).error, "--match: only with --compare");
 }
 
@@ -213,7 +226,8 @@ TEST(CliOptions, ReferenceIsOfferedOnlyWithTheSystemBlas) {
         EXPECT_EQ(parsed.error, "");
         EXPECT_TRUE(parsed.options.reference);
     } else {
-        EXPECT_EQ(parsed.error, "--reference: the system BLAS (libopenblas.so.0) could not be loaded");
+        EXPECT_EQ(parsed.error,
+                  "--reference: the system BLAS (libopenblas.so.0) could not be loaded");
     }
     const CliParseResult blis = Parse({"--reference=blis"});
     if (ReferenceDgemmAvailable(ReferenceLibrary::Blis)) {
@@ -222,7 +236,8 @@ TEST(CliOptions, ReferenceIsOfferedOnlyWithTheSystemBlas) {
     } else {
         EXPECT_EQ(blis.error, "--reference: the system BLAS (libblis.so.4) could not be loaded");
     }
-    EXPECT_EQ(Parse({"--reference=mkl"}).error, "--reference: expected openblas, openblas-own or blis, got 'mkl'");
+    EXPECT_EQ(Parse({"--reference=mkl"}).error,
+              "--reference: expected openblas, openblas-own or blis, got 'mkl'");
     if (ReferenceDgemmAvailable()) {
         EXPECT_TRUE(Parse({"--reference=openblas-own"}).options.reference_own_choice);
         EXPECT_FALSE(Parse({"--reference=openblas"}).options.reference_own_choice);
@@ -233,7 +248,8 @@ TEST(CliOptions, ReferenceIsOfferedOnlyWithTheSystemBlas) {
 // check accepts.
 TEST(CliProgram, BlisReferenceRow) {
     if (!ReferenceDgemmAvailable(ReferenceLibrary::Blis)) GTEST_SKIP() << "no libblis.so.4";
-    const CliRun run = RunCli("--method 0 -n 64 --reference=blis --check --format csv --min-time 0");
+    const CliRun run =
+        RunCli("--method 0 -n 64 --reference=blis --check --format csv --min-time 0");
     ASSERT_EQ(run.status, 0) << run.err;
     const CsvRows rows = ParseCsv(WithoutContext(run.out));
     ASSERT_EQ(Column(rows, "method"), (std::vector<std::string>{"classic", "blis"}));
@@ -253,12 +269,13 @@ TEST(CliProgram, PrintsTheReportOfASmallRun) {
     // The normalisation, what the run was, the fine clock and the tick's
     // coarseness (the run is a few ticks at most), and the check's verdict
     // go to standard error.
-    EXPECT_TRUE(std::regex_match(run.err, std::regex("note: -n 90 runs as 80: a multiple of l_block 40\n"
-                                                     "note: a single cold run \\(this process's first product\\); "
-                                                     "fine clock: [0-9.e+-]+ ms, [0-9.]+ GFLOPS\n"
-                                                     "note: [^\n]*1 ms tick[^\n]*\n"
-                                                     "check: passed \\(largest relative difference "
-                                                     "[0-9.e+-]+\\)\n")))
+    EXPECT_TRUE(std::regex_match(
+        run.err, std::regex("note: -n 90 runs as 80: a multiple of l_block 40\n"
+                            "note: a single cold run \\(this process's first product\\); "
+                            "fine clock: [0-9.e+-]+ ms, [0-9.]+ GFLOPS\n"
+                            "note: [^\n]*1 ms tick[^\n]*\n"
+                            "check: passed \\(largest relative difference "
+                            "[0-9.e+-]+\\)\n")))
         << run.err;
 }
 
@@ -300,7 +317,8 @@ TEST(CliProgram, ExitStatuses) {
 }
 
 TEST(CliProgram, AllMethodsRepeatedAsJson) {
-    const CliRun run = RunCli("--all --repeat 2 --min-time 0 --format json -n 64 --l-block 32 --check");
+    const CliRun run =
+        RunCli("--all --repeat 2 --min-time 0 --format json -n 64 --l-block 32 --check");
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");  // not a terminal: no progress; the context is in the document
     const json doc = json::parse(run.out);
@@ -325,7 +343,8 @@ TEST(CliProgram, AllMethodsRepeatedAsJson) {
         EXPECT_TRUE(r["problems"].empty());
         EXPECT_LE(r["best_seconds"].get<double>(), r["median_seconds"].get<double>());
         EXPECT_GE(r["best_gflops"].get<double>(), r["median_gflops"].get<double>());
-        EXPECT_TRUE(r["short"].is_boolean());  // how samples are batched: PlanRunner, on a scripted clock
+        EXPECT_TRUE(
+            r["short"].is_boolean());  // how samples are batched: PlanRunner, on a scripted clock
     }
     EXPECT_FALSE(results[4]["isa"].is_null());
     EXPECT_TRUE(results[0]["isa"].is_null());
@@ -345,15 +364,18 @@ TEST(CliProgram, SweepAsCsvShowsTheNormalisedSizes) {
     EXPECT_EQ(rows[0][0], "method");
     for (const auto& row : rows) EXPECT_EQ(row.size(), rows[0].size());
     // 40, 70, 100, 130 lose their remainder modulo 32.
-    EXPECT_EQ(Column(rows, "n"), (std::vector<std::string>{"32", "32", "64", "64", "96", "96", "128", "128"}));
-    EXPECT_EQ(Column(rows, "threads"), (std::vector<std::string>{"1", "2", "1", "2", "1", "2", "1", "2"}));
+    EXPECT_EQ(Column(rows, "n"),
+              (std::vector<std::string>{"32", "32", "64", "64", "96", "96", "128", "128"}));
+    EXPECT_EQ(Column(rows, "threads"),
+              (std::vector<std::string>{"1", "2", "1", "2", "1", "2", "1", "2"}));
     EXPECT_EQ(Column(rows, "method")[7], "hp");
 }
 
 TEST(CliProgram, MalformedListsAreRefusedBeforeAnyRun) {
-    for (const char* args : {"--sizes 200:100:10", "--sizes 100:200:0", "--sizes 100:200",
-                             "--sizes 1:46340:1", "--sizes x", "--sizes 64,", "--threads-list 1,200",
-                             "--threads-list '1;2'", "--min-time -1", "--isa avx1024"}) {
+    for (const char* args :
+         {"--sizes 200:100:10", "--sizes 100:200:0", "--sizes 100:200", "--sizes 1:46340:1",
+          "--sizes x", "--sizes 64,", "--threads-list 1,200", "--threads-list '1;2'",
+          "--min-time -1", "--isa avx1024"}) {
         const CliRun run = RunCli(args);
         EXPECT_EQ(run.status, 2) << args;
         EXPECT_EQ(run.out, "") << args;
@@ -369,21 +391,29 @@ TEST(CliProgram, TextOutputToAFileWithSummary) {
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(text.rfind("# cpu: ", 0), 0u) << text;  // the context heads the file
-    EXPECT_TRUE(Contains(text, "\n== point 1 of 1: classic, n 48, l_block 48, threads 1, warm-up 1\n"
-                               "Matrices are prepared\n"))
+    EXPECT_TRUE(Contains(text,
+                         "\n== point 1 of 1: classic, n 48, l_block 48, threads 1, warm-up 1\n"
+                         "Matrices are prepared\n"))
         << text;
-    EXPECT_TRUE(Matches(text, "\n== point 1 of 1: classic, n 48, l_block 48, threads 1, sample 3( \\([0-9]+ runs\\))?\n"))
+    EXPECT_TRUE(Matches(
+        text,
+        "\n== point 1 of 1: classic, n 48, l_block 48, threads 1, sample 3( \\([0-9]+ runs\\))?\n"))
         << text;
-    EXPECT_TRUE(Contains(text, "\nSummary: per point, samples with a figure; seconds per product on the fine clock\n"));
-    EXPECT_TRUE(Matches(text, "\n +1 +classic +48 +48 +1 +3 +[0-9.e+-]+ +[0-9.]+ +[0-9.]+ +[0-9.]+ +passed"))
+    EXPECT_TRUE(Contains(
+        text,
+        "\nSummary: per point, samples with a figure; seconds per product on the fine clock\n"));
+    EXPECT_TRUE(Matches(
+        text, "\n +1 +classic +48 +48 +1 +3 +[0-9.e+-]+ +[0-9.]+ +[0-9.]+ +[0-9.]+ +passed"))
         << text;
-    EXPECT_TRUE(Matches(text, "All [0-9]+ runs computed their product without notice or check failure.\n"));
+    EXPECT_TRUE(
+        Matches(text, "All [0-9]+ runs computed their product without notice or check failure.\n"));
     EXPECT_TRUE(Contains(run.err, "note: --l-block 176 runs as 48: lowered to n 48\n")) << run.err;
 
     const CliRun unwritable = RunCli("-n 8 --output /nonexistent-dir/x.csv");
     EXPECT_EQ(unwritable.status, 2);
     EXPECT_TRUE(Contains(unwritable.err,
-                         "--output /nonexistent-dir/x.csv: cannot create a file in /nonexistent-dir: No such file or directory"))
+                         "--output /nonexistent-dir/x.csv: cannot create a file in "
+                         "/nonexistent-dir: No such file or directory"))
         << unwritable.err;
 }
 
@@ -397,13 +427,18 @@ TEST(CliProgram, RunsWithoutProductHaveNoFigureAndAreNamed) {
     ASSERT_NE(summary, std::string::npos) << text.out;
     const std::string tail = text.out.substr(summary);
     EXPECT_TRUE(Matches(tail, "\n +2 +hp +128 +64 +1 +0 +- +- +- +- +- +none\n")) << tail;
-    EXPECT_TRUE(Matches(tail, "\n +3 +block-cache +128 +64 +1 +1 +[0-9.e+-]+ +- +[0-9.]+ +[0-9.]+ ")) << tail;
-    const std::string problems = tail.substr(tail.find("Runs without a figure, with a notice or a check failure:\n"));
-    EXPECT_TRUE(Matches(problems, "\n  run [0-9]+ \\(row 2: hp, n 128, l_block 64, threads 1\\): "
-                                  "notice \"TBB does not support\"; no product\n"))
+    EXPECT_TRUE(
+        Matches(tail, "\n +3 +block-cache +128 +64 +1 +1 +[0-9.e+-]+ +- +[0-9.]+ +[0-9.]+ "))
+        << tail;
+    const std::string problems =
+        tail.substr(tail.find("Runs without a figure, with a notice or a check failure:\n"));
+    EXPECT_TRUE(Matches(problems,
+                        "\n  run [0-9]+ \\(row 2: hp, n 128, l_block 64, threads 1\\): "
+                        "notice \"TBB does not support\"; no product\n"))
         << problems;
-    EXPECT_TRUE(Matches(problems, "\\(row 3: block-cache, n 128, l_block 64, threads 1\\): "
-                                  "notice \"TBB does not support\"\n"));
+    EXPECT_TRUE(Matches(problems,
+                        "\\(row 3: block-cache, n 128, l_block 64, threads 1\\): "
+                        "notice \"TBB does not support\"\n"));
     EXPECT_TRUE(Matches(problems, "\\(row 5: vector-pack, "));
     EXPECT_FALSE(Contains(problems, "(row 1:"));
     EXPECT_FALSE(Contains(problems, "(row 4:"));
@@ -411,22 +446,27 @@ TEST(CliProgram, RunsWithoutProductHaveNoFigureAndAreNamed) {
     // CSV and JSON keep the data clean and name the runs on standard error.
     const CliRun csv = RunCli("--method hp --parallel-kind tbb -n 64 --repeat 2 --format csv");
     EXPECT_EQ(csv.status, 1);
-    EXPECT_TRUE(Contains(csv.err, "(row 1: hp, n 64, l_block 64, threads 1): notice \"TBB does not support\"; no product"))
+    EXPECT_TRUE(Contains(
+        csv.err,
+        "(row 1: hp, n 64, l_block 64, threads 1): notice \"TBB does not support\"; no product"))
         << csv.err;
     const CsvRows rows = ParseCsv(WithoutContext(csv.out));
     ASSERT_EQ(rows.size(), 2u) << csv.out;
     EXPECT_EQ(Column(rows, "completed")[0], "0");
     EXPECT_EQ(Column(rows, "failed")[0], "2");
-    for (const char* column : {"best_seconds", "median_seconds", "best_gflops", "median_gflops", "cv"}) {
+    for (const char* column :
+         {"best_seconds", "median_seconds", "best_gflops", "median_gflops", "cv"}) {
         EXPECT_EQ(Column(rows, column)[0], "") << column;
     }
     // Runs with the same problem one after another are told once (the
     // plan's warm-up apart from the counted runs).
-    EXPECT_EQ(Column(rows, "problems")[0], "run 1: notice \"TBB does not support\"; no product; "
-                                           "runs 2-3 (2): notice \"TBB does not support\"; no product");
+    EXPECT_EQ(Column(rows, "problems")[0],
+              "run 1: notice \"TBB does not support\"; no product; "
+              "runs 2-3 (2): notice \"TBB does not support\"; no product");
     EXPECT_EQ(Column(rows, "warmup")[0], "1");
 
-    const CliRun doc = RunCli("--method hp --parallel-kind tbb -n 64 --repeat 2 --warmup 0 --format json");
+    const CliRun doc =
+        RunCli("--method hp --parallel-kind tbb -n 64 --repeat 2 --warmup 0 --format json");
     EXPECT_EQ(doc.status, 1);
     const json result = json::parse(doc.out)["results"].at(0);
     EXPECT_EQ(result["product"], false);
@@ -449,7 +489,8 @@ TEST(CliProgram, ReferenceRowOrRefusal) {
     const CliRun run = RunCli("--reference -n 64 --threads 2 --check --format csv");
     if (!ReferenceDgemmAvailable()) {
         EXPECT_EQ(run.status, 2);
-        EXPECT_TRUE(Contains(run.err, "--reference: the system BLAS (libopenblas.so.0) could not be loaded"));
+        EXPECT_TRUE(Contains(
+            run.err, "--reference: the system BLAS (libopenblas.so.0) could not be loaded"));
         return;
     }
     EXPECT_EQ(run.status, 0) << run.err;
@@ -464,7 +505,8 @@ TEST(CliProgram, ReferenceRowOrRefusal) {
 
 TEST(CliProgram, PlotScriptDrawsASweep) {
     if (std::system("command -v gnuplot >/dev/null 2>&1") != 0) {
-        GTEST_SKIP() << "gnuplot is not installed (Debian package gnuplot-nox); the plot is not tested";
+        GTEST_SKIP()
+            << "gnuplot is not installed (Debian package gnuplot-nox); the plot is not tested";
     }
     const std::string csv = TempPath("sweep.csv"), png = TempPath("sweep.png");
     const CliRun sweep =
@@ -481,7 +523,9 @@ TEST(CliProgram, PlotScriptDrawsASweep) {
     // A CSV without the needed columns is refused.
     const std::string bad = TempPath("bad.csv");
     std::ofstream(bad) << "a,b\n1,2\n";
-    EXPECT_NE(std::system((std::string(VORP_PLOT_SCRIPT) + " " + bad + " " + png + " 2>/dev/null").c_str()), 0);
+    EXPECT_NE(std::system(
+                  (std::string(VORP_PLOT_SCRIPT) + " " + bad + " " + png + " 2>/dev/null").c_str()),
+              0);
     std::remove(bad.c_str());
 }
 
@@ -490,7 +534,8 @@ TEST(CliProgram, PlotScriptDrawsASweep) {
 // lines wait for --verbose.
 TEST(CliFigures, PlansCountWarmRunsOnly) {
     const std::string reference = ReferenceDgemmAvailable() ? " --reference" : "";
-    const CliRun warm = RunCli("--method 0 -n 64 --repeat 2 --min-time 0 --format json" + reference);
+    const CliRun warm =
+        RunCli("--method 0 -n 64 --repeat 2 --min-time 0 --format json" + reference);
     ASSERT_EQ(warm.status, 0) << warm.err;
     const json doc = json::parse(warm.out);
     EXPECT_EQ(doc["context"]["warmup"], 1);
@@ -504,8 +549,9 @@ TEST(CliFigures, PlansCountWarmRunsOnly) {
     EXPECT_FALSE(Contains(quiet.out, "Matrices are prepared")) << quiet.out;
     EXPECT_TRUE(Contains(quiet.out, "Summary: ")) << quiet.out;
     const CliRun verbose = RunCli("--method 0 -n 32 --repeat 2 --min-time 0 --verbose");
-    EXPECT_TRUE(Contains(verbose.out, "== point 1 of 1: classic, n 32, l_block 32, threads 1, warm-up 1\n"
-                                      "Matrices are prepared\n"))
+    EXPECT_TRUE(Contains(verbose.out,
+                         "== point 1 of 1: classic, n 32, l_block 32, threads 1, warm-up 1\n"
+                         "Matrices are prepared\n"))
         << verbose.out;
 }
 
@@ -517,19 +563,23 @@ TEST(CliFigures, AForcedReferenceKernelIsNamed) {
     const std::string env = "env -u OPENBLAS_L2_SIZE OPENBLAS_CORETYPE=Haswell";
     const CliRun forced = RunCli("--method 0 -n 64 --reference --min-time 0", env);
     ASSERT_EQ(forced.status, 0) << forced.err;
-    const std::string note = "note: OPENBLAS_CORETYPE=Haswell forces OpenBLAS's kernel: the reference runs "
-                             "OpenBLAS dgemm (Haswell); on its own OpenBLAS would pick ";
+    const std::string note =
+        "note: OPENBLAS_CORETYPE=Haswell forces OpenBLAS's kernel: the reference runs "
+        "OpenBLAS dgemm (Haswell); on its own OpenBLAS would pick ";
     EXPECT_TRUE(Contains(forced.err, note)) << forced.err;
     EXPECT_FALSE(Contains(forced.err, "(could not be told)")) << forced.err;
     EXPECT_TRUE(Contains(forced.out, "Reference: OPENBLAS_CORETYPE=Haswell forces")) << forced.out;
 
     const CliRun own = RunCli("--method 0 -n 64 --reference=openblas-own --min-time 0", env);
     ASSERT_EQ(own.status, 0) << own.err;
-    EXPECT_TRUE(Contains(own.err, "note: the reference runs OpenBLAS's own kernel choice (OpenBLAS dgemm ("))
+    EXPECT_TRUE(Contains(own.err,
+                         "note: the reference runs OpenBLAS's own kernel choice (OpenBLAS dgemm ("))
         << own.err;
-    EXPECT_TRUE(Contains(own.err, "OPENBLAS_CORETYPE=Haswell from the environment was not applied to it"));
+    EXPECT_TRUE(
+        Contains(own.err, "OPENBLAS_CORETYPE=Haswell from the environment was not applied to it"));
 
-    const CliRun plain = RunCli("--method 0 -n 64 --reference --min-time 0", "env -u OPENBLAS_L2_SIZE -u OPENBLAS_CORETYPE");
+    const CliRun plain = RunCli("--method 0 -n 64 --reference --min-time 0",
+                                "env -u OPENBLAS_L2_SIZE -u OPENBLAS_CORETYPE");
     EXPECT_FALSE(Contains(plain.err, "forces OpenBLAS's kernel")) << plain.err;
 }
 
@@ -540,8 +590,8 @@ TEST(CliFigures, ASummaryAtTheTerminalAndAFileFromOneRun) {
     // script(1) gives the program a terminal for its standard output.
     const std::string seen = TempPath("terminal.txt");
     const std::string command = "script -qec '" + std::string(VORP_CLI_PATH) +
-                                " -n 32 --repeat 2 --min-time 0 --format json --output " + path + "' /dev/null >" +
-                                seen + " 2>&1 </dev/null";
+                                " -n 32 --repeat 2 --min-time 0 --format json --output " + path +
+                                "' /dev/null >" + seen + " 2>&1 </dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
     const std::string terminal = ReadWholeFile(seen);
     std::remove(seen.c_str());
@@ -554,7 +604,8 @@ TEST(CliFigures, ASummaryAtTheTerminalAndAFileFromOneRun) {
 
     const CliRun markdown = RunCli("-n 32 --method 3,4 --repeat 2 --min-time 0 --format markdown");
     ASSERT_EQ(markdown.status, 0) << markdown.err;
-    EXPECT_EQ(markdown.out.rfind("| # | method | n | l_block | threads | samples |", 0), 0u) << markdown.out;
+    EXPECT_EQ(markdown.out.rfind("| # | method | n | l_block | threads | samples |", 0), 0u)
+        << markdown.out;
     EXPECT_TRUE(Contains(markdown.out, "\n| 1 | block-pack-2x2 | 32 | 32 | 1 |")) << markdown.out;
     EXPECT_TRUE(Contains(markdown.out, "\n| 2 | vector-pack | 32 | 32 | 1 |")) << markdown.out;
     EXPECT_TRUE(Contains(markdown.out, "<details><summary>Context</summary>"));
@@ -583,7 +634,9 @@ TEST(CliLimits, AloneOrBeforeAPlan) {
     EXPECT_TRUE(Contains(plan.out, "\n# limit: 128-bit mul+add peak, 1 thread: ")) << plan.out;
     const CsvRows rows = ParseCsv(WithoutContext(plan.out));
     ASSERT_EQ(rows.size(), 3u);
-    const std::string clone = SupportedIsaLevel() >= kIsaAvxFma3 ? "256" : "128";  // the loops' clone that runs
-    for (const std::string& peak : Column(rows, "peak")) EXPECT_EQ(peak, clone + "-bit mul+add peak, 1 thread");
+    const std::string clone =
+        SupportedIsaLevel() >= kIsaAvxFma3 ? "256" : "128";  // the loops' clone that runs
+    for (const std::string& peak : Column(rows, "peak"))
+        EXPECT_EQ(peak, clone + "-bit mul+add peak, 1 thread");
     for (const std::string& share : Column(rows, "peak_share")) EXPECT_GT(std::stod(share), 0);
 }

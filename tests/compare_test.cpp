@@ -20,14 +20,15 @@ using nlohmann::json;
 
 json Point(const std::string& method, int n, int threads, const std::vector<double>& seconds,
            int l_block = 64) {
-    json point = {{"method", method}, {"n", n},         {"l_block", l_block},
-                  {"threads", threads}, {"seconds", seconds}, {"noisy", false}};
+    json point = {{"method", method},   {"n", n},        {"l_block", l_block}, {"threads", threads},
+                  {"seconds", seconds}, {"noisy", false}};
     point["median_seconds"] = seconds.empty() ? json(nullptr) : json(Median(seconds));
     return point;
 }
 
 json DocumentWith(std::vector<json> points, const json& context) {
-    return {{"schema_version", 2}, {"context", context}, {"interrupted", false}, {"results", points}};
+    return {
+        {"schema_version", 2}, {"context", context}, {"interrupted", false}, {"results", points}};
 }
 
 json Document(std::vector<json> points, const std::string& cpu = "AMD EPYC 9R45") {
@@ -62,7 +63,10 @@ std::vector<std::string> Row(const std::string& text, const std::string& method)
         std::istringstream words(line);
         std::vector<std::string> fields;
         for (std::string word; words >> word;) {
-            if (fields.size() == 9) fields.back() += " " + word; else fields.push_back(word);
+            if (fields.size() == 9)
+                fields.back() += " " + word;
+            else
+                fields.push_back(word);
         }
         return fields;
     }
@@ -101,7 +105,8 @@ TEST(Compare, PairsPointsByMethodOrderBlockAndThreads) {
     EXPECT_EQ(same_cpu.status, kCompareNothingPaired);
     EXPECT_EQ(same_cpu.text.find("cpu_model"), std::string::npos) << same_cpu.text;
     EXPECT_TRUE(Has(same_cpu.text, "Context: the same (date and command line aside)\n"));
-    EXPECT_TRUE(Has(same_cpu.text, "No point is in both documents.\nThe new document holds no point.\n"))
+    EXPECT_TRUE(
+        Has(same_cpu.text, "No point is in both documents.\nThe new document holds no point.\n"))
         << same_cpu.text;
 }
 
@@ -148,36 +153,36 @@ TEST(Compare, ExitStatusIsThreeWhenAnyPointIsSlower) {
 // twofold slowdown gets no verdict; the text says how many runs one needs,
 // and the floor depends on both counts, not on the smaller alone.
 TEST(Compare, SampleSizesThatCannotReachTheLevelAreTooFewRuns) {
-    const json old_doc = Document({Point("hp", 500, 1, Around(0.1, 3)),
-                                   Point("classic", 500, 1, Around(0.1, 3)),
-                                   Point("block-cache", 500, 1, Around(0.1, 2)),
-                                   Point("vector-pack", 500, 1, Around(0.1, 2)),
-                                   Point("block-pack-2x2", 500, 1, Around(0.1, 4))});
-    const json new_doc = Document({Point("hp", 500, 1, Around(0.2, 3)),
-                                   Point("classic", 500, 1, Around(0.2, 5)),
-                                   Point("block-cache", 500, 1, Around(0.2, 7)),
-                                   Point("vector-pack", 500, 1, Around(0.2, 8)),
-                                   Point("block-pack-2x2", 500, 1, Around(0.2, 4))});
+    const json old_doc = Document(
+        {Point("hp", 500, 1, Around(0.1, 3)), Point("classic", 500, 1, Around(0.1, 3)),
+         Point("block-cache", 500, 1, Around(0.1, 2)), Point("vector-pack", 500, 1, Around(0.1, 2)),
+         Point("block-pack-2x2", 500, 1, Around(0.1, 4))});
+    const json new_doc = Document(
+        {Point("hp", 500, 1, Around(0.2, 3)), Point("classic", 500, 1, Around(0.2, 5)),
+         Point("block-cache", 500, 1, Around(0.2, 7)), Point("vector-pack", 500, 1, Around(0.2, 8)),
+         Point("block-pack-2x2", 500, 1, Around(0.2, 4))});
     const CompareOutcome outcome = CompareResultDocuments(old_doc, new_doc);
     const std::string& text = outcome.text;
     const std::vector<std::string> hp = Row(text, "hp");
     EXPECT_EQ(hp[6], "2.000");
     EXPECT_EQ(hp[7], "-");
     EXPECT_EQ(hp[8], "too few runs");
-    EXPECT_EQ(Row(text, "classic")[8], "slower");         // 3 against 5: 2/56
+    EXPECT_EQ(Row(text, "classic")[8], "slower");            // 3 against 5: 2/56
     EXPECT_EQ(Row(text, "block-cache")[8], "too few runs");  // 2 against 7: 2/36
-    EXPECT_EQ(Row(text, "vector-pack")[8], "slower");     // 2 against 8: 2/45
-    EXPECT_EQ(Row(text, "block-pack-2x2")[8], "slower");  // 4 against 4: 2/70
+    EXPECT_EQ(Row(text, "vector-pack")[8], "slower");        // 2 against 8: 2/45
+    EXPECT_EQ(Row(text, "block-pack-2x2")[8], "slower");     // 4 against 4: 2/70
     EXPECT_EQ(outcome.status, kCompareSlower);
     EXPECT_TRUE(Has(text, "which needs 4 or more runs a side\n")) << text;
-    EXPECT_TRUE(Has(text, "too few runs: a verdict needs 4 or more runs a side; p cannot go below\n"
-                          "  0.056 with 2 old and 7 new runs (1 point)\n"
-                          "  0.1 with 3 old and 3 new runs (1 point)\n"))
+    EXPECT_TRUE(Has(text,
+                    "too few runs: a verdict needs 4 or more runs a side; p cannot go below\n"
+                    "  0.056 with 2 old and 7 new runs (1 point)\n"
+                    "  0.1 with 3 old and 3 new runs (1 point)\n"))
         << text;
 
     // Points without a verdict are not slower.
-    const CompareOutcome scarce = CompareResultDocuments(Document({Point("hp", 500, 1, Around(0.1, 3))}),
-                                                         Document({Point("hp", 500, 1, Around(0.2, 3))}));
+    const CompareOutcome scarce =
+        CompareResultDocuments(Document({Point("hp", 500, 1, Around(0.1, 3))}),
+                               Document({Point("hp", 500, 1, Around(0.2, 3))}));
     EXPECT_EQ(scarce.status, kCompareNoneSlower);
     EXPECT_TRUE(Has(scarce.text, "Verdicts: 1 too few runs\n")) << scarce.text;
 }
@@ -187,15 +192,16 @@ TEST(Compare, SampleSizesThatCannotReachTheLevelAreTooFewRuns) {
 TEST(Compare, NoisySamplesAreNamedWithTheirCv) {
     const std::vector<double> six_percent = {0.94, 1.06, 1.00, 0.94, 1.06};   // CV 6.0 %
     const std::vector<double> four_percent = {0.96, 1.04, 1.00, 0.96, 1.04};  // CV 4.0 %
-    const std::string text =
-        Compared(Document({Point("hp", 400, 1, six_percent), Point("classic", 400, 1, four_percent),
-                           Point("block-cache", 400, 1, four_percent)}),
-                 Document({Point("hp", 400, 1, four_percent), Point("classic", 400, 1, four_percent),
-                           Point("block-cache", 400, 1, six_percent)}));
-    EXPECT_TRUE(Has(text, "noisy, CV above 5 % (the verdict may show the machine's load rather than "
-                          "the change):\n"
-                          "  hp n 400 l_block 64 threads 1: CV 6.0 % old, 4.0 % new\n"
-                          "  block-cache n 400 l_block 64 threads 1: CV 4.0 % old, 6.0 % new\n"))
+    const std::string text = Compared(
+        Document({Point("hp", 400, 1, six_percent), Point("classic", 400, 1, four_percent),
+                  Point("block-cache", 400, 1, four_percent)}),
+        Document({Point("hp", 400, 1, four_percent), Point("classic", 400, 1, four_percent),
+                  Point("block-cache", 400, 1, six_percent)}));
+    EXPECT_TRUE(Has(text,
+                    "noisy, CV above 5 % (the verdict may show the machine's load rather than "
+                    "the change):\n"
+                    "  hp n 400 l_block 64 threads 1: CV 6.0 % old, 4.0 % new\n"
+                    "  block-cache n 400 l_block 64 threads 1: CV 4.0 % old, 6.0 % new\n"))
         << text;
     EXPECT_FALSE(Has(text, "classic n 400")) << text;
 
@@ -236,24 +242,29 @@ TEST(Compare, HeaderListsEveryContextDifference) {
     new_context["extra"] = {{"added", true}};
 
     const std::vector<json> points = {Point("hp", 400, 1, kSlow)};
-    const std::string text = Compared(DocumentWith(points, old_context), DocumentWith(points, new_context));
-    EXPECT_TRUE(Has(text, "Context that differs, old -> new (date and command line aside):\n"
-                          "  build_flags.Tavrel_8x4.flags: -O3 -mavx2 -> -O3 -mavx512f\n"
-                          "  commit: 9a45d26 -> 1b2c3d4-dirty\n"
-                          "  compile_flags:\n"
-                          "    old: -O2\n"
-                          "    new: -O2 " + std::string(90, 'x') + "\n"
-                          "  environment.OMP_NUM_THREADS: absent -> 2\n"
-                          "  environment.OMP_PROC_BIND: close -> absent\n"
-                          "  extra.added: absent -> true\n"
-                          "  isa: AVX-512 -> AVX+FMA3\n"
-                          "  load_average: [0.1,0.2,0.3] -> [1.5,0.2,0.3]\n"
-                          "  reference: none -> OpenBLAS 0.3.21, its own kernel\n"
-                          "  vector_kernel: avx512 8x4 -> avx 8x4\n"
-                          "Medians"))
+    const std::string text =
+        Compared(DocumentWith(points, old_context), DocumentWith(points, new_context));
+    EXPECT_TRUE(Has(text,
+                    "Context that differs, old -> new (date and command line aside):\n"
+                    "  build_flags.Tavrel_8x4.flags: -O3 -mavx2 -> -O3 -mavx512f\n"
+                    "  commit: 9a45d26 -> 1b2c3d4-dirty\n"
+                    "  compile_flags:\n"
+                    "    old: -O2\n"
+                    "    new: -O2 " +
+                        std::string(90, 'x') +
+                        "\n"
+                        "  environment.OMP_NUM_THREADS: absent -> 2\n"
+                        "  environment.OMP_PROC_BIND: close -> absent\n"
+                        "  extra.added: absent -> true\n"
+                        "  isa: AVX-512 -> AVX+FMA3\n"
+                        "  load_average: [0.1,0.2,0.3] -> [1.5,0.2,0.3]\n"
+                        "  reference: none -> OpenBLAS 0.3.21, its own kernel\n"
+                        "  vector_kernel: avx512 8x4 -> avx 8x4\n"
+                        "Medians"))
         << text;
 
-    const std::string same = Compared(DocumentWith(points, old_context), DocumentWith(points, old_context));
+    const std::string same =
+        Compared(DocumentWith(points, old_context), DocumentWith(points, old_context));
     EXPECT_TRUE(Has(same, "Context: the same (date and command line aside)\n")) << same;
 
     // Without a context on one side there is nothing to set beside the other's.
@@ -267,9 +278,11 @@ TEST(Compare, HeaderListsEveryContextDifference) {
 // --match threads compares a thread scaling: points alike but for threads.
 TEST(Compare, MatchThreadsPairsOneThreadWithTwo) {
     const json old_doc = Document({Point("hp", 500, 1, kSlow), Point("classic", 500, 1, kSlow)});
-    const json new_doc = Document({Point("hp", 500, 2, kFast), Point("block-cache", 500, 2, kFast)});
+    const json new_doc =
+        Document({Point("hp", 500, 2, kFast), Point("block-cache", 500, 2, kFast)});
     const std::string text = Compared(old_doc, new_doc, CompareMatch::Threads);
-    EXPECT_TRUE(Has(text, "Points paired on method, n and l_block; threads may differ (--match threads)\n"))
+    EXPECT_TRUE(
+        Has(text, "Points paired on method, n and l_block; threads may differ (--match threads)\n"))
         << text;
     const std::vector<std::string> row = Row(text, "hp");
     EXPECT_EQ(row[1], "500");
@@ -281,12 +294,13 @@ TEST(Compare, MatchThreadsPairsOneThreadWithTwo) {
     EXPECT_FALSE(Has(text, "ambiguous")) << text;
 
     // Several candidates a side: paired in document order, and said so.
-    const std::string several =
-        Compared(Document({Point("hp", 500, 1, kSlow), Point("hp", 500, 2, kSlow)}),
-                 Document({Point("hp", 500, 4, kSlow), Point("hp", 500, 8, kSlow)}), CompareMatch::Threads);
+    const std::string several = Compared(
+        Document({Point("hp", 500, 1, kSlow), Point("hp", 500, 2, kSlow)}),
+        Document({Point("hp", 500, 4, kSlow), Point("hp", 500, 8, kSlow)}), CompareMatch::Threads);
     EXPECT_TRUE(Has(several, "\nhp   ")) << several;
-    EXPECT_TRUE(Has(several, "ambiguous, several candidates, paired in document order:\n"
-                             "  2 old and 2 new points with method hp, n 500, l_block 64\n"))
+    EXPECT_TRUE(Has(several,
+                    "ambiguous, several candidates, paired in document order:\n"
+                    "  2 old and 2 new points with method hp, n 500, l_block 64\n"))
         << several;
     std::istringstream lines(several);
     std::vector<std::string> threads;
@@ -310,8 +324,9 @@ TEST(Compare, MatchMethodPairsMethodThreeWithFour) {
     EXPECT_TRUE(Has(text, "only in new: vector-pack n 528 l_block 176 threads 2\n")) << text;
 
     // --match n: the same method at two orders.
-    const std::string orders = Compared(Document({Point("hp", 880, 1, kFast)}),
-                                        Document({Point("hp", 1936, 1, kSlow)}), CompareMatch::Order);
+    const std::string orders =
+        Compared(Document({Point("hp", 880, 1, kFast)}), Document({Point("hp", 1936, 1, kSlow)}),
+                 CompareMatch::Order);
     EXPECT_EQ(Row(orders, "hp")[1], "880->1936");
     EXPECT_EQ(Row(orders, "hp")[8], "slower");
 }
@@ -319,56 +334,63 @@ TEST(Compare, MatchMethodPairsMethodThreeWithFour) {
 // The mean of ratios that weighs a halving and a doubling alike, over the
 // points with a ratio; its inverse is the speed-up.
 TEST(Compare, GeometricMeanOfTheRatiosFollowsTheRows) {
-    const json old_doc = Document(
-        {Point("hp", 500, 1, Around(0.1, 5)), Point("classic", 500, 1, Around(0.1, 5)),
-         Point("block-cache", 500, 1, Around(0.1, 5)), Point("vector-pack", 500, 1, Around(0.1, 5))});
-    const json new_doc = Document(
-        {Point("hp", 500, 1, Around(0.05, 5)), Point("classic", 500, 1, Around(0.2, 5)),
-         Point("block-cache", 500, 1, Around(0.4, 5)), Point("vector-pack", 500, 1, {})});
+    const json old_doc =
+        Document({Point("hp", 500, 1, Around(0.1, 5)), Point("classic", 500, 1, Around(0.1, 5)),
+                  Point("block-cache", 500, 1, Around(0.1, 5)),
+                  Point("vector-pack", 500, 1, Around(0.1, 5))});
+    const json new_doc =
+        Document({Point("hp", 500, 1, Around(0.05, 5)), Point("classic", 500, 1, Around(0.2, 5)),
+                  Point("block-cache", 500, 1, Around(0.4, 5)), Point("vector-pack", 500, 1, {})});
     const CompareOutcome outcome = CompareResultDocuments(old_doc, new_doc);
     // 0.5 x 2 x 4 = 4, and the cube root of 4 is 1.587 (the plain mean would be 2.167).
-    EXPECT_TRUE(Has(outcome.text, "Geometric mean of new/old over 3 points: 1.587 (speed-up 0.630x)\n"))
+    EXPECT_TRUE(
+        Has(outcome.text, "Geometric mean of new/old over 3 points: 1.587 (speed-up 0.630x)\n"))
         << outcome.text;
     EXPECT_EQ(outcome.status, kCompareSlower);
 
     const std::string one =
         Compared(Document({Point("hp", 500, 1, kSlow)}), Document({Point("hp", 500, 1, kFast)}));
-    EXPECT_TRUE(Has(one, "Geometric mean of new/old over 1 point: 0.495 (speed-up 2.020x)\n")) << one;
+    EXPECT_TRUE(Has(one, "Geometric mean of new/old over 1 point: 0.495 (speed-up 2.020x)\n"))
+        << one;
 }
 
 // Documents without a common point are not a success: status 4, the values
 // that differ, and the --match that would pair them.
 TEST(Compare, NoCommonPointGivesStatusFourAndSuggestsMatch) {
-    const json old_doc = Document({Point("hp", 500, 1, kSlow), Point("block-cache", 500, 1, kSlow)});
-    const json new_doc = Document({Point("hp", 500, 2, kSlow), Point("block-cache", 500, 2, kSlow)});
+    const json old_doc =
+        Document({Point("hp", 500, 1, kSlow), Point("block-cache", 500, 1, kSlow)});
+    const json new_doc =
+        Document({Point("hp", 500, 2, kSlow), Point("block-cache", 500, 2, kSlow)});
     const CompareOutcome outcome = CompareResultDocuments(old_doc, new_doc);
     EXPECT_EQ(outcome.status, kCompareNothingPaired);
     EXPECT_EQ(kCompareNothingPaired, 4);
-    EXPECT_TRUE(Has(outcome.text, "No point is in both documents.\nThe values that differ:\n"
-                                  "  threads: old 1; new 2\nTry --match threads (pairs 2 points).\n"))
+    EXPECT_TRUE(Has(outcome.text,
+                    "No point is in both documents.\nThe values that differ:\n"
+                    "  threads: old 1; new 2\nTry --match threads (pairs 2 points).\n"))
         << outcome.text;
     EXPECT_FALSE(Has(outcome.text, "Verdicts")) << outcome.text;
     EXPECT_TRUE(Has(outcome.text, "only in old: hp n 500 l_block 64 threads 1\n"));
 
     // Several parameters apart: no --match helps, and the status says so too.
-    const CompareOutcome apart = CompareResultDocuments(
-        Document({Point("hp", 500, 1, kSlow)}), Document({Point("classic", 400, 2, kSlow)}),
-        CompareMatch::Threads);
+    const CompareOutcome apart =
+        CompareResultDocuments(Document({Point("hp", 500, 1, kSlow)}),
+                               Document({Point("classic", 400, 2, kSlow)}), CompareMatch::Threads);
     EXPECT_EQ(apart.status, kCompareNothingPaired);
-    EXPECT_TRUE(Has(apart.text, "No point is in both documents, even with --match threads.\n"
-                                "The values that differ:\n  method: old hp; new classic\n"
-                                "  n: old 500; new 400\n"
-                                "  threads: old 1; new 2\nNo --match pairs them"))
+    EXPECT_TRUE(Has(apart.text,
+                    "No point is in both documents, even with --match threads.\n"
+                    "The values that differ:\n  method: old hp; new classic\n"
+                    "  n: old 500; new 400\n"
+                    "  threads: old 1; new 2\nNo --match pairs them"))
         << apart.text;
 }
 
 TEST(Compare, OverlappingOrScarceSamplesGiveNoDirection) {
-    const json old_doc = Document({Point("hp", 400, 1, {0.100, 0.104, 0.098, 0.102, 0.101}),
-                                   Point("classic", 400, 1, kSlow),
-                                   Point("vector-pack", 400, 1, kSlow)});
-    const json new_doc = Document({Point("hp", 400, 1, {0.101, 0.099, 0.103, 0.100, 0.102}),
-                                   Point("classic", 400, 1, {0.050, 0.051}),
-                                   Point("vector-pack", 400, 1, {})});
+    const json old_doc =
+        Document({Point("hp", 400, 1, {0.100, 0.104, 0.098, 0.102, 0.101}),
+                  Point("classic", 400, 1, kSlow), Point("vector-pack", 400, 1, kSlow)});
+    const json new_doc =
+        Document({Point("hp", 400, 1, {0.101, 0.099, 0.103, 0.100, 0.102}),
+                  Point("classic", 400, 1, {0.050, 0.051}), Point("vector-pack", 400, 1, {})});
     const std::string text = Compared(old_doc, new_doc);
     EXPECT_EQ(Row(text, "hp")[8], "same");
 
@@ -394,8 +416,9 @@ TEST(Compare, RejectsDocumentsThatAreNotResults) {
     };
     json old_schema = good;
     old_schema["schema_version"] = 1;
-    EXPECT_EQ(error_for(old_schema),
-              "new document: not a vorp-cli result document: its schema_version is 1, expected 2 to 3");
+    EXPECT_EQ(
+        error_for(old_schema),
+        "new document: not a vorp-cli result document: its schema_version is 1, expected 2 to 3");
     json no_results = good;
     no_results.erase("results");
     EXPECT_NE(error_for(no_results).find("no \"results\" array"), std::string::npos);

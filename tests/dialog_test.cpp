@@ -6,17 +6,17 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
-#include <QGuiApplication>
-#include <QImage>
-#include <QScreen>
 #include <QElapsedTimer>
 #include <QFontMetrics>
+#include <QGuiApplication>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyle>
 #include <QThread>
 #include <QTimer>
@@ -69,12 +69,14 @@ private:
 void SpinEvents(int milliseconds) {
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < milliseconds) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    while (clock.elapsed() < milliseconds)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
 // The modal dialog that opens when `open` runs, handed to `inspect` (which
 // must close it).
-void WithNextModalDialog(const std::function<void()>& open, const std::function<void(QWidget*)>& inspect) {
+void WithNextModalDialog(const std::function<void()>& open,
+                         const std::function<void(QWidget*)>& inspect) {
     bool inspected = false;
     QTimer::singleShot(0, [&] {
         QWidget* modal = QApplication::activeModalWidget();
@@ -231,7 +233,8 @@ TEST_F(MainDialog, StartsWithTheDefaults) {
     // The hidden controls carry chunk and parallel kind.
     EXPECT_EQ(Text(IDC_CHUNK), "100");
     EXPECT_TRUE(Checked(IDC_OPENMP));
-    for (const int id : {IDC_CHUNK, IDC_OPENMP, IDC_TBB}) EXPECT_TRUE(dlg.GetDlgItem(id)->isHidden()) << id;
+    for (const int id : {IDC_CHUNK, IDC_OPENMP, IDC_TBB})
+        EXPECT_TRUE(dlg.GetDlgItem(id)->isHidden()) << id;
     EXPECT_TRUE(boxes.shown.empty());
 }
 
@@ -381,7 +384,7 @@ TEST_F(MainDialog, TheChunkARunLoweredNeverGrowsBack) {
     Type(IDC_N, "203");
     StartAndWait();
     ExpectDone();
-    EXPECT_EQ(Text(IDC_N), "200");    // a multiple of l_block 100
+    EXPECT_EQ(Text(IDC_N), "200");     // a multiple of l_block 100
     EXPECT_EQ(Text(IDC_CHUNK), "12");  // not 200 / 8
 
     Click(IDC_RESET);
@@ -452,7 +455,8 @@ TEST_F(MainDialog, ARefusedRunLeavesTheDialogReady) {
     Type(IDC_N, "0");
     StartAndWait();
     ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_TRUE(boxes.shown[0].text.startsWith("Invalid parameters")) << boxes.shown[0].text.toStdString();
+    EXPECT_TRUE(boxes.shown[0].text.startsWith("Invalid parameters"))
+        << boxes.shown[0].text.toStdString();
     EXPECT_TRUE(Report().isEmpty());
     ExpectReady();
     EXPECT_EQ(Text(IDC_N), "0");
@@ -502,7 +506,8 @@ TEST_F(MainDialog, TheWholeReportCanBeSelectedAndCopied) {
 
 TEST_F(MainDialog, TheRunClockAndTheElapsedDisplayStopWhileANoticeWaits) {
     std::atomic<double> now{50.0};  // seconds, read by the worker and the GUI thread
-    tick_testing::OverrideTickSource([&] { return static_cast<double>(static_cast<long long>(now * 1000)); });
+    tick_testing::OverrideTickSource(
+        [&] { return static_cast<double>(static_cast<long long>(now * 1000)); });
     tick_testing::OverrideFineSource([&] { return now.load(); });
     const auto elapsed_text = [this] {
         for (QLabel* label : dlg.findChildren<QLabel*>()) {
@@ -577,10 +582,11 @@ TEST_F(MainDialog, StopEndsTheRunAndLeavesTheDialogReady) {
 TEST_F(MainDialog, ClosingDuringARunAsksThenStopsAndCloses) {
     QStringList questions;
     bool answer = false;
-    const QuestionHandler previous = SetQuestionHandler([&](const QString& text, const QString& caption) {
-        questions.append(text + " / " + caption);
-        return answer;
-    });
+    const QuestionHandler previous =
+        SetQuestionHandler([&](const QString& text, const QString& caption) {
+            questions.append(text + " / " + caption);
+            return answer;
+        });
     dlg.show();
     const ProductHeldUntilStop held;
     StartHeldRun(held);
@@ -631,7 +637,8 @@ TEST_F(MainDialog, TheAboutEntryIsLastInTheContextMenuAndOpensTheAboutBox) {
                         [](QWidget* box) {
                             EXPECT_EQ(box->windowTitle(), "About Vorp");
                             QStringList texts;
-                            for (QLabel* label : box->findChildren<QLabel*>()) texts.append(label->text());
+                            for (QLabel* label : box->findChildren<QLabel*>())
+                                texts.append(label->text());
                             EXPECT_TRUE(texts.contains("Vorp Version 1.0"));
                             auto* ok = box->findChild<QPushButton*>();
                             ASSERT_NE(ok, nullptr);
@@ -645,21 +652,24 @@ TEST_F(MainDialog, TheAboutEntryIsLastInTheContextMenuAndOpensTheAboutBox) {
 TEST_F(MainDialog, ControlsLieInsideTheWindowWithoutOverlapping) {
     std::vector<std::pair<QWidget*, QRect>> controls;
     for (QWidget* widget : dlg.findChildren<QWidget*>()) {
-        const bool reachable = qobject_cast<QAbstractButton*>(widget) || qobject_cast<QLineEdit*>(widget) ||
+        const bool reachable = qobject_cast<QAbstractButton*>(widget) ||
+                               qobject_cast<QLineEdit*>(widget) ||
                                qobject_cast<QListWidget*>(widget);
         if (!reachable || widget->isHidden()) continue;
         controls.emplace_back(widget, QRect(widget->mapTo(&dlg, QPoint(0, 0)), widget->size()));
     }
     ASSERT_GE(controls.size(), 10u);
     for (std::size_t i = 0; i < controls.size(); ++i) {
-        EXPECT_TRUE(dlg.rect().contains(controls[i].second)) << controls[i].first->objectName().toStdString();
+        EXPECT_TRUE(dlg.rect().contains(controls[i].second))
+            << controls[i].first->objectName().toStdString();
         for (std::size_t j = i + 1; j < controls.size(); ++j) {
             EXPECT_FALSE(controls[i].second.intersects(controls[j].second))
                 << controls[i].first->metaObject()->className() << " and "
                 << controls[j].first->metaObject()->className();
         }
     }
-    EXPECT_GT(dlg.GetDlgItem(IDC_REPORT)->geometry().top(), dlg.GetDlgItem(IDC_START)->geometry().bottom());
+    EXPECT_GT(dlg.GetDlgItem(IDC_REPORT)->geometry().top(),
+              dlg.GetDlgItem(IDC_START)->geometry().bottom());
 }
 
 // The report list's frame shows on all four edges; ctest also runs this at
@@ -678,7 +688,9 @@ TEST_F(MainDialog, TheReportListShowsItsFrameOnEveryEdge) {
                                                                {"bottom", {last_x / 2, last_y}}};
     for (const auto& [name, point] : edges) {
         const QRgb edge = image.pixel(point);
-        EXPECT_TRUE(edge != inside && edge != around) << name << " edge at " << QGuiApplication::primaryScreen()->logicalDotsPerInch() << " DPI";
+        EXPECT_TRUE(edge != inside && edge != around)
+            << name << " edge at " << QGuiApplication::primaryScreen()->logicalDotsPerInch()
+            << " DPI";
     }
 }
 
@@ -688,32 +700,37 @@ TEST_F(MainDialog, EveryVisibleCaptionFitsItsControl) {
         if (button->isHidden() || qobject_cast<QPushButton*>(button)) continue;
         const bool radio = button->inherits("QRadioButton");
         const int indicator = button->style()->pixelMetric(
-            radio ? QStyle::PM_ExclusiveIndicatorWidth : QStyle::PM_IndicatorWidth, nullptr, button);
+            radio ? QStyle::PM_ExclusiveIndicatorWidth : QStyle::PM_IndicatorWidth, nullptr,
+            button);
         const int spacing = button->style()->pixelMetric(
-            radio ? QStyle::PM_RadioButtonLabelSpacing : QStyle::PM_CheckBoxLabelSpacing, nullptr, button);
+            radio ? QStyle::PM_RadioButtonLabelSpacing : QStyle::PM_CheckBoxLabelSpacing, nullptr,
+            button);
         EXPECT_LE(indicator + spacing + metrics.horizontalAdvance(button->text()), button->width())
             << button->text().toStdString();
     }
     for (QLabel* label : dlg.findChildren<QLabel*>()) {
         if (label->isHidden() || label->text().isEmpty()) continue;
-        EXPECT_LE(metrics.horizontalAdvance(label->text()), label->width()) << label->text().toStdString();
+        EXPECT_LE(metrics.horizontalAdvance(label->text()), label->width())
+            << label->text().toStdString();
     }
-    EXPECT_TRUE(Text(IDC_VECTOR_PACK).startsWith(
-        "Block_cache (kb, jb=1, ib), block registers, vectorization AVX, pack A, B ("));
+    EXPECT_TRUE(
+        Text(IDC_VECTOR_PACK)
+            .startsWith(
+                "Block_cache (kb, jb=1, ib), block registers, vectorization AVX, pack A, B ("));
 }
 
 TEST(Application, ShowsTheMainDialogModallyAndEnds) {
     MessageBoxRecorder boxes;
     CVorp_App app;
-    WithNextModalDialog(
-        [&] { EXPECT_FALSE(app.InitInstance()); },
-        [&](QWidget* dialog) {
-            EXPECT_EQ(dialog->windowTitle(), "MATRIX PRODUCT: C = A*B;  PLATFORM x64");
-            EXPECT_EQ(app.m_pMainWnd, dialog);
-            EXPECT_FALSE(dialog->windowIcon().isNull());
-            ShowNotice("Check Error");  // notices are message boxes while it runs
-            dialog->close();
-        });
+    WithNextModalDialog([&] { EXPECT_FALSE(app.InitInstance()); },
+                        [&](QWidget* dialog) {
+                            EXPECT_EQ(dialog->windowTitle(),
+                                      "MATRIX PRODUCT: C = A*B;  PLATFORM x64");
+                            EXPECT_EQ(app.m_pMainWnd, dialog);
+                            EXPECT_FALSE(dialog->windowIcon().isNull());
+                            ShowNotice("Check Error");  // notices are message boxes while it runs
+                            dialog->close();
+                        });
     EXPECT_EQ(QCoreApplication::organizationName(), "Local AppWizard-Generated Applications");
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, "Check Error");
@@ -747,7 +764,8 @@ TEST(DialogLayer, AMessageBoxFromAnotherThreadWaitsForTheGuiThread) {
     EXPECT_FALSE(returned);  // nothing has shown it yet
     QElapsedTimer clock;
     clock.start();
-    while (!returned && clock.elapsed() < kHangGuardMs) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    while (!returned && clock.elapsed() < kHangGuardMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     worker.join();
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_TRUE(boxes.shown[0].on_gui_thread);

@@ -132,7 +132,8 @@ TEST_F(Tavrel8x4SlotState, ReusedSlotsOfEverySizeReadAsZerosAgain) {
                             {100, 20, 10, 4}};
     for (const auto& i : inits) {
         ASSERT_EQ(TAVREL_AVX_8X4_Init(i[0], i[1], i[2], i[3]), 1);
-        const std::int64_t aa_count = std::int64_t{i[0]} * i[2], bb_count = std::int64_t{i[0]} * i[1];
+        const std::int64_t aa_count = std::int64_t{i[0]} * i[2],
+                           bb_count = std::int64_t{i[0]} * i[1];
         EXPECT_TRUE(SlotsAreZeroAndAligned(i[3], aa_count, bb_count))
             << i[0] << " " << i[1] << " " << i[2] << " " << i[3];
         std::set<const double*> distinct;

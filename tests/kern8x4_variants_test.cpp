@@ -36,13 +36,11 @@ protected:
         const int M4 = c.M - c.M % 4, N2 = c.N - c.N % 2, K4 = c.K - c.K % 4;
         const int lda = c.K + c.extra, ldb = c.K + c.extra, ldc = c.N + c.extra;
         std::vector<double> a(static_cast<std::size_t>(c.M) * lda);
-        ForEachElement(a.data(), RowMajor(lda), c.M, lda, [&](int i, int k, double& e) {
-            e = i < M4 && k < K4 ? random_() : kNaN;
-        });
+        ForEachElement(a.data(), RowMajor(lda), c.M, lda,
+                       [&](int i, int k, double& e) { e = i < M4 && k < K4 ? random_() : kNaN; });
         std::vector<double> b(static_cast<std::size_t>(c.N) * ldb);
-        ForEachElement(b.data(), ColumnMajor(ldb), ldb, c.N, [&](int k, int j, double& e) {
-            e = j < N2 && k < K4 ? random_() : kNaN;
-        });
+        ForEachElement(b.data(), ColumnMajor(ldb), ldb, c.N,
+                       [&](int k, int j, double& e) { e = j < N2 && k < K4 ? random_() : kNaN; });
         GuardedBuffer cbuf(static_cast<std::size_t>(c.M) * ldc);
         const Layout at = RowMajor(ldc);
         ForEachElement(cbuf.data(), at, c.M, c.N, [&](int i, int j, double& e) { e = fill(i, j); });
@@ -224,9 +222,8 @@ protected:
     ::testing::AssertionResult Check(int M, int N, int K) {
         const int M8 = M - M % 8, N4 = N - N % 4;
         GuardedBuffer a(static_cast<std::size_t>(M) * K), c(static_cast<std::size_t>(M) * N);
-        ForEachElement(a.data(), ColumnMajor(M), M, K, [&](int i, int, double& e) {
-            e = i < M8 ? random_() : kNaN;
-        });
+        ForEachElement(a.data(), ColumnMajor(M), M, K,
+                       [&](int i, int, double& e) { e = i < M8 ? random_() : kNaN; });
         random_.Fill(c);
         const std::vector<double> b = random_.Vector(static_cast<std::size_t>(K) * N);
         std::vector<double> bb = PanelFormat(N4, K, b.data(), 1, K);  // B(k, j) = b[k + j*K]

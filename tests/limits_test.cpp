@@ -470,7 +470,8 @@ TEST(MeasureLimits, ATeamThatLostItsCoresIsFlagged) {
     for (const double cpu_per_tick : {0.5, 1.0}) {
         const ScriptedFineClock clock({}, kTick);
         double cpu = 0;
-        tick_testing::OverrideCpuSource([&cpu, cpu_per_tick] { return cpu += cpu_per_tick * kTick; });
+        tick_testing::OverrideCpuSource(
+            [&cpu, cpu_per_tick] { return cpu += cpu_per_tick * kTick; });
         const LimitMeasurement m = MeasureLimits(settings, 0.05).measurements.at(0);
         tick_testing::OverrideCpuSource({});
         EXPECT_NEAR(m.cpu_share, cpu_per_tick, 1e-9) << cpu_per_tick;

@@ -140,13 +140,15 @@ TEST(Check, ReferenceUnavailableEndsWithoutVerdict) {
         NoticeRecorder notices;
         ScopedAllocationFailure fail(1);
         EXPECT_EQ(Check(kMethodClassic, m, level), CheckVerdict::NoReference);
-        EXPECT_EQ(notices.notices, std::vector<std::string>{"Memory allocation error during check"});
+        EXPECT_EQ(notices.notices,
+                  std::vector<std::string>{"Memory allocation error during check"});
     }
     {
         NoticeRecorder notices;
         ScopedAvailableMemory tight(8 * 9);  // less than n*n+1 doubles
         EXPECT_EQ(Check(kMethodClassic, m, level), CheckVerdict::NoReference);
-        EXPECT_EQ(notices.notices, std::vector<std::string>{"Memory allocation error during check"});
+        EXPECT_EQ(notices.notices,
+                  std::vector<std::string>{"Memory allocation error during check"});
     }
     EXPECT_EQ(memory_testing::LiveAllocations(), live_before);
 }

@@ -17,8 +17,9 @@ constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
 
 class FakeRoot {
 public:
-    FakeRoot() : root_(fs::path(::testing::TempDir()) / ("vorp_memory_" + std::to_string(getpid()) + "_" +
-                                                         std::to_string(++count_))) {
+    FakeRoot()
+        : root_(fs::path(::testing::TempDir()) /
+                ("vorp_memory_" + std::to_string(getpid()) + "_" + std::to_string(++count_))) {
         fs::create_directories(root_);
         // A generous machine without limits unless a test sets one.
         Write("proc/meminfo", "MemTotal: 33554432 kB\nMemAvailable: 16777216 kB\n");
@@ -93,8 +94,9 @@ TEST(MemoryGuard, EachLimitCanBeTheSmallest) {
     }
     {
         FakeRoot root;  // ulimit -v 200000 with 20 MiB in use: 175 MiB of address space
-        root.Write("proc/self/limits", "Max address space         204800000            unlimited            bytes\n"
-                                       "Max stack size            8388608              unlimited            bytes\n");
+        root.Write("proc/self/limits",
+                   "Max address space         204800000            unlimited            bytes\n"
+                   "Max stack size            8388608              unlimited            bytes\n");
         const MemoryReading r = root.Read();
         EXPECT_EQ(r.address_space_headroom, 204800000 - 20 * kMiB);
         EXPECT_TRUE(Fits(r, 64 * kMiB, 1));
@@ -103,7 +105,8 @@ TEST(MemoryGuard, EachLimitCanBeTheSmallest) {
     }
     {
         FakeRoot root;  // the data limit against VmData
-        root.Write("proc/self/limits", "Max data size             104857600            unlimited            bytes\n");
+        root.Write("proc/self/limits",
+                   "Max data size             104857600            unlimited            bytes\n");
         EXPECT_EQ(root.Read().address_space_headroom, 100 * kMiB - 4 * kMiB);
     }
 }
@@ -119,25 +122,38 @@ TEST(MemoryGuard, ThreadStacksAreReadAsTheOpenMpRuntimeReadsThem) {
         const char* gomp;
         std::uint64_t stack;
     } cases[] = {
-        {"64M", nullptr, 64 * kMiB},       {"512", nullptr, 512 * 1024},
-        {" 8 m ", nullptr, 8 * kMiB},      {"1g", nullptr, 1024 * kMiB},
-        {"4096b", nullptr, 8 * kMiB},      // below 16 KiB: the default
-        {"2", nullptr, 8 * kMiB},          {"1T", nullptr, 8 * kMiB},
+        {"64M", nullptr, 64 * kMiB},
+        {"512", nullptr, 512 * 1024},
+        {" 8 m ", nullptr, 8 * kMiB},
+        {"1g", nullptr, 1024 * kMiB},
+        {"4096b", nullptr, 8 * kMiB},  // below 16 KiB: the default
+        {"2", nullptr, 8 * kMiB},
+        {"1T", nullptr, 8 * kMiB},
         {"99999999999999999999", nullptr, 8 * kMiB},
         {"18014398509481984G", nullptr, 8 * kMiB},  // 2^54 G overflows
-        {"1T", "32M", 32 * kMiB},          {nullptr, "256", 256 * 1024},
+        {"1T", "32M", 32 * kMiB},
+        {nullptr, "256", 256 * 1024},
         {"", "1M", 1 * kMiB},
     };
     for (const auto& c : cases) {
-        if (c.omp) setenv("OMP_STACKSIZE", c.omp, 1); else unsetenv("OMP_STACKSIZE");
-        if (c.gomp) setenv("GOMP_STACKSIZE", c.gomp, 1); else unsetenv("GOMP_STACKSIZE");
-        EXPECT_EQ(root.Read().thread_stack, c.stack) << (c.omp ? c.omp : "-") << " / " << (c.gomp ? c.gomp : "-");
+        if (c.omp)
+            setenv("OMP_STACKSIZE", c.omp, 1);
+        else
+            unsetenv("OMP_STACKSIZE");
+        if (c.gomp)
+            setenv("GOMP_STACKSIZE", c.gomp, 1);
+        else
+            unsetenv("GOMP_STACKSIZE");
+        EXPECT_EQ(root.Read().thread_stack, c.stack)
+            << (c.omp ? c.omp : "-") << " / " << (c.gomp ? c.gomp : "-");
     }
     unsetenv("OMP_STACKSIZE");
     unsetenv("GOMP_STACKSIZE");
-    root.Write("proc/self/limits", "Max stack size            unlimited            unlimited            bytes\n");
+    root.Write("proc/self/limits",
+               "Max stack size            unlimited            unlimited            bytes\n");
     EXPECT_EQ(root.Read().thread_stack, 8 * kMiB);
-    root.Write("proc/self/limits", "Max stack size            30720000000          unlimited            bytes\n");
+    root.Write("proc/self/limits",
+               "Max stack size            30720000000          unlimited            bytes\n");
     EXPECT_EQ(root.Read().thread_stack, 30720000000u);  // ulimit -s 30000000
 }
 
@@ -151,13 +167,15 @@ TEST(MemoryGuard, StacksAreWeighedOnceAgainstEveryLimit) {
     EXPECT_TRUE(Fits(root.Read(), kMiB, 1));
     EXPECT_FALSE(Fits(root.Read(), kMiB, 2));
     unsetenv("OMP_STACKSIZE");
-    root.Write("proc/self/limits", "Max stack size            30720000000          unlimited            bytes\n");
+    root.Write("proc/self/limits",
+               "Max stack size            30720000000          unlimited            bytes\n");
     EXPECT_FALSE(Fits(root.Read(), kMiB, 4));
 
     // ulimit -v 300000 with 24 threads running: a second team of 24 starts
     // none, a team of 40 starts 16 stacks of 8 MiB.
-    root.Write("proc/self/limits", "Max address space         307200000            unlimited            bytes\n"
-                                   "Max stack size            8388608              unlimited            bytes\n");
+    root.Write("proc/self/limits",
+               "Max address space         307200000            unlimited            bytes\n"
+               "Max stack size            8388608              unlimited            bytes\n");
     root.Write("proc/self/status", "VmSize:\t  250000 kB\nVmData:\t    4096 kB\nThreads:\t24\n");
     EXPECT_EQ(root.Read().threads_running, 24);
     EXPECT_TRUE(Fits(root.Read(), 10 * kMiB, 24));
@@ -165,7 +183,8 @@ TEST(MemoryGuard, StacksAreWeighedOnceAgainstEveryLimit) {
 
     FakeRoot strict;  // vm.overcommit_memory 2: 1 GiB left to commit
     strict.Write("proc/sys/vm/overcommit_memory", "2\n");
-    strict.Write("proc/meminfo", "MemAvailable: 16777216 kB\nCommitLimit: 4194304 kB\nCommitted_AS: 3145728 kB\n");
+    strict.Write("proc/meminfo",
+                 "MemAvailable: 16777216 kB\nCommitLimit: 4194304 kB\nCommitted_AS: 3145728 kB\n");
     EXPECT_EQ(strict.Read().commit_headroom, 1024 * kMiB);
     EXPECT_TRUE(Fits(strict.Read(), 512 * kMiB, 1));
     EXPECT_FALSE(Fits(strict.Read(), 512 * kMiB, 64));  // 63 stacks of 8 MiB more
@@ -189,7 +208,8 @@ TEST(MemoryGuard, ASmallContainerKeepsAQuarterFree) {
 // shrink under the run: the address space holds them already.
 TEST(MemoryGuard, UntouchedMemoryIsWeighedAgainstThePhysicalHeadroomOnly) {
     FakeRoot root;
-    root.Write("proc/self/limits", "Max address space         104857600            unlimited            bytes\n");
+    root.Write("proc/self/limits",
+               "Max address space         104857600            unlimited            bytes\n");
     root.Write("proc/self/status", "VmSize:\t   92160 kB\nVmData:\t    4096 kB\n");  // 10 MiB left
     setenv("VORP_SYSTEM_ROOT", root.Path().c_str(), 1);
     EXPECT_TRUE(StillFitsInAvailableMemory(1024 * kMiB));

@@ -34,7 +34,8 @@ public:
     std::size_t size() const { return storage_.size() - 2 * kGuard; }
     bool GuardsIntact() const {
         for (std::size_t i = 0; i < kGuard; ++i) {
-            if (!SameBits(storage_[i], guard_) || !SameBits(storage_[storage_.size() - 1 - i], guard_)) {
+            if (!SameBits(storage_[i], guard_) ||
+                !SameBits(storage_[storage_.size() - 1 - i], guard_)) {
                 return false;
             }
         }
@@ -81,8 +82,8 @@ struct Matrices {
     // C as the run leaves it, element 0 and n*n+1 included.
     std::vector<double> Product() const { return c.Content(); }
     bool EdgesUntouched() const {
-        return a.GuardsIntact() && b.GuardsIntact() && c.GuardsIntact() && c.data()[0] == kUntouched &&
-               c.data()[Size(n) - 1] == kUntouched;
+        return a.GuardsIntact() && b.GuardsIntact() && c.GuardsIntact() &&
+               c.data()[0] == kUntouched && c.data()[Size(n) - 1] == kUntouched;
     }
 
     int n;
@@ -102,7 +103,8 @@ std::vector<double> HpOf(Matrices m, int threads = 1, std::uint32_t chunk = 1) {
 }
 
 std::vector<double> BlockCacheOf(Matrices m, int l_block, int threads) {
-    EXPECT_TRUE(MultBlockCache(m.n, l_block, threads, kParallelOpenMp, m.a.data(), m.b.data(), m.c.data()));
+    EXPECT_TRUE(
+        MultBlockCache(m.n, l_block, threads, kParallelOpenMp, m.a.data(), m.b.data(), m.c.data()));
     EXPECT_TRUE(m.EdgesUntouched()) << "l_block " << l_block << ", threads " << threads;
     return m.Product();
 }
@@ -135,7 +137,8 @@ TEST(Hp, AgreesWithClassicWithinTheCheckTolerance) {
     NoticeRecorder notices;
     Matrices m = Matrices::Random(45, 1);
     MultHP(m.n, 2, 7, kParallelOpenMp, m.a.data(), m.b.data(), m.c.data());
-    EXPECT_EQ(CheckResult(kMethodHp, m.n, m.a.data(), m.b.data(), m.c.data(), 0), CheckVerdict::Passed);
+    EXPECT_EQ(CheckResult(kMethodHp, m.n, m.a.data(), m.b.data(), m.c.data(), 0),
+              CheckVerdict::Passed);
     EXPECT_TRUE(notices.notices.empty());
 }
 
@@ -144,7 +147,8 @@ TEST(Hp, SameBitsForEveryThreadCountAndChunk) {
     const std::vector<double> one_thread = HpOf(m, 1, 1);
     for (int threads : {1, 2, 3, 8}) {
         for (std::uint32_t chunk : {0u, 1u, 3u, 12u, 37u, 100u, 4294967295u}) {
-            EXPECT_EQ(HpOf(m, threads, chunk), one_thread) << threads << " threads, chunk " << chunk;
+            EXPECT_EQ(HpOf(m, threads, chunk), one_thread)
+                << threads << " threads, chunk " << chunk;
         }
     }
 }
@@ -174,7 +178,8 @@ TEST(BlockCache, SameBitsAsHpForEveryBlockOrderAndThreadCount) {
         for (int l_block = 1; l_block <= n; ++l_block) {
             if (n % l_block != 0) continue;
             for (int threads : {1, 2, 5}) {
-                EXPECT_EQ(BlockCacheOf(m, l_block, threads), hp) << n << " " << l_block << " " << threads;
+                EXPECT_EQ(BlockCacheOf(m, l_block, threads), hp)
+                    << n << " " << l_block << " " << threads;
             }
         }
     }
@@ -210,7 +215,8 @@ TEST(BlockCache, ConflictBetweenOrderAndBlockComputesNothing) {
         NoticeRecorder notices;
         Matrices m = Matrices::Prepared(12);
         const std::vector<double> before = m.Product();
-        EXPECT_FALSE(MultBlockCache(12, l_block, 2, kParallelOpenMp, m.a.data(), m.b.data(), m.c.data()));
+        EXPECT_FALSE(
+            MultBlockCache(12, l_block, 2, kParallelOpenMp, m.a.data(), m.b.data(), m.c.data()));
         EXPECT_EQ(notices.notices, Notices{"Conflict between N and lblck"}) << l_block;
         EXPECT_EQ(m.Product(), before);
     }
@@ -228,7 +234,8 @@ TEST(BlockCache, TbbIsNoticedButComputedWithOpenMp) {
         NoticeRecorder notices;
         Matrices m = Matrices::Prepared(12);
         EXPECT_FALSE(MultBlockCache(12, 8, 2, kParallelTbb, m.a.data(), m.b.data(), m.c.data()));
-        EXPECT_EQ(notices.notices, (Notices{"TBB does not support", "Conflict between N and lblck"}));
+        EXPECT_EQ(notices.notices,
+                  (Notices{"TBB does not support", "Conflict between N and lblck"}));
     }
 }
 
@@ -253,8 +260,8 @@ TEST(MethodTable, EntryPointsSayWhetherTheyComputedTheProduct) {
     EXPECT_TRUE(FindMethod(kMethodBlockCache)->multiply(o));  // computes all the same
     EXPECT_EQ(m.Product(), ClassicOf(m));
     EXPECT_TRUE(FindMethod(kMethodClassic)->multiply(o));
-    EXPECT_EQ(notices.notices,
-              (Notices{"Conflict between N and lblck", "TBB does not support", "TBB does not support"}));
+    EXPECT_EQ(notices.notices, (Notices{"Conflict between N and lblck", "TBB does not support",
+                                        "TBB does not support"}));
 }
 
 TEST(BlockPack2x2, OrderTwoLeavesTheClassicBufferContent) {
@@ -294,7 +301,8 @@ TEST(BlockPack2x2, RectangularColumnMajorProductMatchesBlas) {
         WorkRows work(s.nb);
         MultBlockPack_2x2(s.m, s.n, s.k, s.nb, a.data(), b.data(), c.data(), work.table.data());
         for (std::size_t i = 0; i < c.size(); ++i) {
-            ASSERT_NEAR(c[i], expected[i], 1e-12 * s.k) << s.m << "x" << s.n << "x" << s.k << " at " << i;
+            ASSERT_NEAR(c[i], expected[i], 1e-12 * s.k)
+                << s.m << "x" << s.n << "x" << s.k << " at " << i;
         }
     }
 }
@@ -305,8 +313,10 @@ TEST(BlockPack2x2, EmptyExtentsReadAndWriteNothing) {
     Matrices m = Matrices::Prepared(4);
     const std::vector<double> before = m.Product();
     WorkRows work(4);
-    MultBlockPack_2x2(0, 4, 4, 4, m.a.data() + 1, m.b.data() + 1, m.c.data() + 1, work.table.data());
-    MultBlockPack_2x2(4, 0, 4, 4, m.a.data() + 1, m.b.data() + 1, m.c.data() + 1, work.table.data());
+    MultBlockPack_2x2(0, 4, 4, 4, m.a.data() + 1, m.b.data() + 1, m.c.data() + 1,
+                      work.table.data());
+    MultBlockPack_2x2(4, 0, 4, 4, m.a.data() + 1, m.b.data() + 1, m.c.data() + 1,
+                      work.table.data());
     EXPECT_EQ(m.Product(), before);
 }
 
@@ -331,7 +341,8 @@ TEST(MethodRuns, EachMethodPassesTheCheckWithOneAndTwoThreads) {
                 RecordingSink sink;
                 const RunResult result = CheckedRun(method, 300, l_block, threads, sink);
                 EXPECT_EQ(result.outcome, RunOutcome::Completed);
-                EXPECT_EQ(result.check, CheckVerdict::Passed) << method << " " << l_block << " " << threads;
+                EXPECT_EQ(result.check, CheckVerdict::Passed)
+                    << method << " " << l_block << " " << threads;
                 EXPECT_EQ(sink.lines.size(), 4u);
                 EXPECT_TRUE(notices.notices.empty());
             }

@@ -4,10 +4,10 @@
 #include "support/recorders.h"
 
 namespace {
-constexpr std::uint32_t kSse2 = 1u << 26;   // leaf 1 EDX
-constexpr std::uint32_t kAvx = 1u << 28;    // leaf 1 ECX
-constexpr std::uint32_t kFma = 1u << 12;    // leaf 1 ECX
-constexpr std::uint32_t kAvx2 = 1u << 5;    // leaf 7 EBX
+constexpr std::uint32_t kSse2 = 1u << 26;  // leaf 1 EDX
+constexpr std::uint32_t kAvx = 1u << 28;   // leaf 1 ECX
+constexpr std::uint32_t kFma = 1u << 12;   // leaf 1 ECX
+constexpr std::uint32_t kAvx2 = 1u << 5;   // leaf 7 EBX
 
 ProcessorInfo Snapshot(std::uint32_t highest, std::uint32_t ecx1, std::uint32_t edx1,
                        std::uint32_t ebx7, bool os_avx = true) {
@@ -31,7 +31,8 @@ TEST(SelectIsaLevel, FeatureBitsChooseTheLevel) {
     EXPECT_EQ(Level(Snapshot(13, 0, 0, 0)), kIsaSse2);
     // The FMA flag plays no part.
     EXPECT_EQ(Level(Snapshot(13, kAvx | kFma, kSse2, 0)), kIsaAvx);
-    EXPECT_EQ(Level(Snapshot(13, kAvx, kSse2, kAvx2)), Level(Snapshot(13, kAvx | kFma, kSse2, kAvx2)));
+    EXPECT_EQ(Level(Snapshot(13, kAvx, kSse2, kAvx2)),
+              Level(Snapshot(13, kAvx | kFma, kSse2, kAvx2)));
 }
 
 TEST(SelectIsaLevel, ShortSnapshotsLeaveTheirWordsAtZero) {
@@ -63,7 +64,8 @@ TEST(SelectIsaLevel, TheCapLowersButNeverRaises) {
 TEST(ProcessorInfo, TheSnapshotOfThisProcessorIsConsistent) {
     const ProcessorInfo& info = TheProcessorInfo();
     ASSERT_GE(info.highest_standard_leaf, 1);
-    EXPECT_EQ(info.standard_leaves.size(), static_cast<std::size_t>(info.highest_standard_leaf) + 1);
+    EXPECT_EQ(info.standard_leaves.size(),
+              static_cast<std::size_t>(info.highest_standard_leaf) + 1);
     EXPECT_EQ(info.leaf1_edx, info.standard_leaves[1].edx);
     EXPECT_NE(info.leaf1_edx & kSse2, 0u);  // every x86-64 has SSE2
     EXPECT_EQ(std::string(IsaLevelName(kIsaSse2)), "SSE2");

@@ -73,7 +73,8 @@ private:
 };
 
 // EAX/EBX/ECX of a deterministic cache parameters sub-leaf (leaf 4 and 0x8000001D).
-CpuidRecord CacheLeaf(std::uint32_t type, std::uint32_t level, std::uint32_t ways, std::uint32_t sets) {
+CpuidRecord CacheLeaf(std::uint32_t type, std::uint32_t level, std::uint32_t ways,
+                      std::uint32_t sets) {
     constexpr std::uint32_t kLine = 64;
     return {type | level << 5, (ways - 1) << 22 | (kLine - 1), sets - 1, 0};
 }
@@ -96,7 +97,9 @@ FakeCpuid AmdWithCacheTopology() {
 std::map<std::string, std::uint64_t> CacheBytes(const std::vector<CpuidCache>& caches) {
     std::map<std::string, std::uint64_t> bytes;
     for (const CpuidCache& cache : caches) {
-        const char* kind = cache.kind == CacheKind::Data ? "d" : cache.kind == CacheKind::Instruction ? "i" : "";
+        const char* kind = cache.kind == CacheKind::Data          ? "d"
+                           : cache.kind == CacheKind::Instruction ? "i"
+                                                                  : "";
         bytes["L" + std::to_string(cache.level) + kind] = cache.bytes;
     }
     return bytes;
@@ -155,18 +158,23 @@ RunContext FullContext() {
     context.huge_pages = {"madvise", "never"};
     context.compiler = "GCC 12.2.0";
     context.compile_flags = "-O3 -DNDEBUG";
-    context.build_flags = {
-        {"Tavrel_8x4", "-O3 -ffp-contract=off", {{"packing.cpp", "-mavx"}, {"kernel_k1.cpp", "-mavx"},
-                                                 {"kernel_8x4x16_avx512.cpp", "-mavx512f"}}},
-        {"vorp_run", "-O3", {}}};
+    context.build_flags = {{"Tavrel_8x4",
+                            "-O3 -ffp-contract=off",
+                            {{"packing.cpp", "-mavx"},
+                             {"kernel_k1.cpp", "-mavx"},
+                             {"kernel_8x4x16_avx512.cpp", "-mavx512f"}}},
+                           {"vorp_run", "-O3", {}}};
     context.build_type = "Release";
     context.openmp_runtime = {"/lib/libgomp.so.1.0.0", "GCC 12.2.0", "", "compiler"};
-    context.openblas = {"/lib/libopenblasp-r0.3.21.so", "OpenBLAS 0.3.21 DYNAMIC_ARCH Haswell", "Haswell", ""};
+    context.openblas = {"/lib/libopenblasp-r0.3.21.so", "OpenBLAS 0.3.21 DYNAMIC_ARCH Haswell",
+                        "Haswell", ""};
     context.blis = {"/lib/libblis.so.4", "0.9.0", "", ""};
     context.threads = {1, 2};
     context.command_line = {"vorp-cli", "--all"};
-    context.environment = {{"GLIBC_TUNABLES", "glibc.malloc.hugetlb=1"}, {"OMP_PROC_BIND", "close"}};
-    context.set_by_vorp_cli = {{"BLIS_ARCH_TYPE", "3"}, {"OPENBLAS_CORETYPE", std::nullopt},
+    context.environment = {{"GLIBC_TUNABLES", "glibc.malloc.hugetlb=1"},
+                           {"OMP_PROC_BIND", "close"}};
+    context.set_by_vorp_cli = {{"BLIS_ARCH_TYPE", "3"},
+                               {"OPENBLAS_CORETYPE", std::nullopt},
                                {"OPENBLAS_L2_SIZE", std::nullopt}};
     context.load_average = {0.5, 0.25, 0.125};
     return context;
@@ -187,8 +195,9 @@ bool OnlyCommentLines(const std::string& text) {
 
 TEST(RunContextFiles, ReadsAHandMadeMachine) {
     TempRoot root;
-    root.Write("proc/cpuinfo", "processor\t: 0\nmodel name\t: Test CPU 9000\nmicrocode\t: 0xa20102e\n\n"
-                               "processor\t: 1\nmicrocode\t: 0xffff\n");
+    root.Write("proc/cpuinfo",
+               "processor\t: 0\nmodel name\t: Test CPU 9000\nmicrocode\t: 0xa20102e\n\n"
+               "processor\t: 1\nmicrocode\t: 0xffff\n");
     root.Write("proc/meminfo", "MemTotal:       24683772 kB\nMemFree:        21713684 kB\n");
     root.Write("sys/devices/system/cpu/smt/active", "1\n");
     root.Write("sys/devices/system/cpu/cpu0/topology/thread_siblings_list", "0,64\n");
@@ -199,8 +208,10 @@ TEST(RunContextFiles, ReadsAHandMadeMachine) {
     root.Write("sys/devices/system/cpu/cpu0/cpufreq/scaling_max_freq", "3700000\n");
     root.Write("sys/devices/system/cpu/cpu0/cpufreq/scaling_governor", "performance\n");
     root.Write("sys/kernel/mm/transparent_hugepage/enabled", "always [madvise] never\n");
-    root.Write("sys/kernel/mm/transparent_hugepage/defrag", "always defer defer+madvise madvise [never]\n");
-    root.Write("etc/os-release", "NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n");
+    root.Write("sys/kernel/mm/transparent_hugepage/defrag",
+               "always defer defer+madvise madvise [never]\n");
+    root.Write("etc/os-release",
+               "NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n");
     WriteCache(root, "index3", "1", "Data", "48K");  // the kernel's numbering does not matter
     WriteCache(root, "index0", "1", "Instruction", "32K");
     WriteCache(root, "index1", "2", "Unified", "1024K");
@@ -242,7 +253,8 @@ TEST(RunContextFiles, MissingFilesGiveUnknown) {
     EXPECT_EQ(files.huge_pages.enabled, "unknown");
     EXPECT_EQ(files.huge_pages.defrag, "unknown");
 
-    root.Write("usr/lib/os-release", "PRETTY_NAME='Fallback OS'\n");  // used without /etc/os-release
+    root.Write("usr/lib/os-release",
+               "PRETTY_NAME='Fallback OS'\n");  // used without /etc/os-release
     WriteCache(root, "index0", "1", "Data", nullptr);
     WriteCache(root, "index1", "2", "Unified", "512K");
     files = ReadMachineFiles(root.Path());
@@ -285,7 +297,7 @@ TEST(RunContextFiles, KernelChoicesAndCpuLists) {
 }
 
 TEST(RunContextCpuid, IdentityFollowsTheExtendedFamilyAndModelRules) {
-    const auto identify = [](const char (&vendor)[13], std::uint32_t signature) {
+    const auto identify = [](const char(&vendor)[13], std::uint32_t signature) {
         FakeCpuid cpuid;
         cpuid.Vendor(vendor, 1).Set(1, 0, {signature, 0, 0, 0});
         return IdentifyProcessor(cpuid.Function());
@@ -348,7 +360,8 @@ TEST(RunContextCpuid, CachesFromTheDeterministicLeaves) {
     // A list that never ends stops at its bound; reserved kinds are skipped.
     FakeCpuid endless;
     endless.Vendor("GenuineIntel", 4).Set(4, 0, CacheLeaf(7, 1, 1, 1));
-    for (std::uint32_t subleaf = 1; subleaf < 100; ++subleaf) endless.Set(4, subleaf, CacheLeaf(kData, 1, 1, 1));
+    for (std::uint32_t subleaf = 1; subleaf < 100; ++subleaf)
+        endless.Set(4, subleaf, CacheLeaf(kData, 1, 1, 1));
     EXPECT_EQ(CachesFromCpuid(endless.Function()).size(), 15u);
 }
 
@@ -356,7 +369,7 @@ TEST(RunContextCpuid, OlderAmdReportsWithoutTheTopologyLeaf) {
     // 0x8000001D present but the topology extensions flag clear: not used.
     FakeCpuid amd = AmdWithCacheTopology();
     amd.Set(0x80000001, 0, {})
-        .Set(0x80000005, 0, {0, 0, 64u << 24, 64u << 24})     // L1d and L1i in KiB
+        .Set(0x80000005, 0, {0, 0, 64u << 24, 64u << 24})    // L1d and L1i in KiB
         .Set(0x80000006, 0, {0, 0, 512u << 16, 16u << 18});  // L2 in KiB, L3 in 512 KiB
     EXPECT_EQ(CacheBytes(CachesFromCpuid(amd.Function())),
               (std::map<std::string, std::uint64_t>{
@@ -367,7 +380,8 @@ TEST(RunContextCpuid, OlderAmdReportsWithoutTheTopologyLeaf) {
     other.Vendor("GenuineIntel", 2)
         .Set(0x80000000, 0, {0x80000008, 0, 0, 0})
         .Set(0x80000006, 0, {0, 0, 256u << 16, 0xffffffff});
-    EXPECT_EQ(CacheBytes(CachesFromCpuid(other.Function())), (std::map<std::string, std::uint64_t>{{"L2", 256 << 10}}));
+    EXPECT_EQ(CacheBytes(CachesFromCpuid(other.Function())),
+              (std::map<std::string, std::uint64_t>{{"L2", 256 << 10}}));
 
     // Nothing described, nothing found.
     EXPECT_TRUE(CachesFromCpuid(FakeCpuid().Function()).empty());
@@ -377,7 +391,8 @@ TEST(RunContextCpuid, FillsOnlyWhatSysfsLacks) {
     CacheSizes from_files;
     from_files.l1d = "64K";  // sysfs wins where it speaks
     from_files.l3 = "16384K";
-    const CacheSizes caches = WithCpuidCaches(from_files, CachesFromCpuid(AmdWithCacheTopology().Function()));
+    const CacheSizes caches =
+        WithCpuidCaches(from_files, CachesFromCpuid(AmdWithCacheTopology().Function()));
     EXPECT_EQ(caches.l1d, "64K");
     EXPECT_EQ(caches.l1i, "32K");
     EXPECT_EQ(caches.l2, "1024K");
@@ -393,10 +408,11 @@ TEST(RunContextFiles, OsNameQuotingAndEscapes) {
 }
 
 TEST(RunContextEnvironment, KeepsThreadingAndReferenceVariablesSorted) {
-    const std::vector<std::string> kept = {"GOMP_SPINCOUNT", "OMP_PLACES", "OPENBLAS_NUM_THREADS",
-                                           "BLIS_NUM_THREADS", "TAVREL_8X4_FORM", "GLIBC_TUNABLES"};
-    const std::vector<std::string> left_out = {"OMPX_NOT_THIS", "MY_OMP_NOT_THIS", "TAVREL_8X4_FORMS",
-                                               "GLIBC_TUNABLES_NOT_THIS"};
+    const std::vector<std::string> kept = {"GOMP_SPINCOUNT",       "OMP_PLACES",
+                                           "OPENBLAS_NUM_THREADS", "BLIS_NUM_THREADS",
+                                           "TAVREL_8X4_FORM",      "GLIBC_TUNABLES"};
+    const std::vector<std::string> left_out = {"OMPX_NOT_THIS", "MY_OMP_NOT_THIS",
+                                               "TAVREL_8X4_FORMS", "GLIBC_TUNABLES_NOT_THIS"};
     for (const std::string& name : kept) setenv(name.c_str(), "{0,1}", 1);
     for (const std::string& name : left_out) setenv(name.c_str(), "1", 1);
     unsetenv("OMP_NUM_THREADS");
@@ -420,7 +436,8 @@ TEST(RunContextEnvironment, TheUsersVariablesAreThoseOfTheStart) {
     const char* const kLater = "OMP_VORP_CONTEXT_LATER";
     setenv(kLater, "1", 1);
     const auto has = [&](const EnvironmentList& list) {
-        return std::any_of(list.begin(), list.end(), [&](const auto& item) { return item.first == kLater; });
+        return std::any_of(list.begin(), list.end(),
+                           [&](const auto& item) { return item.first == kLater; });
     };
     EXPECT_TRUE(has(ThreadingEnvironment()));
     EXPECT_FALSE(has(StartupEnvironment()));
@@ -436,8 +453,10 @@ TEST(RunContextEnvironment, TheUsersVariablesAreThoseOfTheStart) {
 }
 
 TEST(RunContextEnvironment, ChangesAndTheLibrariesTheySpeakTo) {
-    const EnvironmentList before = {{"GLIBC_TUNABLES", "x"}, {"OMP_NUM_THREADS", "2"}, {"OPENBLAS_CORETYPE", "Haswell"}};
-    const EnvironmentList after = {{"BLIS_ARCH_TYPE", "3"}, {"GLIBC_TUNABLES", "x"}, {"OMP_NUM_THREADS", "4"}};
+    const EnvironmentList before = {
+        {"GLIBC_TUNABLES", "x"}, {"OMP_NUM_THREADS", "2"}, {"OPENBLAS_CORETYPE", "Haswell"}};
+    const EnvironmentList after = {
+        {"BLIS_ARCH_TYPE", "3"}, {"GLIBC_TUNABLES", "x"}, {"OMP_NUM_THREADS", "4"}};
     const std::vector<EnvironmentChange> changes = EnvironmentChanges(before, after);
     ASSERT_EQ(changes.size(), 3u);
     EXPECT_EQ(changes[0].name, "BLIS_ARCH_TYPE");
@@ -457,25 +476,30 @@ TEST(RunContextEnvironment, ChangesAndTheLibrariesTheySpeakTo) {
 }
 
 TEST(RunContextBuildFlags, KeepsTheWordsThatChangeTheCode) {
-    for (const char* word : {"-O3", "-O0", "-Ofast", "-march=native", "-mavx512f", "-mno-fma", "-fopenmp",
-                             "-ffp-contract=off", "-fno-omit-frame-pointer", "-fsanitize=address,undefined",
-                             "-fPIC", "-DNDEBUG", "-pg", "--coverage"}) {
+    for (const char* word :
+         {"-O3", "-O0", "-Ofast", "-march=native", "-mavx512f", "-mno-fma", "-fopenmp",
+          "-ffp-contract=off", "-fno-omit-frame-pointer", "-fsanitize=address,undefined", "-fPIC",
+          "-DNDEBUG", "-pg", "--coverage"}) {
         EXPECT_TRUE(ShapesCode(word)) << word;
     }
-    for (const char* word : {"/usr/bin/c++", "-Wall", "-Werror", "-I/work/include", "-DTavrel_EXPORTS", "-std=c++17",
-                             "-o", "-c", "-g", "-MD", "-fdiagnostics-color=always", "-fvisibility=hidden",
-                             "-fvisibility-inlines-hidden", "-fmessage-length=0", "x.cpp"}) {
+    for (const char* word :
+         {"/usr/bin/c++", "-Wall", "-Werror", "-I/work/include", "-DTavrel_EXPORTS", "-std=c++17",
+          "-o", "-c", "-g", "-MD", "-fdiagnostics-color=always", "-fvisibility=hidden",
+          "-fvisibility-inlines-hidden", "-fmessage-length=0", "x.cpp"}) {
         EXPECT_FALSE(ShapesCode(word)) << word;
     }
 }
 
 TEST(RunContextBuildFlags, CommonFlagsAndWhatSingleSourcesAdd) {
-    const std::string base = "/usr/bin/c++ -DLIB_EXPORTS -I/src/include -O3 -DNDEBUG -fPIC -Wall -ffp-contract=off";
+    const std::string base =
+        "/usr/bin/c++ -DLIB_EXPORTS -I/src/include -O3 -DNDEBUG -fPIC -Wall -ffp-contract=off";
     const std::vector<CompileRecord> records = {
         {"Tavrel_8x4", "state.cpp", base + " -std=c++17 -o a.o -c /src/state.cpp"},
-        {"vorp_methods", "classic.cpp", "/usr/bin/c++ -O3 -DNDEBUG -fopenmp -o m.o -c /src/classic.cpp"},
+        {"vorp_methods", "classic.cpp",
+         "/usr/bin/c++ -O3 -DNDEBUG -fopenmp -o m.o -c /src/classic.cpp"},
         {"Tavrel_8x4", "packing.cpp", base + " -mavx -o b.o -c /src/packing.cpp"},
-        {"vorp_methods", "hp.cpp", "/usr/bin/c++ -O3 -DNDEBUG -fopenmp -ffp-contract=fast -o h.o -c /src/hp.cpp"},
+        {"vorp_methods", "hp.cpp",
+         "/usr/bin/c++ -O3 -DNDEBUG -fopenmp -ffp-contract=fast -o h.o -c /src/hp.cpp"},
         {"Tavrel_8x4", "avx512.cpp", base + " -mavx512f -mavx512f -o c.o -c /src/avx512.cpp"},
     };
     const std::vector<ProductFlags> summary = SummariseBuildFlags(records);
@@ -486,7 +510,8 @@ TEST(RunContextBuildFlags, CommonFlagsAndWhatSingleSourcesAdd) {
                                     {"packing.cpp", "-mavx"}, {"avx512.cpp", "-mavx512f"}}));
     EXPECT_EQ(summary[1].product, "vorp_methods");
     EXPECT_EQ(summary[1].common, "-O3 -DNDEBUG -fopenmp");
-    EXPECT_EQ(summary[1].extra, (std::vector<std::pair<std::string, std::string>>{{"hp.cpp", "-ffp-contract=fast"}}));
+    EXPECT_EQ(summary[1].extra,
+              (std::vector<std::pair<std::string, std::string>>{{"hp.cpp", "-ffp-contract=fast"}}));
     EXPECT_TRUE(SummariseBuildFlags({}).empty());
 }
 
@@ -496,7 +521,8 @@ TEST(RunContextBuildFlags, ThisBuildsCommandsAreRecorded) {
     const std::vector<CompileRecord> records = BuiltCompileRecords();
     if (records.empty()) GTEST_SKIP() << "this generator writes no compile_commands.json";
     std::map<std::string, ProductFlags> by_product;
-    for (const ProductFlags& flags : SummariseBuildFlags(records)) by_product[flags.product] = flags;
+    for (const ProductFlags& flags : SummariseBuildFlags(records))
+        by_product[flags.product] = flags;
     ASSERT_EQ(by_product.size(), 4u);
     const auto words = [](const std::string& text) {
         std::set<std::string> set;
@@ -523,9 +549,11 @@ TEST(RunContextBuildFlags, ThisBuildsCommandsAreRecorded) {
 TEST(RunContextLibraries, ElfCommentNamesTheCompilers) {
     TempRoot root;
     // Each compiler's string ends in a NUL; a linked object repeats them.
-    const char comment[] = "GCC: (Debian 12.2.0-14) 12.2.0\0GCC: (Debian 12.2.0-14) 12.2.0\0clang version 17";
+    const char comment[] =
+        "GCC: (Debian 12.2.0-14) 12.2.0\0GCC: (Debian 12.2.0-14) 12.2.0\0clang version 17";
     root.Write("lib.so", ElfWithComment(std::string(comment, sizeof comment)));
-    EXPECT_EQ(ElfComment(root.Path() + "/lib.so"), "GCC: (Debian 12.2.0-14) 12.2.0; clang version 17");
+    EXPECT_EQ(ElfComment(root.Path() + "/lib.so"),
+              "GCC: (Debian 12.2.0-14) 12.2.0; clang version 17");
 
     std::string no_comment = ElfWithComment("");
     root.Write("stripped.so", no_comment);
@@ -542,7 +570,8 @@ TEST(RunContextLibraries, ElfCommentNamesTheCompilers) {
 }
 
 TEST(RunContextLibraries, TheOpenMpRuntimeSaysWhereItsVersionComesFrom) {
-    LoadedLibrary runtime = OpenMpRuntimeAt("/lib/libgomp.so.1.0.0", "GCC: (GNU) 13.2.1", "GCC 12.2.0");
+    LoadedLibrary runtime =
+        OpenMpRuntimeAt("/lib/libgomp.so.1.0.0", "GCC: (GNU) 13.2.1", "GCC 12.2.0");
     EXPECT_EQ(runtime.version, "GCC: (GNU) 13.2.1");
     EXPECT_EQ(runtime.version_source, "library");
     runtime = OpenMpRuntimeAt("/lib/libgomp.so.1.0.0", "", "GCC 12.2.0");
@@ -562,7 +591,8 @@ TEST(RunContextLibraries, ReferenceLibrariesAnswerOnceLoaded) {
     if (ReferenceDgemmAvailable(ReferenceLibrary::Blis)) {
         const LoadedLibrary blis = LoadedBlis();
         EXPECT_NE(blis.path, "");
-        EXPECT_TRUE(std::regex_match(blis.version, std::regex("[0-9]+\\.[0-9]+.*"))) << blis.version;
+        EXPECT_TRUE(std::regex_match(blis.version, std::regex("[0-9]+\\.[0-9]+.*")))
+            << blis.version;
     }
 }
 
@@ -583,7 +613,8 @@ TEST(RunContextOutput, CommentsStayOneLineOfPrintableAsciiEach) {
     context.threads = {1, 2};
     const std::string comments = FormatContextComments(context);
     EXPECT_TRUE(OnlyCommentLines(comments)) << comments;
-    EXPECT_EQ(comments.rfind("# cpu: Two Lines\n", 0), 0u);  // the plot script names the machine by it
+    EXPECT_EQ(comments.rfind("# cpu: Two Lines\n", 0),
+              0u);  // the plot script names the machine by it
     EXPECT_NE(comments.find("# threads: 1,2\n"), std::string::npos);
     EXPECT_NE(comments.find("# reference: lib???\n"), std::string::npos);
     EXPECT_NE(comments.find("# load average: unknown\n"), std::string::npos);
@@ -605,15 +636,45 @@ TEST(RunContextOutput, JsonKeysAndBytesThatAreNotUtf8) {
     const nlohmann::json json = ContextJson(context);
     std::set<std::string> keys;
     for (const auto& item : json.items()) keys.insert(item.key());
-    EXPECT_EQ(keys, (std::set<std::string>{
-                        "program", "version", "commit", "date", "cpu_model", "cpu_id", "cores", "smt",
-                        "numa_nodes", "memory_bytes", "cpu_frequency", "caches", "os", "kernel", "glibc",
-                        "transparent_hugepages", "isa_level", "isa", "vector_kernel", "threads", "warmup",
-                        "repeat", "min_time_seconds", "compiler", "compile_flags", "build_flags", "build_type",
-                        "reference", "openmp_runtime", "openblas", "blis", "command", "environment",
-                        "set_by_vorp_cli", "load_average", "limits"}));
-    EXPECT_EQ(json["caches"], (nlohmann::json{{"L1d", "unknown"}, {"L1i", "unknown"}, {"L2", "unknown"},
-                                              {"L3", "unknown"}}));
+    EXPECT_EQ(keys, (std::set<std::string>{"program",
+                                           "version",
+                                           "commit",
+                                           "date",
+                                           "cpu_model",
+                                           "cpu_id",
+                                           "cores",
+                                           "smt",
+                                           "numa_nodes",
+                                           "memory_bytes",
+                                           "cpu_frequency",
+                                           "caches",
+                                           "os",
+                                           "kernel",
+                                           "glibc",
+                                           "transparent_hugepages",
+                                           "isa_level",
+                                           "isa",
+                                           "vector_kernel",
+                                           "threads",
+                                           "warmup",
+                                           "repeat",
+                                           "min_time_seconds",
+                                           "compiler",
+                                           "compile_flags",
+                                           "build_flags",
+                                           "build_type",
+                                           "reference",
+                                           "openmp_runtime",
+                                           "openblas",
+                                           "blis",
+                                           "command",
+                                           "environment",
+                                           "set_by_vorp_cli",
+                                           "load_average",
+                                           "limits"}));
+    EXPECT_EQ(json["caches"],
+              (nlohmann::json{
+                  {"L1d", "unknown"}, {"L1i", "unknown"}, {"L2", "unknown"}, {"L3", "unknown"}}));
     EXPECT_EQ(json["environment"]["OMP_NUM_THREADS"], "2");
     EXPECT_EQ(json["load_average"], (nlohmann::json{0.5, 0.25, 0.125}));
     EXPECT_TRUE(json["reference"].is_null());
@@ -639,72 +700,93 @@ TEST(RunContextOutput, EveryFieldInTheCommentsAndTheText) {
              "# environment: GLIBC_TUNABLES=glibc.malloc.hugetlb=1 OMP_PROC_BIND=close\n",
              "# set by vorp-cli for BLIS: BLIS_ARCH_TYPE=3\n",
              "# set by vorp-cli for OpenBLAS: -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE\n",
-             "# openmp runtime: version not recorded in the library; vorp-cli was built by GCC 12.2.0 "
+             "# openmp runtime: version not recorded in the library; vorp-cli was built by GCC "
+             "12.2.0 "
              "(/lib/libgomp.so.1.0.0)\n",
-             "# openblas: OpenBLAS 0.3.21 DYNAMIC_ARCH Haswell, core Haswell (/lib/libopenblasp-r0.3.21.so)\n",
+             "# openblas: OpenBLAS 0.3.21 DYNAMIC_ARCH Haswell, core Haswell "
+             "(/lib/libopenblasp-r0.3.21.so)\n",
              "# blis: 0.9.0 (/lib/libblis.so.4)\n",
          }) {
         EXPECT_NE(comments.find(line), std::string::npos) << line << comments;
         // Standard error gets the same line without "# ".
-        EXPECT_NE(FormatContextText(context).find(std::string("\n") + (line + 2)), std::string::npos) << line;
+        EXPECT_NE(FormatContextText(context).find(std::string("\n") + (line + 2)),
+                  std::string::npos)
+            << line;
     }
 
     // What the machine or the build does not show.
     RunContext bare;
     bare.openmp_runtime = {"/lib/libgomp.so.1", "GCC: (GNU) 13.2.1", "", "library"};
     const std::string plain = FormatContextComments(bare);
-    for (const char* line : {"# cpu id: unknown, microcode unknown\n", "# smt: unknown\n", "# numa nodes: unknown\n",
-                             "# memory: unknown\n", "# cpu frequency: not shown\n",
-                             "# transparent huge pages: enabled unknown, defrag unknown\n",
-                             "# flags: not recorded by this build\n",
-                             "# openmp runtime: GCC: (GNU) 13.2.1 (/lib/libgomp.so.1)\n",
-                             "# openblas: not loaded\n", "# blis: not loaded\n"}) {
+    for (const char* line :
+         {"# cpu id: unknown, microcode unknown\n", "# smt: unknown\n", "# numa nodes: unknown\n",
+          "# memory: unknown\n", "# cpu frequency: not shown\n",
+          "# transparent huge pages: enabled unknown, defrag unknown\n",
+          "# flags: not recorded by this build\n",
+          "# openmp runtime: GCC: (GNU) 13.2.1 (/lib/libgomp.so.1)\n", "# openblas: not loaded\n",
+          "# blis: not loaded\n"}) {
         EXPECT_NE(plain.find(line), std::string::npos) << line << plain;
     }
     EXPECT_EQ(plain.find("set by vorp-cli"), std::string::npos);
     bare.frequency.governor = "schedutil";
-    EXPECT_NE(FormatContextComments(bare).find("# cpu frequency: current not shown, max not shown, governor schedutil\n"),
+    EXPECT_NE(FormatContextComments(bare).find(
+                  "# cpu frequency: current not shown, max not shown, governor schedutil\n"),
               std::string::npos);
 }
 
 TEST(RunContextOutput, JsonRoundTripKeepsTypes) {
     const nlohmann::json json = nlohmann::json::parse(ContextJson(FullContext()).dump());
-    EXPECT_EQ(json["cpu_id"], (nlohmann::json{{"vendor", "AuthenticAMD"}, {"family", 26}, {"model", 2},
-                                              {"stepping", 1}, {"microcode", "0x1000065"}}));
+    EXPECT_EQ(json["cpu_id"], (nlohmann::json{{"vendor", "AuthenticAMD"},
+                                              {"family", 26},
+                                              {"model", 2},
+                                              {"stepping", 1},
+                                              {"microcode", "0x1000065"}}));
     EXPECT_TRUE(json["cpu_id"]["family"].is_number_integer());
     EXPECT_EQ(json["smt"], (nlohmann::json{{"active", true}, {"threads_per_core", 2}}));
     EXPECT_EQ(json["numa_nodes"], 2);
     EXPECT_EQ(json["memory_bytes"].get<std::uint64_t>(), std::uint64_t{24683772} * 1024);
     EXPECT_EQ(json["cpu_frequency"],
-              (nlohmann::json{{"current_khz", 2400000}, {"max_khz", 3700000}, {"governor", "performance"}}));
+              (nlohmann::json{
+                  {"current_khz", 2400000}, {"max_khz", 3700000}, {"governor", "performance"}}));
     EXPECT_EQ(json["glibc"], "2.36");
-    EXPECT_EQ(json["transparent_hugepages"], (nlohmann::json{{"enabled", "madvise"}, {"defrag", "never"}}));
+    EXPECT_EQ(json["transparent_hugepages"],
+              (nlohmann::json{{"enabled", "madvise"}, {"defrag", "never"}}));
     EXPECT_EQ(json["build_flags"]["Tavrel_8x4"]["flags"], "-O3 -ffp-contract=off");
     EXPECT_EQ(json["build_flags"]["Tavrel_8x4"]["files"],
-              (nlohmann::json{{"packing.cpp", "-mavx"}, {"kernel_k1.cpp", "-mavx"},
+              (nlohmann::json{{"packing.cpp", "-mavx"},
+                              {"kernel_k1.cpp", "-mavx"},
                               {"kernel_8x4x16_avx512.cpp", "-mavx512f"}}));
-    EXPECT_EQ(json["build_flags"]["vorp_run"], (nlohmann::json{{"flags", "-O3"}, {"files", nlohmann::json::object()}}));
-    EXPECT_EQ(json["openmp_runtime"], (nlohmann::json{{"library", "/lib/libgomp.so.1.0.0"}, {"version", "GCC 12.2.0"},
+    EXPECT_EQ(json["build_flags"]["vorp_run"],
+              (nlohmann::json{{"flags", "-O3"}, {"files", nlohmann::json::object()}}));
+    EXPECT_EQ(json["openmp_runtime"], (nlohmann::json{{"library", "/lib/libgomp.so.1.0.0"},
+                                                      {"version", "GCC 12.2.0"},
                                                       {"version_source", "compiler"}}));
     EXPECT_EQ(json["openblas"], (nlohmann::json{{"library", "/lib/libopenblasp-r0.3.21.so"},
                                                 {"version", "OpenBLAS 0.3.21 DYNAMIC_ARCH Haswell"},
                                                 {"core", "Haswell"}}));
-    EXPECT_EQ(json["blis"], (nlohmann::json{{"library", "/lib/libblis.so.4"}, {"version", "0.9.0"}}));
-    EXPECT_EQ(json["environment"],
-              (nlohmann::json{{"GLIBC_TUNABLES", "glibc.malloc.hugetlb=1"}, {"OMP_PROC_BIND", "close"}}));
+    EXPECT_EQ(json["blis"],
+              (nlohmann::json{{"library", "/lib/libblis.so.4"}, {"version", "0.9.0"}}));
+    EXPECT_EQ(json["environment"], (nlohmann::json{{"GLIBC_TUNABLES", "glibc.malloc.hugetlb=1"},
+                                                   {"OMP_PROC_BIND", "close"}}));
     EXPECT_EQ(json["set_by_vorp_cli"],
-              (nlohmann::json{{"BLIS", {{"BLIS_ARCH_TYPE", "3"}}},
-                              {"OpenBLAS", {{"OPENBLAS_CORETYPE", nullptr}, {"OPENBLAS_L2_SIZE", nullptr}}}}));
+              (nlohmann::json{
+                  {"BLIS", {{"BLIS_ARCH_TYPE", "3"}}},
+                  {"OpenBLAS", {{"OPENBLAS_CORETYPE", nullptr}, {"OPENBLAS_L2_SIZE", nullptr}}}}));
 
     // Unknowns are null, never a made-up number.
     const RunContext empty;
     const nlohmann::json bare = nlohmann::json::parse(ContextJson(empty).dump());
-    EXPECT_EQ(bare["cpu_id"], (nlohmann::json{{"vendor", "unknown"}, {"family", nullptr}, {"model", nullptr},
-                                              {"stepping", nullptr}, {"microcode", "unknown"}}));
+    EXPECT_EQ(bare["cpu_id"], (nlohmann::json{{"vendor", "unknown"},
+                                              {"family", nullptr},
+                                              {"model", nullptr},
+                                              {"stepping", nullptr},
+                                              {"microcode", "unknown"}}));
     EXPECT_EQ(bare["smt"], (nlohmann::json{{"active", nullptr}, {"threads_per_core", nullptr}}));
     EXPECT_TRUE(bare["numa_nodes"].is_null());
     EXPECT_TRUE(bare["memory_bytes"].is_null());
-    EXPECT_EQ(bare["cpu_frequency"], (nlohmann::json{{"current_khz", nullptr}, {"max_khz", nullptr}, {"governor", nullptr}}));
+    EXPECT_EQ(
+        bare["cpu_frequency"],
+        (nlohmann::json{{"current_khz", nullptr}, {"max_khz", nullptr}, {"governor", nullptr}}));
     EXPECT_EQ(bare["build_flags"], nlohmann::json::object());
     EXPECT_TRUE(bare["openmp_runtime"].is_null());
     EXPECT_TRUE(bare["openblas"].is_null());

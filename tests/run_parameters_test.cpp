@@ -24,7 +24,7 @@ RunParameters Threading(std::int32_t n, std::int32_t threads, std::uint32_t chun
 
 TEST(Normalisation, OrderAndBlockFollowTheRunsRules) {
     EXPECT_EQ(OrderAndBlock(2000, 176), std::make_pair(1936, 176));  // the defaults
-    EXPECT_EQ(OrderAndBlock(10, 176), std::make_pair(10, 10));    // lowered after rounding
+    EXPECT_EQ(OrderAndBlock(10, 176), std::make_pair(10, 10));       // lowered after rounding
     EXPECT_EQ(OrderAndBlock(100, 7), std::make_pair(100, 4));
     EXPECT_EQ(OrderAndBlock(9, 176), std::make_pair(9, 9));
     EXPECT_EQ(OrderAndBlock(1, 4), std::make_pair(1, 1));
@@ -59,8 +59,13 @@ TEST(Normalisation, LeavesTheOtherFieldsAsGiven) {
 TEST(ParameterProblem, RefusesValuesWithNoDefinedOutcome) {
     RunParameters params;
     EXPECT_FALSE(ParameterProblem(params));
-    for (auto [n, l_block, method] : {std::tuple{0, 176, 0}, {-3, 176, 0}, {46341, 176, 0},
-                                      {100, 3, 0}, {100, -4, 0}, {100, 176, 5}, {100, 176, -1}}) {
+    for (auto [n, l_block, method] : {std::tuple{0, 176, 0},
+                                      {-3, 176, 0},
+                                      {46341, 176, 0},
+                                      {100, 3, 0},
+                                      {100, -4, 0},
+                                      {100, 176, 5},
+                                      {100, 176, -1}}) {
         params.n = n;
         params.l_block = l_block;
         params.method = method;

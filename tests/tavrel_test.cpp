@@ -129,13 +129,13 @@ TEST(TavrelKernel, RefusesCallsOutsideItsContractWithoutTouchingMemory) {
                     double* strip_at, double* aa_at) {
         MultBlock_4x4xK_2(lda, K, M, N, m_rest, n_rest, a.data(), bb_at, c.data(), strip_at, aa_at);
     };
-    call(8, 5, 4, 4, 0, 0, bb.data(), strip.data(), aa.data());       // odd K
-    call(8, -2, 4, 4, 0, 0, bb.data(), strip.data(), aa.data());      // negative K
-    call(8, 4, 6, 4, 0, 0, bb.data(), strip.data(), aa.data());       // 6 rows
-    call(8, 4, 4, 6, 0, 0, bb.data(), strip.data(), aa.data());       // 6 columns
-    call(8, 4, 4, 4, 0, 0, bb.data() + 1, strip.data(), aa.data());   // unaligned panel
-    call(8, 4, 4, 4, 0, 0, bb.data(), strip.data() + 1, aa.data());   // unaligned strip
-    call(8, 4, 4, 4, 0, 0, bb.data(), strip.data(), aa.data() + 1);   // unaligned aa
+    call(8, 5, 4, 4, 0, 0, bb.data(), strip.data(), aa.data());      // odd K
+    call(8, -2, 4, 4, 0, 0, bb.data(), strip.data(), aa.data());     // negative K
+    call(8, 4, 6, 4, 0, 0, bb.data(), strip.data(), aa.data());      // 6 rows
+    call(8, 4, 4, 6, 0, 0, bb.data(), strip.data(), aa.data());      // 6 columns
+    call(8, 4, 4, 4, 0, 0, bb.data() + 1, strip.data(), aa.data());  // unaligned panel
+    call(8, 4, 4, 4, 0, 0, bb.data(), strip.data() + 1, aa.data());  // unaligned strip
+    call(8, 4, 4, 4, 0, 0, bb.data(), strip.data(), aa.data() + 1);  // unaligned aa
     // Remainders outside their block: a negative one would make the block
     // larger than the caller's, one past the block a negative count.
     call(8, 4, 4, 4, -4, 0, bb.data(), strip.data(), aa.data());
@@ -164,7 +164,8 @@ TEST(TavrelKernel, ReadsAAtAnyAlignment) {
     ForEachElement(expected.data(), RowMajor(N), M, N, [&](int i, int j, double& e) {
         e = e + OrderedDot(K, a.data() + 1 + i * lda, 1, b.data() + j, N);
     });
-    MultBlock_4x4xK_2(lda, K, M, N, 0, 0, a.data() + 1, bb.data(), c.data(), strip.data(), aa.data());
+    MultBlock_4x4xK_2(lda, K, M, N, 0, 0, a.data() + 1, bb.data(), c.data(), strip.data(),
+                      aa.data());
     EXPECT_TRUE(SameAs("C", c, expected, Shape(M, N, K) + " lda 5", RowMajor(N)));
 }
 

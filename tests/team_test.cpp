@@ -6,10 +6,10 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <strings.h>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 #include <functional>
 #include <random>
 #include <string>
@@ -40,7 +40,10 @@ struct ParallelMethod {
 
 std::vector<ParallelMethod> ParallelMethods(int l_block) {
     std::vector<ParallelMethod> methods = {
-        {"HP", [](Product& p, int t) { MultHP(p.n, t, 7, kParallelOpenMp, p.a.data(), p.b.data(), p.c.data()); }},
+        {"HP",
+         [](Product& p, int t) {
+             MultHP(p.n, t, 7, kParallelOpenMp, p.a.data(), p.b.data(), p.c.data());
+         }},
         {"Block_cache",
          [l_block](Product& p, int t) {
              MultBlockCache(p.n, l_block, t, kParallelOpenMp, p.a.data(), p.b.data(), p.c.data());
@@ -48,17 +51,18 @@ std::vector<ParallelMethod> ParallelMethods(int l_block) {
         {"vector-pack SSE2",
          [l_block](Product& p, int t) {
              const std::int32_t level = kIsaSse2;
-             MultVectorPack(p.n, l_block, t, kParallelOpenMp, p.a.data(), p.b.data(), p.c.data(), level);
+             MultVectorPack(p.n, l_block, t, kParallelOpenMp, p.a.data(), p.b.data(), p.c.data(),
+                            level);
          }},
     };
     if (isAVXenable() == 1 && SupportedIsaLevel() >= kIsaAvx) {
         for (const int bits : {256, 512}) {
-            methods.push_back({"vector-pack AVX " + std::to_string(bits),
-                               [l_block, bits](Product& p, int t) {
-                                   TAVREL_AVX_8X4_LimitFormBits(bits);
-                                   MultVectorPack_AVX(p.n, l_block, t, p.a.data(), p.b.data(), p.c.data());
-                                   TAVREL_AVX_8X4_LimitFormBits(512);
-                               }});
+            methods.push_back(
+                {"vector-pack AVX " + std::to_string(bits), [l_block, bits](Product& p, int t) {
+                     TAVREL_AVX_8X4_LimitFormBits(bits);
+                     MultVectorPack_AVX(p.n, l_block, t, p.a.data(), p.b.data(), p.c.data());
+                     TAVREL_AVX_8X4_LimitFormBits(512);
+                 }});
         }
     }
     return methods;
@@ -93,7 +97,8 @@ TEST(AnyTeam, EveryParallelMethodGivesTheOneThreadBitsWhateverTheTeam) {
             for (int threads = 2; threads <= 8; ++threads) {
                 Product p(n);
                 method.multiply(p, threads);
-                EXPECT_TRUE(SameBits(one.c, p.c)) << method.name << " n " << n << " threads " << threads;
+                EXPECT_TRUE(SameBits(one.c, p.c))
+                    << method.name << " n " << n << " threads " << threads;
             }
         }
     }

@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -27,8 +27,7 @@ constexpr double kUntouched = -12345.5;  // the element after the last one of C
 // A, B and C of one call, n*n+2 doubles each (std::vector storage is 16-byte
 // aligned), C zero with a marker at index n*n.
 struct Matrices {
-    explicit Matrices(int order)
-        : n(order), a(Size(), 0.0), b(Size(), 0.0), c(Size(), 0.0) {
+    explicit Matrices(int order) : n(order), a(Size(), 0.0), b(Size(), 0.0), c(Size(), 0.0) {
         c[Elements()] = kUntouched;
     }
     std::size_t Elements() const { return static_cast<std::size_t>(n) * n; }
@@ -61,8 +60,10 @@ Matrices Prepared(int n, int level) {
 }
 
 // Whether the method computed the product.
-bool Multiply(Matrices& m, int l_block, int threads, int level, int parallel_kind = kParallelOpenMp) {
-    return MultVectorPack(m.n, l_block, threads, parallel_kind, m.a.data(), m.b.data(), m.c.data(), level);
+bool Multiply(Matrices& m, int l_block, int threads, int level,
+              int parallel_kind = kParallelOpenMp) {
+    return MultVectorPack(m.n, l_block, threads, parallel_kind, m.a.data(), m.b.data(), m.c.data(),
+                          level);
 }
 
 void ExpectClosedForm(const Matrices& m) {
@@ -92,9 +93,9 @@ struct Shape {
 
 TEST(VectorPack, GivesTheClosedFormOnEveryPath) {
     const Shape shapes[] = {
-        {24, 8, 1}, {24, 8, 2}, {24, 8, 3},  // three row blocks
-        {12, 12, 2},                         // one depth block, one row block
-        {16, 4, 7},                          // more threads than row blocks
+        {24, 8, 1},  {24, 8, 2}, {24, 8, 3},  // three row blocks
+        {12, 12, 2},                          // one depth block, one row block
+        {16, 4, 7},                           // more threads than row blocks
         {64, 16, 3},
     };
     for (int level : Levels()) {
@@ -141,13 +142,15 @@ TEST(VectorPack, EveryPathGivesTheSameBitsWithAnyThreadCount) {
     }
     for (const Path& path : paths) {
         if (path.form_bits) TAVREL_AVX_8X4_LimitFormBits(path.form_bits);
-        for (const auto& [n, l_block] : {std::pair{96, 16}, std::pair{112, 16}, std::pair{100, 20}}) {
+        for (const auto& [n, l_block] :
+             {std::pair{96, 16}, std::pair{112, 16}, std::pair{100, 20}}) {
             std::vector<std::vector<double>> products;
             for (const int threads : {1, 2, 3, 5, 9}) {
                 Matrices m(n);
                 std::mt19937_64 engine(11);
                 std::uniform_real_distribution<double> value(-1.0, 1.0);
-                for (std::size_t i = 0; i < m.Elements(); ++i) m.a[i] = value(engine), m.b[i] = value(engine);
+                for (std::size_t i = 0; i < m.Elements(); ++i)
+                    m.a[i] = value(engine), m.b[i] = value(engine);
                 Multiply(m, l_block, threads, path.level);
                 products.push_back(m.c);
             }
@@ -186,7 +189,8 @@ TEST(VectorPack, AgreesWithOpenBlasOnRandomMatrices) {
             std::mt19937_64 engine(static_cast<std::uint64_t>(n * 10 + level));
             std::uniform_real_distribution<double> value(-1.0, 1.0);
             double* b = m.BFirst(level);
-            for (std::size_t i = 0; i < m.Elements(); ++i) m.a[i] = value(engine), b[i] = value(engine);
+            for (std::size_t i = 0; i < m.Elements(); ++i)
+                m.a[i] = value(engine), b[i] = value(engine);
             Multiply(m, s.l_block, s.threads, level);
 
             // The SSE2 path stores row by row, the AVX path column by column.
@@ -347,7 +351,8 @@ struct AutoCapAtEnd {
 
 TEST(VectorPack, RunsAndPassesTheCheckOnEveryPath) {
     const AutoCapAtEnd restore;
-    const char* const lines[] = {"vectorization: SSE2", "vectorization: AVX", "vectorization: AVX+FMA3"};
+    const char* const lines[] = {"vectorization: SSE2", "vectorization: AVX",
+                                 "vectorization: AVX+FMA3"};
     const VectorIsaCap caps[] = {VectorIsaCap::Sse2, VectorIsaCap::Avx, VectorIsaCap::Avx2};
     for (int level : Levels()) {
         SCOPED_TRACE(testing::Message() << "level " << level);
@@ -391,13 +396,15 @@ CheckedRun RunVectorPackChecked(VectorIsaCap cap) {
     RecordingSink sink;
     RunBuffers buffers;
     CheckedRun run;
-    run.result = RunBenchmark(params, sink, buffers, [&run](const RunParameters& p, RunBuffers& b, ReportSink&) {
-        run.level = DecideVectorPath(p.isa_cap)->isa_level;  // the run's own decision, made again
-        const bool computed =
-            MultVectorPack(p.n, p.l_block, p.threads, p.parallel_kind, b.a, b.b, b.c, run.level);
-        run.c.assign(b.c, b.c + static_cast<std::size_t>(p.n) * p.n);
-        return computed;
-    });
+    run.result = RunBenchmark(
+        params, sink, buffers, [&run](const RunParameters& p, RunBuffers& b, ReportSink&) {
+            run.level =
+                DecideVectorPath(p.isa_cap)->isa_level;  // the run's own decision, made again
+            const bool computed = MultVectorPack(p.n, p.l_block, p.threads, p.parallel_kind, b.a,
+                                                 b.b, b.c, run.level);
+            run.c.assign(b.c, b.c + static_cast<std::size_t>(p.n) * p.n);
+            return computed;
+        });
     return run;
 }
 }  // namespace
@@ -409,7 +416,8 @@ TEST(VectorPackIsaCap, EachCapRunsItsFormAndTheAvxFormsAgreeBitForBit) {
     const char* forced = std::getenv("TAVREL_8X4_FORM");
     const bool avx = SupportedIsaLevel() >= kIsaAvx;
     const bool avx2 = SupportedIsaLevel() >= kIsaAvxFma3;
-    const bool avx512 = avx && TheProcessorInfo().RunsAvx512() && !(forced && std::string(forced) == "avx");
+    const bool avx512 =
+        avx && TheProcessorInfo().RunsAvx512() && !(forced && std::string(forced) == "avx");
     const std::string sse2_form = "SSE2 4x4 (Tavrel)", avx_form = "AVX 8x4 (Tavrel_8x4)",
                       avx512_form = "AVX-512 24x8 (Tavrel_8x4)";
     struct Case {
@@ -421,7 +429,9 @@ TEST(VectorPackIsaCap, EachCapRunsItsFormAndTheAvxFormsAgreeBitForBit) {
     };
     const Case cases[] = {
         {VectorIsaCap::Auto, "auto", true, SupportedIsaLevel(),
-         !avx ? sse2_form : avx512 ? avx512_form : avx_form},
+         !avx     ? sse2_form
+         : avx512 ? avx512_form
+                  : avx_form},
         {VectorIsaCap::Sse2, "sse2", true, kIsaSse2, sse2_form},
         {VectorIsaCap::Avx, "avx", avx, kIsaAvx, avx_form},
         {VectorIsaCap::Avx2, "avx2", avx2, kIsaAvxFma3, avx_form},
@@ -447,10 +457,13 @@ TEST(VectorPackIsaCap, EachCapRunsItsFormAndTheAvxFormsAgreeBitForBit) {
         if (avx_product.empty()) {
             avx_product = run.c;
         } else {
-            EXPECT_EQ(std::memcmp(avx_product.data(), run.c.data(), avx_product.size() * sizeof(double)), 0);
+            EXPECT_EQ(
+                std::memcmp(avx_product.data(), run.c.data(), avx_product.size() * sizeof(double)),
+                0);
         }
     }
-    EXPECT_EQ(avx_forms.size(), static_cast<std::size_t>(avx) + avx512);  // both forms compared where both run
+    EXPECT_EQ(avx_forms.size(),
+              static_cast<std::size_t>(avx) + avx512);  // both forms compared where both run
 }
 
 // Asking for the 512-bit form where it does not run is refused, changes

@@ -39,7 +39,8 @@ std::vector<ThreadSplit> SplitsOf(std::int32_t n, std::int32_t threads) {
 
 std::int64_t Work(const ThreadSplit& s) {
     std::int64_t work = 0;
-    for (int i = 0; i < s.tile_count; ++i) work += std::int64_t{s.tiles[i].rows} * s.tiles[i].columns;
+    for (int i = 0; i < s.tile_count; ++i)
+        work += std::int64_t{s.tiles[i].rows} * s.tiles[i].columns;
     return work;
 }
 
@@ -69,7 +70,8 @@ std::int64_t Work(const ThreadSplit& s) {
             const SplitTile& b = tiles[j];
             const bool apart = row_end <= b.row || b.row + b.rows <= a.row ||
                                column_end <= b.column || b.column + b.columns <= a.column;
-            if (!apart) return ::testing::AssertionFailure() << "tiles " << i << " and " << j << " overlap";
+            if (!apart)
+                return ::testing::AssertionFailure() << "tiles " << i << " and " << j << " overlap";
         }
         area += std::int64_t{a.rows} * a.columns;
     }
@@ -105,7 +107,8 @@ TEST(VectorSplit, TheTeamPacksNoMoreThanOneThread) {
     for (std::int32_t n = 176; n <= 8096; n += 176) {
         for (std::int32_t threads = 1; threads <= 128; ++threads) {
             std::int64_t packed = 0;
-            for (const ThreadSplit& s : SplitsOf(n, threads)) packed += s.pack_rows + s.pack_columns;
+            for (const ThreadSplit& s : SplitsOf(n, threads))
+                packed += s.pack_rows + s.pack_columns;
             ASSERT_EQ(packed, 2 * std::int64_t{n}) << "n " << n << " threads " << threads;
         }
     }
@@ -139,9 +142,9 @@ TEST(VectorSplit, TilesGrowSquareWithTheTeam) {
     EXPECT_EQ(half.tiles[0].column, 968);
     for (const ThreadSplit& s : SplitsOf(1936, 64)) {
         for (int i = 0; i < s.tile_count; ++i) EXPECT_LE(s.tiles[i].rows, 264);
-        const SplitTile& widest =
-            *std::max_element(s.tiles, s.tiles + s.tile_count,
-                              [](const SplitTile& a, const SplitTile& b) { return a.columns < b.columns; });
+        const SplitTile& widest = *std::max_element(
+            s.tiles, s.tiles + s.tile_count,
+            [](const SplitTile& a, const SplitTile& b) { return a.columns < b.columns; });
         EXPECT_GE(widest.columns, 112);
     }
 }

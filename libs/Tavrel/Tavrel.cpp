@@ -32,7 +32,7 @@
 namespace {
 using Index = std::ptrdiff_t;
 
-constexpr Index kGroup = 4;                 // rows or columns per register block
+constexpr Index kGroup = 4;                    // rows or columns per register block
 constexpr Index kPackedAPerStep = 2 * kGroup;  // duplicated A values per depth step
 
 bool Aligned16(const double* p) { return (reinterpret_cast<std::uintptr_t>(p) & 15u) == 0; }
@@ -55,7 +55,8 @@ void PackA(const double* a, Index lda, Index K, Index rows, double* aa) {
             for (Index t = 0; t < kGroup; ++t) {
                 const double* row = first_row + t * lda;
                 _mm_store_pd(group + kPackedAPerStep * k + 2 * t, _mm_loaddup_pd(row + k));
-                _mm_store_pd(group + kPackedAPerStep * (k + 1) + 2 * t, _mm_loaddup_pd(row + k + 1));
+                _mm_store_pd(group + kPackedAPerStep * (k + 1) + 2 * t,
+                             _mm_loaddup_pd(row + k + 1));
             }
         }
     }
@@ -70,6 +71,7 @@ void PackA(const double* a, Index lda, Index K, Index rows, double* aa) {
 // last use in the k-step), which saves two copies. The eight sums stay in
 // registers. A head of K % 4 single k-steps, then four k-steps per pass.
 inline void MultiplyTile(const double* ap, const double* bp, Index K, double* tile) {
+    // clang-format off
     __m128d acc[2 * kGroup];
     for (__m128d& sum : acc) sum = _mm_setzero_pd();
     // Legacy SSE writes keep the upper bits of the register, so a write may
@@ -132,6 +134,7 @@ inline void MultiplyTile(const double* ap, const double* bp, Index K, double* ti
 #undef TAVREL_LAST_ROW
 #undef TAVREL_B
 #undef TAVREL_ROW
+    // clang-format on
     for (Index t = 0; t < kGroup; ++t) {
         _mm_store_pd(tile + kGroup * t, acc[2 * t]);
         _mm_store_pd(tile + kGroup * t + 2, acc[2 * t + 1]);
@@ -147,8 +150,8 @@ void AddStrip(const double* c_strip, Index rows, Index ldc, Index j0, double* c)
 }
 }  // namespace
 
-void MultBlock_4x4xK_2(int lda, int K, int M, int N, int m_rest, int n_rest, double* a,
-                       double* bb, double* c, double* c_strip, double* aa) {
+void MultBlock_4x4xK_2(int lda, int K, int M, int N, int m_rest, int n_rest, double* a, double* bb,
+                       double* c, double* c_strip, double* aa) {
     if (m_rest < 0 || m_rest > M || n_rest < 0 || n_rest > N) return;
     const Index rows = Index{M} - m_rest;
     const Index cols = Index{N} - n_rest;

@@ -15,9 +15,9 @@ struct Avx {
         1,  // 8 rows: two A vectors per k-step
         6,  // 12 sums, 2 A vectors, a broadcast and a product fill the 16 registers
         std::size_t{16} << 10,  // B chunk beside an 8-row block of A in a 32 KiB L1
-        false,  // tiles are one block tall: nothing to split
-        512,    // 8 k-steps ahead: packed A arrives from L2 before its step
-        true,   // a chunk is small: the next one comes into L1 while this one runs
+        false,                  // tiles are one block tall: nothing to split
+        512,                    // 8 k-steps ahead: packed A arrives from L2 before its step
+        true,                   // a chunk is small: the next one comes into L1 while this one runs
     };
 
     static V Set1(double x) { return _mm256_set1_pd(x); }
@@ -39,6 +39,7 @@ struct Avx {
                       "8x4 tiles from one group, 8x6 tiles from two");
         const double *p = b.first, *q = b.second;
         long single = K % 4, passes = K / 4;
+// clang-format off
 // Column c of k-step s of the pass from pointer x; the sums lo and hi gain
 // its products with the two A vectors.
 #define TAVREL_COLUMN(x, c, s, lo, hi)                                \
@@ -96,6 +97,7 @@ struct Avx {
         } else {
             __asm__ volatile(TAVREL_LOOP(TAVREL_TWELVE, TAVREL_2_4));
         }
+        // clang-format on
     }
 };
 

@@ -40,7 +40,8 @@ struct Avx512 {
         const double* columns[NC];
         for (int j = 0; j < NC; ++j) {
             for (int r = 0; !carry && r < R; ++r) acc[j][r] = _mm512_setzero_pd();
-            columns[j] = j < kFirst ? b.first + j * L::kColumn : b.second + (j - kFirst) * L::kColumn;
+            columns[j] =
+                j < kFirst ? b.first + j * L::kColumn : b.second + (j - kFirst) * L::kColumn;
         }
 #pragma GCC unroll 2
         for (long k = 0; k < K; ++k) {
@@ -58,6 +59,7 @@ struct Avx512 {
 // leaves as they are: while they hold non-zero upper bits, later SSE code in
 // the process (the SSE2 kernel of libTavrel, for one) runs markedly slower.
 void ClearUpperRegisters() {
+// clang-format off
 #define TAVREL_ZERO(n) "vpxord %%xmm" #n ", %%xmm" #n ", %%xmm" #n "\n\t"
     __asm__ volatile(TAVREL_ZERO(16) TAVREL_ZERO(17) TAVREL_ZERO(18) TAVREL_ZERO(19) TAVREL_ZERO(20)
                      TAVREL_ZERO(21) TAVREL_ZERO(22) TAVREL_ZERO(23) TAVREL_ZERO(24) TAVREL_ZERO(25)
@@ -66,6 +68,7 @@ void ClearUpperRegisters() {
                          : "xmm16", "xmm17", "xmm18", "xmm19", "xmm20", "xmm21", "xmm22", "xmm23",
                            "xmm24", "xmm25", "xmm26", "xmm27", "xmm28", "xmm29", "xmm30", "xmm31");
 #undef TAVREL_ZERO
+    // clang-format on
 }
 
 }  // namespace

@@ -169,8 +169,10 @@ void WholeTiles(const Product& g, int M8, int N4, const Scale& s) {
         ptrdiff_t share = 0;
         for (int b = 0, rows = 0; b < blocks; b += rows) {
             rows = t.split_last_four && blocks - b == 4 ? 2 : std::min(blocks - b, t.row_blocks);
-            if (rows == 3) RowGroup<F, L, std::min(3, t.row_blocks)>(g, b, first, end, next, share, s);
-            if (rows == 2) RowGroup<F, L, std::min(2, t.row_blocks)>(g, b, first, end, next, share, s);
+            if (rows == 3)
+                RowGroup<F, L, std::min(3, t.row_blocks)>(g, b, first, end, next, share, s);
+            if (rows == 2)
+                RowGroup<F, L, std::min(2, t.row_blocks)>(g, b, first, end, next, share, s);
             if (rows == 1) RowGroup<F, L, 1>(g, b, first, end, next, share, s);
         }
     }
@@ -224,8 +226,8 @@ void EdgeTile(const Product& g, PaddedTails& pads, int i0, int j0, int m, int n,
     for (int k0 = 0; k0 == 0 || k0 < g.K; k0 += kEdgeDepth) {
         const int kc = std::min(kEdgeDepth, g.K - k0);
         const double* a = i0 < M8 ? g.aa + ptrdiff_t{g.K} * i0 + 8 * k0 : pads.A(g, M8, k0, kc);
-        const double* b = j0 < N4 ? g.bb + j0 / 4 * g.b_group + k0 * PanelB::kStep
-                                  : pads.B(g, N4, k0, kc);
+        const double* b =
+            j0 < N4 ? g.bb + j0 / 4 * g.b_group + k0 * PanelB::kStep : pads.B(g, N4, k0, kc);
         F::template Sum<1, 4, 4, PanelB>(acc, k0 > 0, kc, a, 0, {b, nullptr});
     }
     WriteTile<F>(acc, m, n, vector_rows, g.c + i0 + j0 * g.ldc, g.ldc, s);

@@ -38,10 +38,10 @@ struct LimitSettings {
 // iterations of the loop (passes over its slice, for the triad).
 struct LimitSample {
     std::int64_t iterations = 0;
-    std::int32_t team = 0;  // the threads that ran
-    double seconds = 0;     // on the fine clock (FineSeconds)
-    double cpu_seconds = 0; // the process's CPU time over the same span, all threads
-    double rate = 0;        // in the measurement's unit, the whole team's
+    std::int32_t team = 0;   // the threads that ran
+    double seconds = 0;      // on the fine clock (FineSeconds)
+    double cpu_seconds = 0;  // the process's CPU time over the same span, all threads
+    double rate = 0;         // in the measurement's unit, the whole team's
 };
 
 enum class LimitKind { kPeak, kTriad };

@@ -44,7 +44,7 @@ int main() {
     MultBlock_4x4xK_2(4, 4, 4, 4, 0, 0, a, panel, c, strip, aa);
     const bool product = c[0] == 4.0 && c[15] == 4.0;
     std::printf("8x4 kernel %s, 4x4 product %s, fnTavrel %d, call rows %d\n",
-                avx ? (kernel ? "right" : "wrong") : "not run (no AVX)", product ? "right" : "wrong",
-                fnTavrel(), tavrel8x4::kCallRowUnit);
+                avx ? (kernel ? "right" : "wrong") : "not run (no AVX)",
+                product ? "right" : "wrong", fnTavrel(), tavrel8x4::kCallRowUnit);
     return kernel && product ? EXIT_SUCCESS : EXIT_FAILURE;
 }

@@ -5,9 +5,9 @@
 // of --output.
 #pragma once
 
-#include <gtest/gtest.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -71,7 +71,8 @@ inline CliRun RunCli(const std::string& args, const std::string& shell_prefix = 
     const std::string command = shell_prefix + " " + std::string(VORP_CLI_PATH) + " " + args +
                                 " </dev/null >" + out + " 2>" + err;
     const int raw = std::system(command.c_str());
-    CliRun run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadWholeFile(out), WithoutLoadNote(ReadWholeFile(err))};
+    CliRun run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadWholeFile(out),
+               WithoutLoadNote(ReadWholeFile(err))};
     std::remove(out.c_str());
     std::remove(err.c_str());
     return run;
@@ -108,12 +109,14 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
         const int terminal = error_on_terminal ? OpenTerminal() : -1;
         if (terminal >= 0) {
             posix_spawn_file_actions_adddup2(&actions, terminal, 2);
         } else {
-            posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0644);
         }
         const int failed = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
@@ -153,9 +156,10 @@ public:
     // hang guard, or when the child ended first).
     bool ShowsOnTerminal(const std::string& text) const {
         return WaitFor([&] {
-            const std::lock_guard<std::mutex> lock(terminal_mutex_);
-            return Contains(terminal_text_, text) || terminal_closed_;
-        }) && Contains(Err(), text);
+                   const std::lock_guard<std::mutex> lock(terminal_mutex_);
+                   return Contains(terminal_text_, text) || terminal_closed_;
+               }) &&
+               Contains(Err(), text);
     }
 
 private:
@@ -169,7 +173,7 @@ private:
         master_ = posix_openpt(O_RDWR | O_NOCTTY);
         if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return -1;
         const int slave = open(ptsname(master_), O_RDWR | O_NOCTTY);
-        termios settings {};
+        termios settings{};
         if (slave >= 0 && tcgetattr(slave, &settings) == 0) {
             cfmakeraw(&settings);
             tcsetattr(slave, TCSANOW, &settings);
@@ -200,7 +204,8 @@ private:
 inline std::vector<std::string> PartialFiles(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
-    const std::string prefix = path.substr(slash == std::string::npos ? 0 : slash + 1) + ".partial-";
+    const std::string prefix =
+        path.substr(slash == std::string::npos ? 0 : slash + 1) + ".partial-";
     std::vector<std::string> found;
     if (DIR* listing = opendir(dir.c_str())) {
         while (const dirent* entry = readdir(listing)) {

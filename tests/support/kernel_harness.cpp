@@ -144,8 +144,7 @@ bool InVectorRegion(int i, int j, int M, int N) {
     return i < M8 || (M % 8 >= 4 && i < M8 + 4 && j < N4);
 }
 
-double RegionRule(int i, int j, int M, int N, double alpha, double sum, double beta,
-                  double c_old) {
+double RegionRule(int i, int j, int M, int N, double alpha, double sum, double beta, double c_old) {
     return InVectorRegion(i, j, M, N) ? VectorRule(alpha, sum, beta, c_old)
                                       : ScalarRule(alpha, sum, beta, c_old);
 }

@@ -122,5 +122,4 @@ std::vector<double> PackedAFormat(int M, int K, const double* a, std::ptrdiff_t 
 // blocks of every column and in the 4-row block of the whole 4-column
 // groups, by the scalar rule elsewhere (the strip and the tail columns).
 bool InVectorRegion(int i, int j, int M, int N);
-double RegionRule(int i, int j, int M, int N, double alpha, double sum, double beta,
-                  double c_old);
+double RegionRule(int i, int j, int M, int N, double alpha, double sum, double beta, double c_old);

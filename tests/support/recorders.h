@@ -27,7 +27,8 @@ public:
 class NoticeRecorder {
 public:
     NoticeRecorder()
-        : previous_(SetNoticeHandler([this](const std::string& text) { notices.push_back(text); })) {}
+        : previous_(
+              SetNoticeHandler([this](const std::string& text) { notices.push_back(text); })) {}
     ~NoticeRecorder() { SetNoticeHandler(previous_); }
     NoticeRecorder(const NoticeRecorder&) = delete;
     NoticeRecorder& operator=(const NoticeRecorder&) = delete;
@@ -66,7 +67,8 @@ struct ScopedTicks {
 // it in whole milliseconds.
 struct ScopedManualClocks {
     ScopedManualClocks() {
-        tick_testing::OverrideTickSource([this] { return static_cast<double>(static_cast<long long>(now * 1000)); });
+        tick_testing::OverrideTickSource(
+            [this] { return static_cast<double>(static_cast<long long>(now * 1000)); });
         tick_testing::OverrideFineSource([this] { return now; });
     }
     ~ScopedManualClocks() {
@@ -77,7 +79,6 @@ struct ScopedManualClocks {
     ScopedManualClocks& operator=(const ScopedManualClocks&) = delete;
     double now = 100.0;
 };
-
 
 // Counts the looks at the stop request (from every thread) while the object
 // lives, and requests a stop at look number `stop_at` (from 1; 0 never): a

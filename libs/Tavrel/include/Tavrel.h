@@ -11,8 +11,8 @@
 // 16-byte aligned, K is even, 0 <= m_rest <= M, 0 <= n_rest <= N and
 // M - m_rest, N - n_rest are multiples of 4, and no pointer is null. A call
 // that breaks these rules returns without touching any memory.
-TAVREL_API void MultBlock_4x4xK_2(int lda, int K, int M, int N, int m_rest, int n_rest,
-                                  double* a, double* bb, double* c, double* c_strip, double* aa);
+TAVREL_API void MultBlock_4x4xK_2(int lda, int K, int M, int N, int m_rest, int n_rest, double* a,
+                                  double* bb, double* c, double* c_strip, double* aa);
 
 // The small exports do no work. CTavrel holds nothing: constructing one and
 // assigning to one write no memory, and assignment returns its left side.

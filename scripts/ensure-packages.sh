@@ -11,7 +11,7 @@ build_packages=(
   qt6-base-dev
   libgtest-dev libbenchmark-dev libopenblas-dev libblis-dev nlohmann-json3-dev
 )
-test_packages=(desktop-file-utils gnuplot-nox man-db locales)
+test_packages=(desktop-file-utils gnuplot-nox man-db locales clang-format)
 
 wanted=("${build_packages[@]}")
 if [[ "${1:-build}" == "test" ]]; then wanted+=("${test_packages[@]}"); fi

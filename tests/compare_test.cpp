@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <sstream>
 
 #include <unistd.h>
@@ -38,7 +37,7 @@ json Document(std::vector<json> points, const std::string& cpu = "AMD EPYC 9R45"
 std::string Compared(const json& old_doc, const json& new_doc,
                      CompareMatch match = CompareMatch::Exact) {
     const CompareOutcome outcome = CompareResultDocuments(old_doc, new_doc, match);
-    EXPECT_TRUE(outcome.status == kCompareNoneSlower || outcome.status == kCompareSlower)
+    EXPECT_TRUE(outcome.status == 0 || outcome.status == 3)
         << outcome.status << ": " << outcome.error << outcome.text;
     return outcome.text;
 }
@@ -100,14 +99,6 @@ TEST(Compare, PairsPointsByMethodOrderBlockAndThreads) {
 
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 100u) << line;
-
-    const CompareOutcome same_cpu = CompareResultDocuments(old_doc, Document({}));
-    EXPECT_EQ(same_cpu.status, kCompareNothingPaired);
-    EXPECT_EQ(same_cpu.text.find("cpu_model"), std::string::npos) << same_cpu.text;
-    EXPECT_TRUE(Has(same_cpu.text, "Context: the same (date and command line aside)\n"));
-    EXPECT_TRUE(
-        Has(same_cpu.text, "No point is in both documents.\nThe new document holds no point.\n"))
-        << same_cpu.text;
 }
 
 TEST(Compare, SeparatedSamplesAreFasterOrSlowerWithTheRatioOfMedians) {
@@ -137,16 +128,14 @@ TEST(Compare, ExitStatusIsThreeWhenAnyPointIsSlower) {
     const CompareOutcome regressed = CompareResultDocuments(
         old_doc, Document({Point("hp", 500, 1, kFast), Point("classic", 500, 1, kSlow),
                            Point("block-cache", 500, 1, kSlow)}));
-    EXPECT_EQ(regressed.status, kCompareSlower);
-    EXPECT_EQ(kCompareSlower, 3);
+    EXPECT_EQ(regressed.status, 3);
     EXPECT_EQ(Row(regressed.text, "classic")[8], "slower");
     EXPECT_TRUE(Has(regressed.text, "Verdicts: 1 slower, 1 faster, 1 same\n")) << regressed.text;
 
     const CompareOutcome improved = CompareResultDocuments(
         old_doc, Document({Point("hp", 500, 1, kFast), Point("classic", 500, 1, kFast),
                            Point("block-cache", 500, 1, kSlow)}));
-    EXPECT_EQ(improved.status, kCompareNoneSlower);
-    EXPECT_EQ(kCompareNoneSlower, 0);
+    EXPECT_EQ(improved.status, 0);
 }
 
 // No sample of 3 against 3 can reach p < 0.05 (its floor is 2/20), so even a
@@ -171,7 +160,7 @@ TEST(Compare, SampleSizesThatCannotReachTheLevelAreTooFewRuns) {
     EXPECT_EQ(Row(text, "block-cache")[8], "too few runs");  // 2 against 7: 2/36
     EXPECT_EQ(Row(text, "vector-pack")[8], "slower");        // 2 against 8: 2/45
     EXPECT_EQ(Row(text, "block-pack-2x2")[8], "slower");     // 4 against 4: 2/70
-    EXPECT_EQ(outcome.status, kCompareSlower);
+    EXPECT_EQ(outcome.status, 3);
     EXPECT_TRUE(Has(text, "which needs 4 or more runs a side\n")) << text;
     EXPECT_TRUE(Has(text,
                     "too few runs: a verdict needs 4 or more runs a side; p cannot go below\n"
@@ -183,7 +172,7 @@ TEST(Compare, SampleSizesThatCannotReachTheLevelAreTooFewRuns) {
     const CompareOutcome scarce =
         CompareResultDocuments(Document({Point("hp", 500, 1, Around(0.1, 3))}),
                                Document({Point("hp", 500, 1, Around(0.2, 3))}));
-    EXPECT_EQ(scarce.status, kCompareNoneSlower);
+    EXPECT_EQ(scarce.status, 0);
     EXPECT_TRUE(Has(scarce.text, "Verdicts: 1 too few runs\n")) << scarce.text;
 }
 
@@ -275,29 +264,56 @@ TEST(Compare, HeaderListsEveryContextDifference) {
     EXPECT_FALSE(Has(one_sided, "commit")) << one_sided;
 }
 
-// --match threads compares a thread scaling: points alike but for threads.
-TEST(Compare, MatchThreadsPairsOneThreadWithTwo) {
-    const json old_doc = Document({Point("hp", 500, 1, kSlow), Point("classic", 500, 1, kSlow)});
-    const json new_doc =
-        Document({Point("hp", 500, 2, kFast), Point("block-cache", 500, 2, kFast)});
-    const std::string text = Compared(old_doc, new_doc, CompareMatch::Threads);
-    EXPECT_TRUE(
-        Has(text, "Points paired on method, n and l_block; threads may differ (--match threads)\n"))
-        << text;
-    const std::vector<std::string> row = Row(text, "hp");
-    EXPECT_EQ(row[1], "500");
-    EXPECT_EQ(row[3], "1->2");
-    EXPECT_EQ(row[6], "0.495");
-    EXPECT_EQ(row[8], "faster");
-    EXPECT_TRUE(Has(text, "only in old: classic n 500 l_block 64 threads 1\n"));
-    EXPECT_TRUE(Has(text, "only in new: block-cache n 500 l_block 64 threads 2\n"));
-    EXPECT_FALSE(Has(text, "ambiguous")) << text;
+// --match lets one identifying parameter differ: a thread scaling, two
+// methods on the same problem, or one method at two orders. The header says
+// what pairs; points that differ in anything else stay unpaired.
+TEST(Compare, MatchLetsOneParameterDiffer) {
+    struct Case {
+        CompareMatch match;
+        json old_doc, new_doc;
+        std::string header;
+        std::vector<std::string> row;  // method, n, l_block, threads, new/old, verdict
+        std::vector<std::string> unpaired;
+    };
+    const Case cases[] = {
+        {CompareMatch::Threads,
+         Document({Point("hp", 500, 1, kSlow), Point("classic", 500, 1, kSlow)}),
+         Document({Point("hp", 500, 2, kFast), Point("block-cache", 500, 2, kFast)}),
+         "Points paired on method, n and l_block; threads may differ (--match threads)\n",
+         {"hp", "500", "64", "1->2", "0.495", "faster"},
+         {"only in old: classic n 500 l_block 64 threads 1\n",
+          "only in new: block-cache n 500 l_block 64 threads 2\n"}},
+        {CompareMatch::Method,
+         Document({Point("block-pack-2x2", 528, 1, kSlow, 176)}),
+         Document(
+             {Point("vector-pack", 528, 1, kFast, 176), Point("vector-pack", 528, 2, kFast, 176)}),
+         "Points paired on n, l_block and threads; method may differ (--match method)\n",
+         {"block-pack-2x2->vector-pack", "528", "176", "1", "0.495", "faster"},
+         {"only in new: vector-pack n 528 l_block 176 threads 2\n"}},
+        {CompareMatch::Order,
+         Document({Point("hp", 880, 1, kFast)}),
+         Document({Point("hp", 1936, 1, kSlow)}),
+         "Points paired on method, l_block and threads; n may differ (--match n)\n",
+         {"hp", "880->1936", "64", "1", "2.020", "slower"},
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.header);
+        const std::string text = Compared(c.old_doc, c.new_doc, c.match);
+        EXPECT_TRUE(Has(text, c.header)) << text;
+        const std::vector<std::string> row = Row(text, c.row[0]);
+        EXPECT_EQ((std::vector<std::string>{row[0], row[1], row[2], row[3], row[6], row[8]}),
+                  c.row);
+        for (const std::string& line : c.unpaired) EXPECT_TRUE(Has(text, line)) << text;
+        EXPECT_FALSE(Has(text, "ambiguous")) << text;
+    }
+}
 
-    // Several candidates a side: paired in document order, and said so.
+// Several candidates a side: paired in document order, and said so.
+TEST(Compare, SeveralCandidatesPairInDocumentOrder) {
     const std::string several = Compared(
         Document({Point("hp", 500, 1, kSlow), Point("hp", 500, 2, kSlow)}),
         Document({Point("hp", 500, 4, kSlow), Point("hp", 500, 8, kSlow)}), CompareMatch::Threads);
-    EXPECT_TRUE(Has(several, "\nhp   ")) << several;
     EXPECT_TRUE(Has(several,
                     "ambiguous, several candidates, paired in document order:\n"
                     "  2 old and 2 new points with method hp, n 500, l_block 64\n"))
@@ -308,27 +324,6 @@ TEST(Compare, MatchThreadsPairsOneThreadWithTwo) {
         if (line.rfind("hp ", 0) == 0) threads.push_back(Row(line, "hp")[3]);
     }
     EXPECT_EQ(threads, (std::vector<std::string>{"1->4", "2->8"}));
-}
-
-// --match method compares two methods on the same n, l_block and threads.
-TEST(Compare, MatchMethodPairsMethodThreeWithFour) {
-    const json old_doc = Document({Point("block-pack-2x2", 528, 1, kSlow, 176)});
-    const json new_doc = Document(
-        {Point("vector-pack", 528, 1, kFast, 176), Point("vector-pack", 528, 2, kFast, 176)});
-    const std::string text = Compared(old_doc, new_doc, CompareMatch::Method);
-    const std::vector<std::string> row = Row(text, "block-pack-2x2->vector-pack");
-    EXPECT_EQ(row[1], "528");
-    EXPECT_EQ(row[2], "176");
-    EXPECT_EQ(row[3], "1");
-    EXPECT_EQ(row[8], "faster");
-    EXPECT_TRUE(Has(text, "only in new: vector-pack n 528 l_block 176 threads 2\n")) << text;
-
-    // --match n: the same method at two orders.
-    const std::string orders =
-        Compared(Document({Point("hp", 880, 1, kFast)}), Document({Point("hp", 1936, 1, kSlow)}),
-                 CompareMatch::Order);
-    EXPECT_EQ(Row(orders, "hp")[1], "880->1936");
-    EXPECT_EQ(Row(orders, "hp")[8], "slower");
 }
 
 // The mean of ratios that weighs a halving and a doubling alike, over the
@@ -346,7 +341,7 @@ TEST(Compare, GeometricMeanOfTheRatiosFollowsTheRows) {
     EXPECT_TRUE(
         Has(outcome.text, "Geometric mean of new/old over 3 points: 1.587 (speed-up 0.630x)\n"))
         << outcome.text;
-    EXPECT_EQ(outcome.status, kCompareSlower);
+    EXPECT_EQ(outcome.status, 3);
 
     const std::string one =
         Compared(Document({Point("hp", 500, 1, kSlow)}), Document({Point("hp", 500, 1, kFast)}));
@@ -362,8 +357,7 @@ TEST(Compare, NoCommonPointGivesStatusFourAndSuggestsMatch) {
     const json new_doc =
         Document({Point("hp", 500, 2, kSlow), Point("block-cache", 500, 2, kSlow)});
     const CompareOutcome outcome = CompareResultDocuments(old_doc, new_doc);
-    EXPECT_EQ(outcome.status, kCompareNothingPaired);
-    EXPECT_EQ(kCompareNothingPaired, 4);
+    EXPECT_EQ(outcome.status, 4);
     EXPECT_TRUE(Has(outcome.text,
                     "No point is in both documents.\nThe values that differ:\n"
                     "  threads: old 1; new 2\nTry --match threads (pairs 2 points).\n"))
@@ -375,29 +369,30 @@ TEST(Compare, NoCommonPointGivesStatusFourAndSuggestsMatch) {
     const CompareOutcome apart =
         CompareResultDocuments(Document({Point("hp", 500, 1, kSlow)}),
                                Document({Point("classic", 400, 2, kSlow)}), CompareMatch::Threads);
-    EXPECT_EQ(apart.status, kCompareNothingPaired);
+    EXPECT_EQ(apart.status, 4);
     EXPECT_TRUE(Has(apart.text,
                     "No point is in both documents, even with --match threads.\n"
                     "The values that differ:\n  method: old hp; new classic\n"
                     "  n: old 500; new 400\n"
                     "  threads: old 1; new 2\nNo --match pairs them"))
         << apart.text;
+
+    // An empty document pairs with nothing, and the text says which is empty.
+    const CompareOutcome empty =
+        CompareResultDocuments(Document({Point("hp", 500, 1, kSlow)}), Document({}));
+    EXPECT_EQ(empty.status, 4);
+    EXPECT_TRUE(
+        Has(empty.text, "No point is in both documents.\nThe new document holds no point.\n"))
+        << empty.text;
 }
 
-TEST(Compare, OverlappingOrScarceSamplesGiveNoDirection) {
-    const json old_doc =
-        Document({Point("hp", 400, 1, {0.100, 0.104, 0.098, 0.102, 0.101}),
-                  Point("classic", 400, 1, kSlow), Point("vector-pack", 400, 1, kSlow)});
-    const json new_doc =
-        Document({Point("hp", 400, 1, {0.101, 0.099, 0.103, 0.100, 0.102}),
-                  Point("classic", 400, 1, {0.050, 0.051}), Point("vector-pack", 400, 1, {})});
+TEST(Compare, OverlappingSamplesOrNoProductGiveNoDirection) {
+    const json old_doc = Document({Point("hp", 400, 1, {0.100, 0.104, 0.098, 0.102, 0.101}),
+                                   Point("vector-pack", 400, 1, kSlow)});
+    const json new_doc = Document({Point("hp", 400, 1, {0.101, 0.099, 0.103, 0.100, 0.102}),
+                                   Point("vector-pack", 400, 1, {})});
     const std::string text = Compared(old_doc, new_doc);
     EXPECT_EQ(Row(text, "hp")[8], "same");
-
-    const std::vector<std::string> scarce = Row(text, "classic");
-    EXPECT_EQ(scarce[6], "0.500");
-    EXPECT_EQ(scarce[7], "-");
-    EXPECT_EQ(scarce[8], "too few runs");
 
     const std::vector<std::string> no_product = Row(text, "vector-pack");
     EXPECT_EQ(no_product[4], "0.101");
@@ -431,7 +426,7 @@ TEST(Compare, RejectsDocumentsThatAreNotResults) {
     EXPECT_EQ(old_bad.error.rfind("old document: ", 0), 0u) << old_bad.error;
 }
 
-TEST(Compare, FilesAreNamedInTheHeaderAndInErrors) {
+TEST(Compare, FilesThatCannotBeComparedAreNamedInTheError) {
     const std::filesystem::path dir = std::filesystem::temp_directory_path() /
                                       ("vorp_compare_test_" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
@@ -440,10 +435,6 @@ TEST(Compare, FilesAreNamedInTheHeaderAndInErrors) {
     std::ofstream(good) << Document({Point("hp", 400, 1, kSlow)}).dump();
     std::ofstream(garbled) << "{\"schema_version\": 2,";
     const std::string missing = (dir / "missing.json").string();
-
-    const CompareOutcome compared = CompareResultFiles(good, good);
-    EXPECT_EQ(compared.status, 0) << compared.error;
-    EXPECT_EQ(compared.text.rfind("old: " + good + "\nnew: " + good + "\n", 0), 0u);
 
     const CompareOutcome absent = CompareResultFiles(good, missing);
     EXPECT_EQ(absent.status, 2);

@@ -168,8 +168,6 @@ TEST(Plan, SizesThenThreadsThenMethodsThenReference) {
     }
     EXPECT_EQ(Described(plan), expected);
     EXPECT_TRUE(plan.notes.empty());
-    EXPECT_EQ(PointMethodKey(plan.points[4]), "vector-pack");
-    EXPECT_EQ(PointMethodKey(plan.points[5]), "openblas");
 
     const Plan single = ExpandPlan(Options({"--method", "3", "-n", "90", "--threads", "2"}));
     ASSERT_EQ(single.points.size(), 1u);
@@ -178,13 +176,9 @@ TEST(Plan, SizesThenThreadsThenMethodsThenReference) {
     EXPECT_EQ(single.points[0].params.threads, 1);  // a single-thread method is labelled as it runs
 
     // Several methods in turn, in the order given.
-    const Plan two =
-        ExpandPlan(Options({"--method", "vector-pack,3", "-n", "64", "--threads", "2"}));
-    EXPECT_EQ(Described(two), (Strings{"m4 n64 t2", "m3 n64 t1"}));
-    EXPECT_TRUE(IsMultiRun(Options({"--method", "3,4"}), two));
-    for (const char* bad : {"3,3", "3,", ",4", "3;4", "3,9"}) {
-        EXPECT_NE(ParseCommandLine({"--method", bad}, VectorIsaCap::Avx2).error, "") << bad;
-    }
+    EXPECT_EQ(
+        Described(ExpandPlan(Options({"--method", "vector-pack,3", "-n", "64", "--threads", "2"}))),
+        (Strings{"m4 n64 t2", "m3 n64 t1"}));
 }
 
 TEST(Plan, SingleThreadMethodsRunOnceUnderAThreadList) {
@@ -195,25 +189,6 @@ TEST(Plan, SingleThreadMethodsRunOnceUnderAThreadList) {
     EXPECT_EQ(Described(ExpandPlan(
                   Options({"--method", "classic", "-n", "64", "--threads-list", "2,4,8"}))),
               (Strings{"m0 n64 t1"}));
-    EXPECT_EQ(Described(ExpandPlan(Options({"--method", "block-pack-2x2", "--sizes", "64,128",
-                                            "--l-block", "64", "--threads-list", "1,2"}))),
-              (Strings{"m3 n64 t1", "m3 n128 t1"}));
-}
-
-TEST(Plan, NormalisedParametersAreThoseOfTheRun) {
-    const Plan plan = ExpandPlan(Options(
-        {"--method", "hp", "--sizes", "2000,10,100", "--l-block", "7", "--threads-list", "8"}));
-    ASSERT_EQ(plan.points.size(), 3u);
-    const RunParameters a = NormalisedParameters(plan.points[0]);
-    EXPECT_EQ(a.l_block, 4);
-    EXPECT_EQ(a.n, 2000);
-    EXPECT_EQ(a.threads, 8);
-    EXPECT_EQ(a.chunk, 100u);
-    const RunParameters b = NormalisedParameters(plan.points[1]);
-    EXPECT_EQ(b.l_block, 4);
-    EXPECT_EQ(b.n, 8);
-    EXPECT_EQ(b.chunk, 1u);  // lowered to n / threads
-    EXPECT_EQ(NormalisedParameters(ExpandPlan(Options({"--sizes", "2000"})).points[0]).n, 1936);
 }
 
 TEST(Plan, NotesSayWhatTheNormalisationChanges) {
@@ -253,23 +228,18 @@ TEST(Plan, PointsThatRunTheSameRunOnce) {
 }
 
 TEST(Plan, WhatCountsAsMultiRun) {
-    const auto multi = [](std::vector<std::string> args) {
-        const CliOptions options = Options(args);
-        return IsMultiRun(options, ExpandPlan(options));
+    const std::pair<Strings, bool> cases[] = {
+        {{"-n", "64"}, false},
+        {{"--sizes", "200,250"}, false},  // one point after the dedupe
+        {{"--repeat", "2"}, true},
+        {{"--warmup", "1"}, true},
+        {{"--min-time", "0.1"}, true},
+        {{"--all", "-n", "64"}, true},
     };
-    EXPECT_FALSE(multi({"-n", "64"}));
-    EXPECT_FALSE(multi({"--sizes", "200,250"}));  // one point after the dedupe
-    EXPECT_TRUE(multi({"--repeat", "2"}));
-    EXPECT_TRUE(multi({"--warmup", "1"}));
-    EXPECT_TRUE(multi({"--min-time", "0.1"}));
-    EXPECT_TRUE(multi({"--all", "-n", "64"}));
-}
-
-TEST(PointStatistics, GflopsOnlyForPositiveDurations) {
-    EXPECT_DOUBLE_EQ(*GflopsAt(2e9, 0.5), 4.0);
-    EXPECT_FALSE(GflopsAt(2e9, 0.0));
-    EXPECT_FALSE(GflopsAt(2e9, -0.001));
-    EXPECT_FALSE(GflopsAt(2e9, std::nan("")));
+    for (const auto& [args, multi] : cases) {
+        const CliOptions options = Options(args);
+        EXPECT_EQ(IsMultiRun(options, ExpandPlan(options)), multi) << args[0];
+    }
 }
 
 // Sample 1 of two runs (5 ms each), a sample 2 of 12 ms, a failed sample 3, a
@@ -285,17 +255,12 @@ TEST(PointStatistics, SummaryOfHandMadeSamples) {
     EXPECT_EQ(s.failed_samples, 1u);
     EXPECT_EQ(s.seconds, (std::vector<double>{0.005, 0.012, 0.013}));
     EXPECT_EQ(s.runs_per_sample, (std::vector<std::size_t>{2, 1, 1}));
+    // The statistics are those of the figures alone.
     EXPECT_EQ(s.statistics.count, 3u);
     EXPECT_DOUBLE_EQ(s.statistics.min, 0.005);
     EXPECT_DOUBLE_EQ(s.statistics.median, 0.012);
-    EXPECT_DOUBLE_EQ(s.statistics.mean, 0.010);
-    EXPECT_NEAR(s.statistics.stddev, std::sqrt(19e-6), 1e-12);  // (25 + 4 + 9) / 2 ms^2
-    EXPECT_NEAR(s.statistics.cv, std::sqrt(19e-6) / 0.010, 1e-9);
     EXPECT_TRUE(s.noisy);
     EXPECT_FALSE(s.short_samples);  // sample 1 adds up to 10 ms exactly: not short
-    EXPECT_DOUBLE_EQ(s.operations, 2e6);
-    EXPECT_DOUBLE_EQ(*s.best_gflops, 2e6 * 1e-9 / 0.005);  // the failed sample is no figure
-    EXPECT_DOUBLE_EQ(*s.median_gflops, 2e6 * 1e-9 / 0.012);
     EXPECT_TRUE(s.problem);
     EXPECT_EQ(ProblemText(point.runs[5]), "no product");
 
@@ -311,6 +276,15 @@ TEST(PointStatistics, SummaryOfHandMadeSamples) {
     EXPECT_FALSE(failed.best_gflops);
     EXPECT_FALSE(failed.median_gflops);
     EXPECT_FALSE(failed.noisy);
+
+    // A sample whose time on the fine clock is not positive (a clock that
+    // stood still or stepped back) keeps its seconds but gives no GFLOPS.
+    for (const double seconds : {0.0, -0.001, std::nan("")}) {
+        const PointSummary still = Summarise(PointWithSamples({seconds}));
+        EXPECT_EQ(still.seconds.size(), 1u) << seconds;
+        EXPECT_FALSE(still.best_gflops) << seconds;
+        EXPECT_FALSE(still.median_gflops) << seconds;
+    }
 }
 
 // CPU time beside wall time: a point whose threads got under 80 % of the
@@ -343,16 +317,12 @@ TEST(PointStatistics, CpuTimeShowsWhetherTheThreadsHadTheirCores) {
 }
 
 TEST(PointStatistics, NoisyAboveFivePercentOverTwoSamplesOrMore) {
-    const PointSummary noisy = Summarise(PointWithSamples({0.100, 0.110}));  // CV 6.7 %
-    EXPECT_NEAR(noisy.statistics.cv, 0.067343, 1e-6);
-    EXPECT_TRUE(noisy.noisy);
+    EXPECT_TRUE(Summarise(PointWithSamples({0.100, 0.110})).noisy);   // CV 6.7 %
     EXPECT_FALSE(Summarise(PointWithSamples({0.100, 0.104})).noisy);  // CV 2.8 %
     EXPECT_FALSE(Summarise(PointWithSamples({0.100})).noisy);
     // Failed samples are left out of the statistics, not counted as zero.
     EXPECT_FALSE(
         Summarise(PointOf({Record(1, 0.100), Record(2, 0.0, false), Record(3, 0.101)})).noisy);
-    const PointSummary even = Summarise(PointWithSamples({0.004, 0.001, 0.010, 0.002}));
-    EXPECT_DOUBLE_EQ(even.statistics.median, 0.003);  // the mean of the middle two
 }
 
 TEST(PointStatistics, WarmUpsAndUncompletedRuns) {
@@ -632,12 +602,11 @@ TEST(PlanRunner, RealRunsWithAKnownFineClock) {
     EXPECT_NEAR(s.seconds[0], 0.005, 1e-12);
     EXPECT_NEAR(s.statistics.min, 0.003, 1e-12);
     EXPECT_NEAR(s.statistics.median, 0.005, 1e-12);
-    EXPECT_NEAR(*s.best_gflops, 2.0 * 16 * 16 * 16 * 1e-9 / 0.003, 1e-9);  // n 20 runs as 16
     EXPECT_EQ(s.check, "passed");
     ASSERT_TRUE(s.check_difference);
     EXPECT_LT(*s.check_difference, 1e-12);
     EXPECT_EQ(s.kernel_form, "scalar r-c-k loop");
-    EXPECT_EQ(results[0].shown.n, 16);
+    EXPECT_EQ(results[0].shown.n, 16);  // n 20 runs as 16
     EXPECT_EQ(results[0].shown.chunk, 16u);
     EXPECT_EQ(sink.lines.size(), 4u * 4u);
     EXPECT_TRUE(notices.notices.empty());

@@ -25,12 +25,17 @@ CliParseResult Parse(std::vector<std::string> args, VectorIsaCap supported = Vec
 bool Matches(const std::string& text, const std::string& pattern) {
     return std::regex_search(text, std::regex(pattern));
 }
+
+// The names a user gives --method, and the results show, by index.
+const char* const kMethodNames[] = {"classic", "hp", "block-cache", "block-pack-2x2",
+                                    "vector-pack"};
 }  // namespace
 
-TEST(CliOptions, DefaultsAreTheRunDefaults) {
+TEST(CliOptions, DefaultsAreOneRunWithTheRunDefaults) {
     const CliParseResult parsed = Parse({});
     ASSERT_EQ(parsed.error, "");
-    const RunParameters& p = parsed.options.params;
+    const CliOptions& o = parsed.options;
+    const RunParameters& p = o.params;
     EXPECT_EQ(p.method, 0);
     EXPECT_EQ(p.n, 2000);
     EXPECT_EQ(p.l_block, 176);
@@ -38,10 +43,14 @@ TEST(CliOptions, DefaultsAreTheRunDefaults) {
     EXPECT_EQ(p.chunk, 100u);
     EXPECT_EQ(p.parallel_kind, 0);
     EXPECT_FALSE(p.check);
-    EXPECT_EQ(parsed.options.params.isa_cap, VectorIsaCap::Auto);
-    EXPECT_FALSE(parsed.options.min_time_given);
-    EXPECT_EQ(parsed.options.min_time_seconds, 0);
-    EXPECT_TRUE(parsed.options.compare_paths.empty());
+    EXPECT_EQ(p.isa_cap, VectorIsaCap::Auto);
+    EXPECT_FALSE(o.all_methods);
+    EXPECT_EQ(o.repeat, 1);
+    EXPECT_EQ(o.warmup, 0);
+    EXPECT_FALSE(o.min_time_given);
+    EXPECT_EQ(o.min_time_seconds, 0);
+    EXPECT_EQ(o.format, OutputFormat::Text);
+    EXPECT_TRUE(o.sizes.empty() && o.thread_counts.empty() && o.compare_paths.empty());
 }
 
 TEST(CliOptions, EveryFieldHasAnOption) {
@@ -60,7 +69,7 @@ TEST(CliOptions, EveryFieldHasAnOption) {
     EXPECT_EQ(parsed.options.params.isa_cap, VectorIsaCap::Sse2);
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(Parse({"--method", std::to_string(i)}).options.params.method, i);
-        EXPECT_EQ(Parse({"--method", CliMethodNames()[i]}).options.params.method, i);
+        EXPECT_EQ(Parse({"--method", kMethodNames[i]}).options.params.method, i) << kMethodNames[i];
     }
     EXPECT_TRUE(Parse({"-h"}).options.show_help);
     EXPECT_TRUE(Parse({"--version"}).options.show_version);
@@ -85,38 +94,52 @@ TEST(CliOptions, CompletionOffersTheMethodTable) {
     EXPECT_EQ(words, expected);
 }
 
-TEST(CliOptions, TheMethodTableIsInIndexOrder) {
-    for (std::size_t i = 0; i < kMethodTableSize; ++i) {
-        EXPECT_EQ(MethodTable()[i].index, static_cast<std::int32_t>(i));
-        EXPECT_EQ(FindMethod(static_cast<std::int32_t>(i)), &MethodTable()[i]);
-        EXPECT_EQ(CliMethodNames()[i], MethodTable()[i].key);
-    }
-    EXPECT_EQ(FindMethod(-1), nullptr);
-    EXPECT_EQ(FindMethod(static_cast<std::int32_t>(kMethodTableSize)), nullptr);
-}
-
+// Each error names the option, what it takes and, where it says, what it got.
 TEST(CliOptions, RefusesUnusableValuesNamingOptionAndRange) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"-n", "0"}, "-n: expected a whole number from 1 to 46340, got '0'"},
         {{"-n", "46341"}, "-n: expected a whole number from 1 to 46340"},
         {{"-n", "12abc"}, "-n: expected a whole number from 1 to 46340"},
         {{"-n", ""}, "-n: expected"},
+        {{"-n", "99999999999999999999"}, "-n: expected"},
         {{"--l-block", "3"}, "--l-block: expected a whole number at least 4"},
         {{"--threads", "0"}, "--threads: expected a whole number from 1 to 128"},
         {{"--threads", "129"}, "--threads: expected a whole number from 1 to 128"},
         {{"--chunk", "-1"}, "--chunk: expected a whole number from 0 to 4294967295"},
         {{"--method", "5"}, "--method: expected 0 to 4"},
+        {{"--method", "-1"}, "--method: expected 0 to 4"},
         {{"--method", "fast"}, "--method: expected 0 to 4"},
+        {{"--method", "3,"}, "--method: expected 0 to 4"},
+        {{"--method", "3,9"}, "--method: expected 0 to 4"},
+        {{"--method", "3,3"}, "--method: 3 is named twice in '3,3'"},
         {{"--parallel-kind", "pthreads"}, "--parallel-kind: expected openmp or tbb"},
         {{"--isa", "avx3"}, "--isa: expected auto, sse2, avx, avx2 or avx512, got 'avx3'"},
         {{"--isa", "AVX2"}, "--isa: expected auto, sse2, avx, avx2 or avx512"},
         {{"--frobnicate"}, "unknown option '--frobnicate'"},
         {{"-n"}, "-n: missing value"},
         {{"--check=yes"}, "--check: takes no value"},
-        {{"-n", "99999999999999999999"}, "-n: expected"},
+        {{"--all=1"}, "--all: takes no value"},
+        {{"--repeat", "0"}, "--repeat: expected a whole number from 1 to 1000"},
+        {{"--repeat", "1001"}, "--repeat: expected a whole number from 1 to 1000"},
+        {{"--warmup", "-1"}, "--warmup: expected a whole number from 0 to 100"},
+        {{"--format", "xml"}, "--format: expected text, csv, json or markdown, got 'xml'"},
+        {{"--output", ""}, "--output: expected a file name"},
+        {{"--all", "--method", "1"}, "--all and --method cannot be combined"},
+        {{"--sizes", "64", "-n", "64"}, "--sizes and -n cannot be combined"},
+        {{"--threads", "2", "--threads-list", "1,2"},
+         "--threads-list and --threads cannot be combined"},
+        {{"--sizes", "100,,200"},
+         "--sizes: expected whole numbers from 1 to 46340 separated by commas"},
+        {{"--threads-list", "0,1"}, "--threads-list: expected whole numbers from 1 to 128"},
     };
     for (const auto& [args, message] : cases) {
         EXPECT_EQ(Parse(args).error.rfind(message, 0), 0u) << Parse(args).error;
+    }
+    for (const char* seconds : {"-1", "3601", "1e3", "abc", "", "0.5s", "nan", "inf"}) {
+        EXPECT_EQ(Parse({"--min-time", seconds})
+                      .error.rfind("--min-time: expected seconds from 0 to 3600", 0),
+                  0u)
+            << "'" << seconds << "': " << Parse({"--min-time", seconds}).error;
     }
 }
 
@@ -138,14 +161,7 @@ TEST(CliOptions, IsaCannotAskForMoreThanTheProcessorOffers) {
     EXPECT_EQ(Parse({"--isa", "auto"}, VectorIsaCap::Sse2).error, "");
 }
 
-TEST(CliOptions, MultiRunOptions) {
-    const CliParseResult defaults = Parse({});
-    EXPECT_FALSE(defaults.options.all_methods);
-    EXPECT_EQ(defaults.options.repeat, 1);
-    EXPECT_EQ(defaults.options.warmup, 0);
-    EXPECT_EQ(defaults.options.format, OutputFormat::Text);
-    EXPECT_TRUE(defaults.options.sizes.empty() && defaults.options.thread_counts.empty());
-
+TEST(CliOptions, EveryMultiRunOptionIsRead) {
     const CliParseResult parsed =
         Parse({"--all", "--repeat", "3", "--warmup=2", "--format", "json", "--output", "r.json",
                "--sizes", "200:1000:200", "--threads-list", "1,2", "--min-time", "0.5"});
@@ -166,33 +182,6 @@ TEST(CliOptions, MultiRunOptions) {
     EXPECT_TRUE(zero.options.min_time_given);
     EXPECT_EQ(zero.options.min_time_seconds, 0);
     EXPECT_EQ(Parse({"--min-time=3600"}).options.min_time_seconds, 3600);
-}
-
-TEST(CliOptions, RefusesUnusableMultiRunValues) {
-    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{"--repeat", "0"}, "--repeat: expected a whole number from 1 to 1000"},
-        {{"--repeat", "1001"}, "--repeat: expected a whole number from 1 to 1000"},
-        {{"--warmup", "-1"}, "--warmup: expected a whole number from 0 to 100"},
-        {{"--format", "xml"}, "--format: expected text, csv, json or markdown, got 'xml'"},
-        {{"--output", ""}, "--output: expected a file name"},
-        {{"--all=1"}, "--all: takes no value"},
-        {{"--all", "--method", "1"}, "--all and --method cannot be combined"},
-        {{"--sizes", "64", "-n", "64"}, "--sizes and -n cannot be combined"},
-        {{"--threads", "2", "--threads-list", "1,2"},
-         "--threads-list and --threads cannot be combined"},
-        {{"--sizes", "100,,200"},
-         "--sizes: expected whole numbers from 1 to 46340 separated by commas"},
-        {{"--threads-list", "0,1"}, "--threads-list: expected whole numbers from 1 to 128"},
-    };
-    for (const auto& [args, message] : cases) {
-        EXPECT_EQ(Parse(args).error.rfind(message, 0), 0u) << Parse(args).error;
-    }
-    for (const char* seconds : {"-1", "3601", "1e3", "abc", "", "0.5s", "nan", "inf"}) {
-        EXPECT_EQ(Parse({"--min-time", seconds})
-                      .error.rfind("--min-time: expected seconds from 0 to 3600", 0),
-                  0u)
-            << "'" << seconds << "': " << Parse({"--min-time", seconds}).error;
-    }
 }
 
 TEST(CliOptions, CompareTakesTwoFilesAndNothingElse) {
@@ -244,19 +233,6 @@ TEST(CliOptions, ReferenceIsOfferedOnlyWithTheSystemBlas) {
     }
 }
 
-// BLIS runs the configuration it reports, and computes the product the
-// check accepts.
-TEST(CliProgram, BlisReferenceRow) {
-    if (!ReferenceDgemmAvailable(ReferenceLibrary::Blis)) GTEST_SKIP() << "no libblis.so.4";
-    const CliRun run =
-        RunCli("--method 0 -n 64 --reference=blis --check --format csv --min-time 0");
-    ASSERT_EQ(run.status, 0) << run.err;
-    const CsvRows rows = ParseCsv(WithoutContext(run.out));
-    ASSERT_EQ(Column(rows, "method"), (std::vector<std::string>{"classic", "blis"}));
-    EXPECT_EQ(Column(rows, "kernel")[1].rfind("BLIS dgemm (", 0), 0u);
-    EXPECT_EQ(Column(rows, "check")[1], "passed");
-}
-
 TEST(CliProgram, PrintsTheReportOfASmallRun) {
     const CliRun run = RunCli("-n 90 --l-block 40 --check");
     EXPECT_EQ(run.status, 0) << run.err;
@@ -280,10 +256,13 @@ TEST(CliProgram, PrintsTheReportOfASmallRun) {
 }
 
 TEST(CliProgram, ExitStatuses) {
+    // Every refusal of the command line takes this one way: nothing runs.
     const CliRun bad = RunCli("--threads 200");
     EXPECT_EQ(bad.status, 2);
     EXPECT_EQ(bad.out, "");
-    EXPECT_TRUE(Contains(bad.err, "--threads: expected a whole number from 1 to 128, got '200'"));
+    EXPECT_EQ(bad.err,
+              "vorp-cli: --threads: expected a whole number from 1 to 128, got '200'\n"
+              "Try 'vorp-cli --help'.\n");
 
     // Three matrices of order 46288 take 51 GB: on a machine of 1 GiB (a
     // hand-made /proc tree) the guard refuses them before anything is
@@ -311,8 +290,7 @@ TEST(CliProgram, ExitStatuses) {
 
     const CliRun help = RunCli("--help");
     EXPECT_EQ(help.status, 0);
-    EXPECT_TRUE(Contains(help.out, "--parallel-kind"));
-    EXPECT_TRUE(Contains(help.out, "--min-time"));
+    EXPECT_EQ(help.out.rfind("Usage: vorp-cli", 0), 0u) << help.out;
     EXPECT_EQ(RunCli("--version").out, "vorp-cli 1.0.0\n");
 }
 
@@ -329,7 +307,7 @@ TEST(CliProgram, AllMethodsRepeatedAsJson) {
     for (std::size_t m = 0; m < 5; ++m) {
         const json& r = results[m];
         SCOPED_TRACE(r.dump());
-        EXPECT_EQ(r["method"], CliMethodNames()[m]);
+        EXPECT_EQ(r["method"], kMethodNames[m]);
         EXPECT_EQ(r["method_index"], m);
         EXPECT_EQ(r["n"], 64);
         EXPECT_EQ(r["seconds"].size(), 2u);  // --min-time 0: exactly the repeats
@@ -343,8 +321,6 @@ TEST(CliProgram, AllMethodsRepeatedAsJson) {
         EXPECT_TRUE(r["problems"].empty());
         EXPECT_LE(r["best_seconds"].get<double>(), r["median_seconds"].get<double>());
         EXPECT_GE(r["best_gflops"].get<double>(), r["median_gflops"].get<double>());
-        EXPECT_TRUE(
-            r["short"].is_boolean());  // how samples are batched: PlanRunner, on a scripted clock
     }
     EXPECT_FALSE(results[4]["isa"].is_null());
     EXPECT_TRUE(results[0]["isa"].is_null());
@@ -369,18 +345,6 @@ TEST(CliProgram, SweepAsCsvShowsTheNormalisedSizes) {
     EXPECT_EQ(Column(rows, "threads"),
               (std::vector<std::string>{"1", "2", "1", "2", "1", "2", "1", "2"}));
     EXPECT_EQ(Column(rows, "method")[7], "hp");
-}
-
-TEST(CliProgram, MalformedListsAreRefusedBeforeAnyRun) {
-    for (const char* args :
-         {"--sizes 200:100:10", "--sizes 100:200:0", "--sizes 100:200", "--sizes 1:46340:1",
-          "--sizes x", "--sizes 64,", "--threads-list 1,200", "--threads-list '1;2'",
-          "--min-time -1", "--isa avx1024"}) {
-        const CliRun run = RunCli(args);
-        EXPECT_EQ(run.status, 2) << args;
-        EXPECT_EQ(run.out, "") << args;
-        EXPECT_TRUE(Contains(run.err, "Try 'vorp-cli --help'")) << args;
-    }
 }
 
 TEST(CliProgram, TextOutputToAFileWithSummary) {
@@ -408,13 +372,6 @@ TEST(CliProgram, TextOutputToAFileWithSummary) {
     EXPECT_TRUE(
         Matches(text, "All [0-9]+ runs computed their product without notice or check failure.\n"));
     EXPECT_TRUE(Contains(run.err, "note: --l-block 176 runs as 48: lowered to n 48\n")) << run.err;
-
-    const CliRun unwritable = RunCli("-n 8 --output /nonexistent-dir/x.csv");
-    EXPECT_EQ(unwritable.status, 2);
-    EXPECT_TRUE(Contains(unwritable.err,
-                         "--output /nonexistent-dir/x.csv: cannot create a file in "
-                         "/nonexistent-dir: No such file or directory"))
-        << unwritable.err;
 }
 
 // HP answers TBB with a failure notice and computes nothing; block-cache and
@@ -464,43 +421,45 @@ TEST(CliProgram, RunsWithoutProductHaveNoFigureAndAreNamed) {
               "run 1: notice \"TBB does not support\"; no product; "
               "runs 2-3 (2): notice \"TBB does not support\"; no product");
     EXPECT_EQ(Column(rows, "warmup")[0], "1");
-
-    const CliRun doc =
-        RunCli("--method hp --parallel-kind tbb -n 64 --repeat 2 --warmup 0 --format json");
-    EXPECT_EQ(doc.status, 1);
-    const json result = json::parse(doc.out)["results"].at(0);
-    EXPECT_EQ(result["product"], false);
-    EXPECT_EQ(result["completed"], 0);
-    EXPECT_EQ(result["failed"], 2);
-    EXPECT_TRUE(result["seconds"].empty());
-    for (const char* key : {"best_seconds", "median_seconds", "best_gflops", "median_gflops"}) {
-        EXPECT_TRUE(result[key].is_null()) << key;
-    }
-    ASSERT_EQ(result["problems"].size(), 1u);
-    EXPECT_EQ(result["problems"][0]["run"], 1);
-    EXPECT_EQ(result["problems"][0]["last_run"], 2);
-    EXPECT_EQ(result["problems"][0]["runs"], 2);
-    EXPECT_EQ(result["problems"][0]["product"], false);
-    EXPECT_EQ(result["problems"][0]["completed"], true);
-    EXPECT_EQ(result["problems"][0]["notices"], json::array({"TBB does not support"}));
 }
 
+// Each system BLAS that loads adds its row, at the thread count asked, with
+// the product the check accepts; one that does not load is refused.
 TEST(CliProgram, ReferenceRowOrRefusal) {
-    const CliRun run = RunCli("--reference -n 64 --threads 2 --check --format csv");
-    if (!ReferenceDgemmAvailable()) {
-        EXPECT_EQ(run.status, 2);
-        EXPECT_TRUE(Contains(
-            run.err, "--reference: the system BLAS (libopenblas.so.0) could not be loaded"));
-        return;
+    struct Library {
+        const char* option;
+        ReferenceLibrary library;
+        const char* method;
+        const char* kernel;
+        const char* file;
+        const char* threads;
+    };
+    // BLIS on one thread: with a team of its threads alive at the exit,
+    // LeakSanitizer (the asan preset) fails to stop them and ends the run.
+    for (const Library& reference : {Library{"--reference", ReferenceLibrary::OpenBlas, "openblas",
+                                             "OpenBLAS dgemm", "libopenblas.so.0", "2"},
+                                     Library{"--reference=blis", ReferenceLibrary::Blis, "blis",
+                                             "BLIS dgemm (", "libblis.so.4", "1"}}) {
+        SCOPED_TRACE(reference.option);
+        const CliRun run = RunCli(std::string(reference.option) + " -n 64 --threads " +
+                                  reference.threads + " --check --min-time 0 --format csv");
+        if (!ReferenceDgemmAvailable(reference.library)) {
+            EXPECT_EQ(run.status, 2);
+            EXPECT_TRUE(Contains(run.err, std::string("--reference: the system BLAS (") +
+                                              reference.file + ") could not be loaded"))
+                << run.err;
+            continue;
+        }
+        ASSERT_EQ(run.status, 0) << run.err;
+        const CsvRows rows = ParseCsv(WithoutContext(run.out));
+        ASSERT_EQ(rows.size(), 3u) << run.out;
+        EXPECT_EQ(Column(rows, "method"), (std::vector<std::string>{"classic", reference.method}));
+        EXPECT_EQ(Column(rows, "method_index")[1], "");
+        EXPECT_EQ(Column(rows, "threads")[1], reference.threads);
+        EXPECT_EQ(Column(rows, "check"), (std::vector<std::string>{"passed", "passed"}));
+        EXPECT_EQ(Column(rows, "kernel")[1].rfind(reference.kernel, 0), 0u)
+            << Column(rows, "kernel")[1];
     }
-    EXPECT_EQ(run.status, 0) << run.err;
-    const CsvRows rows = ParseCsv(WithoutContext(run.out));
-    ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(Column(rows, "method"), (std::vector<std::string>{"classic", "openblas"}));
-    EXPECT_EQ(Column(rows, "method_index")[1], "");
-    EXPECT_EQ(Column(rows, "threads")[1], "2");
-    EXPECT_EQ(Column(rows, "check"), (std::vector<std::string>{"passed", "passed"}));
-    EXPECT_EQ(Column(rows, "kernel")[1].rfind("OpenBLAS dgemm", 0), 0u);
 }
 
 TEST(CliProgram, PlotScriptDrawsASweep) {
@@ -520,13 +479,6 @@ TEST(CliProgram, PlotScriptDrawsASweep) {
     EXPECT_GT(image.size(), 1000u);
     std::remove(csv.c_str());
     std::remove(png.c_str());
-    // A CSV without the needed columns is refused.
-    const std::string bad = TempPath("bad.csv");
-    std::ofstream(bad) << "a,b\n1,2\n";
-    EXPECT_NE(std::system(
-                  (std::string(VORP_PLOT_SCRIPT) + " " + bad + " " + png + " 2>/dev/null").c_str()),
-              0);
-    std::remove(bad.c_str());
 }
 
 // A plan warms each point once before it counts, the reference row as the
@@ -547,12 +499,8 @@ TEST(CliFigures, PlansCountWarmRunsOnly) {
 
     const CliRun quiet = RunCli("--method 0 -n 32 --repeat 2 --min-time 0");
     EXPECT_FALSE(Contains(quiet.out, "Matrices are prepared")) << quiet.out;
+    EXPECT_FALSE(Contains(quiet.out, "== point")) << quiet.out;
     EXPECT_TRUE(Contains(quiet.out, "Summary: ")) << quiet.out;
-    const CliRun verbose = RunCli("--method 0 -n 32 --repeat 2 --min-time 0 --verbose");
-    EXPECT_TRUE(Contains(verbose.out,
-                         "== point 1 of 1: classic, n 32, l_block 32, threads 1, warm-up 1\n"
-                         "Matrices are prepared\n"))
-        << verbose.out;
 }
 
 // With OPENBLAS_CORETYPE set, the reference says the kernel was forced and
@@ -608,7 +556,6 @@ TEST(CliFigures, ASummaryAtTheTerminalAndAFileFromOneRun) {
         << markdown.out;
     EXPECT_TRUE(Contains(markdown.out, "\n| 1 | block-pack-2x2 | 32 | 32 | 1 |")) << markdown.out;
     EXPECT_TRUE(Contains(markdown.out, "\n| 2 | vector-pack | 32 | 32 | 1 |")) << markdown.out;
-    EXPECT_TRUE(Contains(markdown.out, "<details><summary>Context</summary>"));
 }
 
 // --limits alone measures the limits only; with a plan each point gets its

@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -109,7 +110,20 @@ std::vector<std::string> ProcessStat(pid_t pid) {
 // multiple of 176, run as given; its product takes seconds) once its
 // matrices are in memory. The runs at hand outlast the signal by far.
 constexpr const char* kSecondPoint = "point 2 of 10";
-constexpr const char* kLongOrder = "1584";
+constexpr std::uint64_t kLongOrder = 1584;
+
+// vorp-cli sweeping Classic over ten sizes into `path`, its progress line on
+// a terminal.
+CliChild StartSweep(const std::string& format, const std::string& path) {
+    return CliChild(
+        {"--sizes", "200:2000:200", "--method", "0", "--format", format, "--output", path}, true);
+}
+
+// vorp-cli running one product of Classic at order kLongOrder into `path`.
+CliChild StartLongProduct(const std::string& format, const std::string& path) {
+    return CliChild(
+        {"--method", "0", "-n", std::to_string(kLongOrder), "--format", format, "--output", path});
+}
 
 // The resident memory of a process in bytes (0 once it is gone).
 std::uint64_t ResidentBytes(pid_t pid) {
@@ -121,10 +135,11 @@ std::uint64_t ResidentBytes(pid_t pid) {
 }
 
 // Waits until the child started with `argument` holds the three matrices of
-// a run of order `n` in memory: they are zeroed, so the run is preparing
-// them or timing its product (vorp-cli alone holds a few megabytes). Its
-// process id, or 0 when it never got there.
-pid_t WaitUntilHoldingMatrices(const std::string& argument, std::uint64_t n) {
+// a run of order kLongOrder in memory: they are zeroed, so the run is
+// preparing them or timing its product (vorp-cli alone holds a few
+// megabytes). Its process id, or 0 when it never got there.
+pid_t WaitUntilHoldingMatrices(const std::string& argument) {
+    constexpr std::uint64_t n = kLongOrder;
     pid_t pid = 0;
     const bool holding = WaitFor([&] {
         if (pid == 0) pid = ChildWithArgument(argument);
@@ -176,6 +191,18 @@ std::string WhyNotAsNobody() {
     if (std::system(probe.c_str()) != 0)
         return "nobody cannot run vorp-cli from the temporary directory";
     return {};
+}
+
+// vorp-cli refused `--output` before any run: exit 2 with `reason`, and no
+// note of the plan shown.
+::testing::AssertionResult RefusedUpFront(const CliRun& run, const std::string& reason) {
+    if (run.status != 2)
+        return ::testing::AssertionFailure() << "exit " << run.status << ": " << run.err;
+    if (!Contains(run.err, "--output " + reason))
+        return ::testing::AssertionFailure() << "not --output " << reason << ": " << run.err;
+    if (Contains(run.err, "note:"))
+        return ::testing::AssertionFailure() << "a note of the plan: " << run.err;
+    return ::testing::AssertionSuccess();
 }
 
 void ChangeOwner(const std::string& path, const char* user, const char* group) {
@@ -311,22 +338,20 @@ TEST(CliOutputFile, SymlinkTargetIsReplacedWithItsMode) {
 // Refused before any run: no note of the plan shows, nothing is created.
 TEST(CliOutputFile, DirectoryTargetIsRefusedUpFront) {
     const ScratchDir dir("directory");
-    const CliRun run = RunCli("-n 16 --output " + dir.path);
-    EXPECT_EQ(run.status, 2);
-    EXPECT_TRUE(Contains(run.err, "--output " + dir.path + ": Is a directory")) << run.err;
-    EXPECT_FALSE(Contains(run.err, "note:")) << run.err;
+    EXPECT_TRUE(
+        RefusedUpFront(RunCli("-n 16 --output " + dir.path), dir.path + ": Is a directory"));
     EXPECT_TRUE(S_ISDIR(ModeOf(dir.path)));
     EXPECT_EQ(PartialFiles(dir.path), std::vector<std::string>{});
 }
 
+// Root may write any file: as root, vorp-cli runs as nobody.
 TEST(CliOutputFile, ReadOnlyFileIsRefusedUpFront) {
-    if (geteuid() == 0) GTEST_SKIP() << "root may write any file";
+    const bool root = geteuid() == 0;
+    if (const std::string why = WhyNotAsNobody(); root && !why.empty()) GTEST_SKIP() << why;
     const ExistingFile file("read-only.txt");
     ASSERT_EQ(chmod(file.path.c_str(), 0444), 0);
-    const CliRun run = RunCli("-n 16 --output " + file.path);
-    EXPECT_EQ(run.status, 2);
-    EXPECT_TRUE(Contains(run.err, "--output " + file.path + ": Permission denied")) << run.err;
-    EXPECT_FALSE(Contains(run.err, "note:")) << run.err;
+    EXPECT_TRUE(RefusedUpFront(RunCli("-n 16 --output " + file.path, root ? kAsNobody : ""),
+                               file.path + ": Permission denied"));
     EXPECT_EQ(ReadWholeFile(file.path), file.content);
     EXPECT_EQ(ModeOf(file.path) & 07777, 0444u);
 }
@@ -335,24 +360,18 @@ TEST(CliOutputFile, ReadOnlyFileIsRefusedUpFront) {
 // the message names the directory, since FILE itself is not the problem.
 TEST(CliOutputFile, DirectoryThatTakesNoNewFileIsNamedUpFront) {
     const std::string missing = TempPath("missing-directory");
-    const CliRun run = RunCli("-n 16 --output " + missing + "/results.json");
-    EXPECT_EQ(run.status, 2);
-    EXPECT_TRUE(Contains(run.err, "--output " + missing +
-                                      "/results.json: cannot create a file in " + missing +
-                                      ": No such file or directory"))
-        << run.err;
-    EXPECT_FALSE(Contains(run.err, "note:")) << run.err;
+    EXPECT_TRUE(RefusedUpFront(RunCli("-n 16 --output " + missing + "/results.json"),
+                               missing + "/results.json: cannot create a file in " + missing +
+                                   ": No such file or directory"));
     EXPECT_FALSE(FileExists(missing));
 
     if (const std::string why = WhyNotAsNobody(); !why.empty()) GTEST_SKIP() << why;
     const ScratchDir dir("closed");
     ASSERT_EQ(chmod(dir.path.c_str(), 0755), 0);  // root's: nobody may not add a file
     const std::string path = dir.path + "/results.json";
-    const CliRun refused = RunCli("-n 16 --output " + path, kAsNobody);
-    EXPECT_EQ(refused.status, 2);
-    EXPECT_TRUE(Contains(refused.err, "--output " + path + ": cannot create a file in " + dir.path +
-                                          ": Permission denied"))
-        << refused.err;
+    EXPECT_TRUE(
+        RefusedUpFront(RunCli("-n 16 --output " + path, kAsNobody),
+                       path + ": cannot create a file in " + dir.path + ": Permission denied"));
     EXPECT_FALSE(FileExists(path));
 }
 
@@ -421,8 +440,7 @@ TEST(CliOutputFile, RenameRefusedAtTheEndKeepsTheResultsUnderAName) {
     const std::string source = dir.path + "/source.json", path = dir.path + "/results.json";
     WriteFile(source, "bound results\n");
     WriteFile(path, "earlier results\n");
-    CliChild child(
-        {"--sizes", "200:2000:200", "--method", "0", "--format", "json", "--output", path}, true);
+    CliChild child = StartSweep("json", path);
     ASSERT_TRUE(child.ShowsOnTerminal(kSecondPoint)) << child.Err();
     const Mount bound(source, path);
     ASSERT_TRUE(bound.mounted);
@@ -492,9 +510,8 @@ TEST(CliOutputFile, FullFileSystemLeavesTheFileAsItWas) {
 }
 
 TEST(CliOutputFile, DashIsStandardOutput) {
-    const std::string dir = TempPath("dash");
-    ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
-    const CliRun run = RunCli("-n 32 --repeat 2 --format csv --output -", "cd " + dir + " &&");
+    const ScratchDir dir("dash");
+    const CliRun run = RunCli("-n 32 --repeat 2 --format csv --output -", "cd " + dir.path + " &&");
     EXPECT_EQ(run.status, 0) << run.err;
     // Standard output is a file here, not a terminal: the context heads it.
     EXPECT_EQ(run.out.rfind("# cpu: ", 0), 0u) << run.out;
@@ -502,64 +519,57 @@ TEST(CliOutputFile, DashIsStandardOutput) {
     ASSERT_EQ(rows.size(), 2u) << run.out;
     EXPECT_EQ(rows[0], kCsvColumns);
     EXPECT_FALSE(Contains(run.err, "cpu: "));
-    EXPECT_FALSE(FileExists(dir + "/-"));
-    EXPECT_EQ(PartialFiles(dir + "/-"), std::vector<std::string>{});
-    std::system(("rm -rf " + dir).c_str());
+    EXPECT_FALSE(FileExists(dir.path + "/-"));
+    EXPECT_EQ(PartialFiles(dir.path + "/-"), std::vector<std::string>{});
 }
 
 // A sweep whose larger sizes take seconds, stopped by SIGINT once its first
-// row is done (its progress line shows the second point): the file then
-// holds the context, the header and the rows completed.
-TEST(CliInterrupt, CsvSweepKeepsItsCompletedRows) {
-    const ExistingFile file("stopped.csv", "");
-    CliChild child(
-        {"--sizes", "200:2000:200", "--method", "0", "--format", "csv", "--output", file.path},
-        true);
-    ASSERT_TRUE(child.ShowsOnTerminal(kSecondPoint)) << child.Err();
-    EXPECT_EQ(ReadWholeFile(file.path), "");                         // replaced only at the end
-    EXPECT_EQ(PartialFiles(file.path), std::vector<std::string>{});  // the rows wait in memory
-    child.Signal(SIGINT);
-    EXPECT_EQ(child.Wait(), 130) << child.Err();
-    EXPECT_TRUE(Contains(child.Err(), "stopped")) << child.Err();
+// point is done (its progress line shows the second point): the points wait
+// in memory until the end, and the file then holds those completed, fewer
+// than the ten asked for. The CSV has the context, the header and their
+// rows; the JSON document is marked interrupted, as is its last point alone.
+TEST(CliInterrupt, SweepKeepsItsCompletedPoints) {
+    for (const std::string format : {"csv", "json"}) {
+        SCOPED_TRACE(format);
+        const ExistingFile file("stopped." + format, "");
+        CliChild child = StartSweep(format, file.path);
+        ASSERT_TRUE(child.ShowsOnTerminal(kSecondPoint)) << child.Err();
+        EXPECT_EQ(ReadWholeFile(file.path), "");  // replaced only at the end
+        EXPECT_EQ(PartialFiles(file.path), std::vector<std::string>{});
+        child.Signal(SIGINT);
+        EXPECT_EQ(child.Wait(), 130) << child.Err();
+        EXPECT_TRUE(Contains(child.Err(), "stopped")) << child.Err();
+        EXPECT_EQ(PartialFiles(file.path), std::vector<std::string>{});
 
-    const std::string text = ReadWholeFile(file.path);
-    EXPECT_EQ(text.rfind("# cpu: ", 0), 0u) << text;
-    const CsvRows rows = ParseCsv(WithoutContext(text));
-    ASSERT_GE(rows.size(), 2u) << text;
-    ASSERT_LT(rows.size(), 11u) << text;
-    EXPECT_EQ(rows[0], kCsvColumns);
-    for (std::size_t r = 1; r < rows.size(); ++r)
-        EXPECT_EQ(rows[r].size(), kCsvColumns.size()) << r;
-    EXPECT_EQ(Column(rows, "n")[0], "176");  // 200 normalised with l_block 176
-    EXPECT_NE(Column(rows, "median_gflops")[0], "");
-    EXPECT_EQ(PartialFiles(file.path), std::vector<std::string>{});
-}
-
-TEST(CliInterrupt, JsonSweepIsMarkedInterrupted) {
-    const ExistingFile file("stopped.json", "");
-    CliChild child(
-        {"--sizes", "200:2000:200", "--method", "0", "--format", "json", "--output", file.path},
-        true);
-    ASSERT_TRUE(child.ShowsOnTerminal(kSecondPoint)) << child.Err();
-    child.Signal(SIGINT);
-    EXPECT_EQ(child.Wait(), 130) << child.Err();
-
-    const json doc = json::parse(ReadWholeFile(file.path));
-    EXPECT_EQ(doc["interrupted"], true);
-    const json& results = doc["results"];
-    ASSERT_GE(results.size(), 1u);
-    ASSERT_LT(results.size(), 10u);
-    for (std::size_t i = 0; i + 1 < results.size(); ++i)
-        EXPECT_EQ(results[i]["interrupted"], false) << i;
-    EXPECT_EQ(PartialFiles(file.path), std::vector<std::string>{});
+        const std::string text = ReadWholeFile(file.path);
+        if (format == "json") {
+            const json doc = json::parse(text);
+            EXPECT_EQ(doc["interrupted"], true);
+            const json& results = doc["results"];
+            ASSERT_GE(results.size(), 1u);
+            ASSERT_LT(results.size(), 10u);
+            for (std::size_t i = 0; i + 1 < results.size(); ++i)
+                EXPECT_EQ(results[i]["interrupted"], false) << i;
+            continue;
+        }
+        EXPECT_EQ(text.rfind("# cpu: ", 0), 0u) << text;
+        const CsvRows rows = ParseCsv(WithoutContext(text));
+        ASSERT_GE(rows.size(), 2u) << text;
+        ASSERT_LT(rows.size(), 11u) << text;
+        EXPECT_EQ(rows[0], kCsvColumns);
+        for (std::size_t r = 1; r < rows.size(); ++r)
+            EXPECT_EQ(rows[r].size(), kCsvColumns.size()) << r;
+        EXPECT_EQ(Column(rows, "n")[0], "176");  // 200 normalised with l_block 176
+        EXPECT_NE(Column(rows, "median_gflops")[0], "");
+    }
 }
 
 // A second signal ends the process at once: the run at hand (seconds long) is
 // not waited for, so no result is written and the file is left as it was.
 TEST(CliInterrupt, SecondSignalExitsAtOnce) {
     const ExistingFile file("twice.csv");
-    CliChild child({"--method", "0", "-n", kLongOrder, "--format", "csv", "--output", file.path});
-    ASSERT_NE(WaitUntilHoldingMatrices(file.path, std::stoul(kLongOrder)), 0) << child.Err();
+    CliChild child = StartLongProduct("csv", file.path);
+    ASSERT_NE(WaitUntilHoldingMatrices(file.path), 0) << child.Err();
     // The first stops the product within milliseconds; the second, right
     // behind it, ends the process before anything is written (SIGTERM, since
     // a second SIGINT still pending would merge with the first).
@@ -578,9 +588,8 @@ TEST(CliInterrupt, StopBeforeAnyFigureLeavesTheFileAsItWas) {
          {std::pair{SIGINT, "csv"}, std::pair{SIGTERM, "json"}, std::pair{SIGHUP, "text"}}) {
         SCOPED_TRACE(strsignal(signal));
         const ExistingFile file(std::string("no-figure.") + format);
-        CliChild child(
-            {"--method", "0", "-n", kLongOrder, "--format", format, "--output", file.path});
-        ASSERT_NE(WaitUntilHoldingMatrices(file.path, std::stoul(kLongOrder)), 0) << child.Err();
+        CliChild child = StartLongProduct(format, file.path);
+        ASSERT_NE(WaitUntilHoldingMatrices(file.path), 0) << child.Err();
         child.Signal(signal);
         EXPECT_EQ(child.Wait(), 130) << child.Err();
         EXPECT_TRUE(Contains(child.Err(), "stopped before any run gave a figure; " + file.path +
@@ -602,9 +611,8 @@ TEST(CliInterrupt, OtherEndingSignalsLeaveNothingBehind) {
     for (const int signal : {SIGUSR1, SIGQUIT, SIGALRM}) {
         SCOPED_TRACE(strsignal(signal));
         const ExistingFile file("ended.csv");
-        CliChild child(
-            {"--method", "0", "-n", kLongOrder, "--format", "csv", "--output", file.path});
-        ASSERT_NE(WaitUntilHoldingMatrices(file.path, std::stoul(kLongOrder)), 0) << child.Err();
+        CliChild child = StartLongProduct("csv", file.path);
+        ASSERT_NE(WaitUntilHoldingMatrices(file.path), 0) << child.Err();
         child.Signal(signal);
         EXPECT_EQ(child.Wait(), -1) << "not ended by the signal: " << child.Err();
         EXPECT_EQ(ReadWholeFile(file.path), file.content);
@@ -691,44 +699,14 @@ TEST(CliJson, DocumentReadsBackWithContextAndResults) {
     const json& result = doc["results"][0];
     std::set<std::string> keys;
     for (const auto& item : result.items()) keys.insert(item.key());
-    EXPECT_EQ(keys, (std::set<std::string>{"method",
-                                           "method_index",
-                                           "n",
-                                           "l_block",
-                                           "threads",
-                                           "chunk",
-                                           "asked",
-                                           "isa_level",
-                                           "isa",
-                                           "first_call_counted",
-                                           "kernel",
-                                           "warmup",
-                                           "repeat",
-                                           "completed",
-                                           "failed",
-                                           "product",
-                                           "operations",
-                                           "seconds",
-                                           "tick_seconds",
-                                           "runs_per_sample",
-                                           "best_seconds",
-                                           "median_seconds",
-                                           "mean_seconds",
-                                           "stddev_seconds",
-                                           "cv",
-                                           "best_gflops",
-                                           "median_gflops",
-                                           "noisy",
-                                           "short",
-                                           "cpu_seconds",
-                                           "cpu_share",
-                                           "cpu_short",
-                                           "peak",
-                                           "peak_share",
-                                           "interrupted",
-                                           "check",
-                                           "max_rel_diff",
-                                           "problems"}));
+    std::istringstream expected_keys(
+        "method method_index n l_block threads chunk asked isa_level isa "
+        "first_call_counted kernel warmup repeat completed failed product "
+        "operations seconds tick_seconds runs_per_sample best_seconds "
+        "median_seconds mean_seconds stddev_seconds cv best_gflops median_gflops "
+        "noisy short cpu_seconds cpu_share cpu_short peak peak_share interrupted "
+        "check max_rel_diff problems");
+    EXPECT_EQ(keys, (std::set<std::string>{std::istream_iterator<std::string>(expected_keys), {}}));
     EXPECT_EQ(result["method"], "vector-pack");
     EXPECT_EQ(result["isa_level"], context["isa_level"]);
     EXPECT_EQ(result["isa"], context["isa"]);

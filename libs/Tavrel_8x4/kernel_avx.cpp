@@ -20,12 +20,6 @@ struct Avx {
         true,                   // a chunk is small: the next one comes into L1 while this one runs
     };
 
-    static V Set1(double x) { return _mm256_set1_pd(x); }
-    static V Load(const double* p) { return _mm256_loadu_pd(p); }
-    static void Store(double* p, V v) { _mm256_storeu_pd(p, v); }
-    static V Add(V x, V y) { return _mm256_add_pd(x, y); }
-    static V Mul(V x, V y) { return _mm256_mul_pd(x, y); }
-
     // The micro-kernel (contract in kernel_tiles.h), written as instructions
     // because GCC otherwise spills the sums: they stay in ymm0..ymm11 from the
     // first k-step to the last, ymm12/13 hold A (32-byte aligned), ymm14 a

@@ -25,12 +25,6 @@ struct Avx512 {
     static_assert(8 * kBlocking.row_blocks == kCallRowUnit && kBlocking.columns == kCallColumnUnit,
                   "the tallest and widest tiles are the call units of Tavrel_8x4_tuning.h");
 
-    static V Set1(double x) { return _mm512_set1_pd(x); }
-    static V Load(const double* p) { return _mm512_loadu_pd(p); }
-    static void Store(double* p, V v) { _mm512_storeu_pd(p, v); }
-    static V Add(V x, V y) { return _mm512_add_pd(x, y); }
-    static V Mul(V x, V y) { return _mm512_mul_pd(x, y); }
-
     // The micro-kernel (contract in kernel_tiles.h); two k-steps a pass, half
     // the loop's own instructions.
     template <int R, int NC, int kFirst, class L>
@@ -49,7 +43,7 @@ struct Avx512 {
             for (int r = 0; r < R; ++r) av[r] = _mm512_loadu_pd(a + r * a_block + 8 * k);
             for (int j = 0; j < NC; ++j) {
                 const V bj = _mm512_set1_pd(columns[j][k * L::kStep]);
-                for (int r = 0; r < R; ++r) acc[j][r] = Add(acc[j][r], Mul(av[r], bj));
+                for (int r = 0; r < R; ++r) acc[j][r] = acc[j][r] + av[r] * bj;
             }
         }
     }

@@ -1,7 +1,8 @@
 // The macro-kernel, the edge path and the write-back of both forms, written
 // once over a form F (kernel_avx.cpp, kernel_avx512.cpp): its vector type V
-// of kLanes doubles and their operations, its blocking table kBlocking and
-// its micro-kernel
+// of kLanes doubles (GCC's vector operators: each * and + one rounded
+// instruction, never fused, under -ffp-contract=off), its blocking table
+// kBlocking and its micro-kernel
 //   template <int R, int NC, int kFirst, class L> static void Sum(V (&acc)[NC][8*R/kLanes],
 //       bool carry, long K, const double* a, std::ptrdiff_t a_block, const BColumns& b);
 // which adds to acc[c][p] (to zero unless carry) the products A(i,k)*B(k,c),
@@ -16,6 +17,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <numeric>
 
 #include "kernel_forms.h"
@@ -55,9 +57,7 @@ inline __attribute__((always_inline)) void WriteTile(const typename F::V (&acc)[
     constexpr int kRows = P * F::kLanes;
     if (m < kRows || n < NC || vector_rows < kRows) {
         alignas(64) double sums[NC][kRows];
-        for (int j = 0; j < NC; ++j) {
-            for (int p = 0; p < P; ++p) F::Store(sums[j] + p * F::kLanes, acc[j][p]);
-        }
+        std::memcpy(sums, acc, sizeof sums);
         for (int j = 0; j < n; ++j) {
             for (int i = 0; i < m; ++i)
                 WriteElement(sums[j][i], c + i + j * ldc, i < vector_rows, s);
@@ -65,25 +65,28 @@ inline __attribute__((always_inline)) void WriteTile(const typename F::V (&acc)[
         return;
     }
     using V = typename F::V;
-    const V va = F::Set1(s.alpha), vb = F::Set1(s.beta);
+    const auto load = [](const double* out) {
+        V v;
+        std::memcpy(&v, out, sizeof v);
+        return v;
+    };
     const auto each = [&](auto rule) {
 #pragma GCC unroll 8  // the sums go out from their registers, not from a copy
         for (int j = 0; j < NC; ++j) {
 #pragma GCC unroll 3
             for (int p = 0; p < P; ++p) {
                 double* out = c + j * ldc + p * F::kLanes;
-                F::Store(out, rule(out, acc[j][p]));
+                const V v = rule(out, acc[j][p]);
+                std::memcpy(out, &v, sizeof v);
             }
         }
     };
     if (s.unit) {
-        each([](const double* out, V v) { return F::Add(F::Load(out), v); });
+        each([&](const double* out, V v) { return load(out) + v; });
     } else if (s.beta_zero) {
-        each([&](const double*, V v) { return F::Mul(va, v); });
+        each([&](const double*, V v) { return s.alpha * v; });
     } else {
-        each([&](const double* out, V v) {
-            return F::Add(F::Mul(vb, F::Load(out)), F::Mul(va, v));
-        });
+        each([&](const double* out, V v) { return s.beta * load(out) + s.alpha * v; });
     }
 }
 
